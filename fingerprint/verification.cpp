@@ -1,0 +1,90 @@
+#include "fingerprint/verification.h"
+
+#include <cstring>
+
+#include "app/text_format.h"
+#include "app/update_build.h"
+
+namespace {
+
+const char kSelfRecordName[] = "RESOURCE.dll";
+// Files are read in pieces of this size so that memory does not grow with
+// the file: a large installation must not fail for want of one huge buffer.
+constexpr uint32_t kReadPieceSize = 1u << 20;
+
+}  // namespace
+
+bool ReadFingerprintRecord(const char* name, ModuleHandle module, uint8_t (&copy)[kRecordCopySize]) {
+  const void* data = nullptr;
+  uint32_t size = 0;
+  ResourceLookup found = PlatformFindResource(module, ResourceType::RawData, name, &data, &size);
+  if (found != ResourceLookup::Found || data == nullptr || size > kRecordCopySize) {
+    PlatformFreeModule(module);
+    return false;
+  }
+  std::memset(copy, 0, sizeof copy);
+  std::memcpy(copy, data, size);
+  PlatformFreeModule(module);
+  return true;
+}
+
+bool ComputeFileChecksum(const char* path, ChecksumWindow window, ChecksumPair* result) {
+  FileHandle file = PlatformOpenFile(path, FileMode::ReadExisting);
+  if (file == nullptr) return false;
+  auto* piece = static_cast<uint8_t*>(PlatformAllocZeroed(kReadPieceSize));
+  if (piece == nullptr) {
+    PlatformCloseFile(file);
+    return false;
+  }
+  ChecksumState state = ChecksumBegin(window);
+  bool ok = true;
+  for (;;) {
+    uint32_t bytesRead = 0;
+    if (!PlatformReadFile(file, piece, kReadPieceSize, &bytesRead)) {
+      ok = false;
+      break;
+    }
+    if (bytesRead == 0) break;
+    ChecksumUpdate(state, piece, bytesRead);
+  }
+  PlatformFree(piece);
+  PlatformCloseFile(file);
+  if (ok) *result = state.pair;
+  return ok;
+}
+
+bool VerifyFingerprintModule(const char* modulePath) {
+  ModuleHandle module = PlatformLoadDataModule(modulePath);
+  if (module == nullptr) return false;
+  uint8_t copy[kRecordCopySize];
+  if (!ReadFingerprintRecord(kSelfRecordName, module, copy)) return false;
+  FingerprintSelfRecord record = ReadSelfRecord(copy);
+
+  ChecksumPair actual{};
+  if (!ComputeFileChecksum(modulePath, ChecksumWindow{true, record.windowStart}, &actual)) return false;
+  return actual.sum == record.sum && actual.xorValue == record.xorValue;
+}
+
+bool VerifyInstallation(const char* installFolder) {
+  char executableName[kPathSize];
+  char modulePath[kPathSize];
+  char executablePath[kPathSize];
+  // A path that does not fit names no file of this installation.
+  if (!FormatText(executableName, sizeof executableName, "%s.exe", kUpdateBuild.productAbbreviation) ||
+      !FormatText(modulePath, sizeof modulePath, "%s\\dll\\RESOURCE.dll", installFolder) ||
+      !FormatText(executablePath, sizeof executablePath, "%s\\%s", installFolder, executableName)) {
+    return false;
+  }
+
+  if (!VerifyFingerprintModule(modulePath)) return false;
+
+  ModuleHandle module = PlatformLoadDataModule(modulePath);
+  if (module == nullptr) return false;
+  uint8_t copy[kRecordCopySize];
+  if (!ReadFingerprintRecord(executableName, module, copy)) return false;
+  FileFingerprint expected = ReadFileFingerprint(copy);
+
+  ChecksumPair actual{};
+  if (!ComputeFileChecksum(executablePath, kNoWindow, &actual)) return false;
+  return actual.sum == expected.sum && actual.xorValue == expected.xorValue;
+}

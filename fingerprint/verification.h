@@ -1,0 +1,15 @@
+#pragma once
+#include <cstdint>
+
+#include "fingerprint/records.h"
+#include "platform/platform.h"
+
+// True when the installation's fingerprint module matches its own record and
+// the game executable matches the module's record of it.
+bool VerifyInstallation(const char* installFolder);
+bool VerifyFingerprintModule(const char* modulePath);
+// Copies the raw-data resource `name` of `module` into the zero-filled copy.
+// Releases `module` on every path.
+bool ReadFingerprintRecord(const char* name, ModuleHandle module, uint8_t (&copy)[kRecordCopySize]);
+// Checksum of a whole file, read in bounded pieces.
+bool ComputeFileChecksum(const char* path, ChecksumWindow window, ChecksumPair* result);

@@ -1,0 +1,151 @@
+#include "install/entry_list_merge.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "app/text_format.h"
+#include "app/update_build.h"
+#include "app/updater_state.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr std::size_t kEntrySize = 1024;
+// A target larger than this is not a list file; refuse it as if memory ran out.
+constexpr uint64_t kLargestTarget = 64u << 20;
+
+const char kEntryEnd[] = ";\n";
+
+// Reads the whole target into a zero-terminated buffer. Code 0 on success.
+int ReadTarget(const char* path, char** text, std::size_t* size) {
+  FileHandle file = PlatformOpenFile(path, FileMode::ReadExisting);
+  if (file == nullptr) return MERGE_TARGET_UNREADABLE;
+  uint64_t fileSize = 0;
+  if (!PlatformFileSize(file, &fileSize)) {
+    PlatformCloseFile(file);
+    return MERGE_TARGET_UNREADABLE;
+  }
+  char* buffer = fileSize <= kLargestTarget ? static_cast<char*>(PlatformAllocZeroed(fileSize + 1)) : nullptr;
+  if (buffer == nullptr) {
+    PlatformCloseFile(file);
+    return MERGE_NO_MEMORY_TARGET;
+  }
+  // A target that cannot be read whole is left alone: rewriting it from a
+  // partial read would lose its content.
+  uint64_t done = 0;
+  while (done < fileSize) {
+    uint32_t bytesRead = 0;
+    if (!PlatformReadFile(file, buffer + done, static_cast<uint32_t>(fileSize - done), &bytesRead) ||
+        bytesRead == 0) {
+      break;
+    }
+    done += bytesRead;
+  }
+  PlatformCloseFile(file);
+  if (done != fileSize) {
+    PlatformFree(buffer);
+    return MERGE_TARGET_UNREADABLE;
+  }
+  *text = buffer;
+  *size = static_cast<std::size_t>(fileSize);
+  return MERGE_OK;
+}
+
+bool WriteAll(FileHandle file, const char* data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    uint32_t written = 0;
+    if (!PlatformWriteFile(file, data + done, static_cast<uint32_t>(size - done), &written) || written == 0) {
+      return false;
+    }
+    done += written;
+  }
+  return true;
+}
+
+void AppendBytes(char* merged, std::size_t mergedSize, std::size_t* length, const char* bytes, std::size_t count) {
+  if (merged != nullptr && *length + count <= mergedSize) std::memcpy(merged + *length, bytes, count);
+  *length += count;
+}
+
+}  // namespace
+
+std::size_t LineLength(const char* text) {
+  for (std::size_t p = 0;; ++p) {
+    if (text[p] == '\0') return p;
+    if (text[p] == '\r') return text[p + 1] == '\n' ? p + 2 : p + 1;
+    if (text[p] == '\n') return p + 1;
+  }
+}
+
+std::size_t BuildMergedText(const char* list, const char* target, char* merged, std::size_t mergedSize) {
+  std::size_t length = 0;
+  for (const char* at = list; *at != '\0'; at += LineLength(at)) {
+    // An entry runs to the next ';' even across line ends.
+    std::size_t entryLength = std::strcspn(at, ";");
+    // An entry that does not fit the entry buffer is not a real entry; skip
+    // it rather than cut it into something that was never listed.
+    if (entryLength >= kEntrySize) continue;
+    char entry[kEntrySize];
+    std::memcpy(entry, at, entryLength);
+    entry[entryLength] = '\0';
+    if (entry[0] == '\n' || entry[0] == '\r') continue;
+    if (std::strstr(target, entry) != nullptr) continue;
+    AppendBytes(merged, mergedSize, &length, entry, entryLength);
+    AppendBytes(merged, mergedSize, &length, kEntryEnd, 2);
+  }
+  AppendBytes(merged, mergedSize, &length, target, std::strlen(target));
+  return length;
+}
+
+int MergeEntryList() {
+  const char* name = kUpdateBuild.entryListName;
+  if (name == nullptr || name[0] == '\0') return MERGE_OK;
+
+  const void* data = nullptr;
+  uint32_t listSize = 0;
+  ResourceLookup found = PlatformFindResource(g_state.instance, ResourceType::Payload, name, &data, &listSize);
+  if (found == ResourceLookup::NotFound) return MERGE_OK;
+  if (found != ResourceLookup::Found || data == nullptr) return MERGE_LIST_NOT_LOADED;
+
+  char* list = static_cast<char*>(PlatformAllocZeroed(static_cast<std::size_t>(listSize) + 1));
+  if (list == nullptr) return MERGE_NO_MEMORY_LIST;
+  std::memcpy(list, data, listSize);
+
+  char path[kPathSize];
+  char* target = nullptr;
+  std::size_t targetSize = 0;
+  int code = FormatText(path, sizeof path, "%s\\%s", g_state.installFolder, name)
+                 ? ReadTarget(path, &target, &targetSize)
+                 : MERGE_TARGET_UNREADABLE;
+  if (code != MERGE_OK) {
+    PlatformFree(list);
+    return code;
+  }
+
+  // The target grows by the list's size, as earlier merges did; when the
+  // merged text is longer (lines without ';' or terminator) it grows by more
+  // rather than lose a byte.
+  std::size_t writeSize = static_cast<std::size_t>(listSize) + targetSize;
+  std::size_t mergedLength = BuildMergedText(list, target, nullptr, 0);
+  if (mergedLength > writeSize) writeSize = mergedLength;
+  char* merged = static_cast<char*>(PlatformAllocZeroed(writeSize + 1));
+  if (merged == nullptr) {
+    PlatformFree(target);
+    PlatformFree(list);
+    return MERGE_NO_MEMORY_MERGED;
+  }
+  BuildMergedText(list, target, merged, writeSize);
+
+  FileHandle file = PlatformOpenFile(path, FileMode::WriteExisting);
+  if (file == nullptr) {
+    code = MERGE_TARGET_UNWRITABLE;
+  } else {
+    if (!WriteAll(file, merged, writeSize)) code = MERGE_TARGET_UNWRITABLE;
+    PlatformCloseFile(file);
+  }
+  PlatformFree(merged);
+  PlatformFree(target);
+  PlatformFree(list);
+  return code;
+}

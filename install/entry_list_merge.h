@@ -1,0 +1,25 @@
+#pragma once
+#include <cstddef>
+
+// Result codes of MergeEntryList.
+enum MergeResult {
+  MERGE_OK = 0,              // merged, or the build has no list
+  MERGE_LIST_NOT_LOADED = 1,
+  MERGE_NO_MEMORY_LIST = 2,
+  MERGE_TARGET_UNREADABLE = 3,
+  MERGE_NO_MEMORY_TARGET = 4,
+  MERGE_NO_MEMORY_MERGED = 5,
+  MERGE_TARGET_UNWRITABLE = 6,
+};
+
+// Adds to the target text file every entry of the build's list resource that
+// the file does not contain yet; the new entries go first.
+int MergeEntryList();
+
+// Length of the text's first line including its terminator (CR LF, LF or CR).
+std::size_t LineLength(const char* text);
+
+// The merge itself, on texts already in memory. Writes into merged (which
+// holds mergedSize bytes) and returns the merged text's length; with merged
+// null it only measures.
+std::size_t BuildMergedText(const char* list, const char* target, char* merged, std::size_t mergedSize);

@@ -1,0 +1,6 @@
+#pragma once
+#include <cstdint>
+
+// True when the install folder's drive has room for neededBytes, counted in
+// whole mebibytes. Shows its own message when not.
+bool CheckFreeSpace(uint32_t neededBytes);

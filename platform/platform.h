@@ -1,0 +1,94 @@
+#pragma once
+// The one boundary between the updater's logic and the system. Two backends
+// implement it: platform_win32.cpp (the real program) and platform_sim.cpp
+// (the native tests); the build links exactly one of them.
+#include <cstddef>
+#include <cstdint>
+
+struct PlatformWindowTag;
+struct PlatformModuleTag;
+struct PlatformFileTag;
+struct PlatformGuardTag;
+using WindowHandle = PlatformWindowTag*;
+using ModuleHandle = PlatformModuleTag*;
+using FileHandle = PlatformFileTag*;
+using InstanceGuard = PlatformGuardTag*;
+
+// The system's path limit, terminator included.
+constexpr std::size_t kPathSize = 260;
+
+// ---- Windows, dialogs and messages ----
+using DialogProcedure = intptr_t (*)(WindowHandle window, unsigned message, uintptr_t wParam, intptr_t lParam);
+
+// Modeless dialog without owner; null when it cannot be created.
+WindowHandle PlatformCreateDialog(ModuleHandle instance, int templateId, DialogProcedure procedure);
+void PlatformShowWindow(WindowHandle window, int showCommand);
+void PlatformUpdateWindow(WindowHandle window);
+intptr_t PlatformSendMessage(WindowHandle window, unsigned message, uintptr_t wParam, intptr_t lParam);
+void PlatformDestroyWindow(WindowHandle window);
+void PlatformPostQuitMessage(int exitCode);
+// Fetches and handles messages until the quit message; messages the dialog's
+// keyboard handling accepts go to it, the rest are translated and dispatched.
+void PlatformRunMessageLoop(WindowHandle dialog);
+// Removes at most one pending message, translates and dispatches it; never waits.
+void PlatformPumpOneMessage();
+void PlatformSetWindowText(WindowHandle window, const char* text);
+void PlatformSetDlgItemText(WindowHandle dialog, int controlId, const char* text);
+void PlatformSetProgressPosition(WindowHandle dialog, int controlId, int position);
+// Sets the window's small icon from the module's icon resource, when it has one.
+void PlatformSetSmallIcon(WindowHandle window, ModuleHandle module, int iconId);
+void PlatformRemoveCloseMenuItem(WindowHandle window);
+
+// ---- Message boxes ----
+int PlatformMessageBox(WindowHandle owner, const char* text, const char* caption, unsigned style);
+
+// ---- Single running instance ----
+// False only when another process holds the guard for this key; *guard may be
+// null when the system could not make one at all.
+bool PlatformAcquireInstanceGuard(const char* key, InstanceGuard* guard);
+void PlatformReleaseInstanceGuard(InstanceGuard guard);
+void PlatformBringWindowToFront(const char* title);
+
+// ---- Memory ----
+void* PlatformAllocZeroed(std::size_t size);  // null when no memory
+void PlatformFree(void* block);
+
+// ---- Files ----
+enum class FileMode {
+  ReadExisting,       // GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING
+  WriteCreateAlways,  // GENERIC_WRITE, FILE_SHARE_WRITE, CREATE_ALWAYS
+  WriteExisting,      // GENERIC_WRITE, FILE_SHARE_WRITE, OPEN_EXISTING
+};
+FileHandle PlatformOpenFile(const char* path, FileMode mode);  // null on failure
+bool PlatformFileSize(FileHandle file, uint64_t* size);
+bool PlatformReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* bytesRead);
+bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_t* bytesWritten);
+void PlatformCloseFile(FileHandle file);
+
+enum class PathKind { Missing, File, Directory };
+PathKind PlatformQueryPath(const char* path);
+
+// ---- Profile files ----
+void PlatformReadProfileString(const char* section, const char* key, const char* defaultValue, char* buffer,
+                               uint32_t bufferSize, const char* path);
+bool PlatformWriteProfileString(const char* section, const char* key, const char* value, const char* path);
+
+// ---- Folders and disks ----
+enum class SpecialFolder { UserAppData, CommonAppData };
+// buffer holds kPathSize bytes; the folder is never created.
+bool PlatformGetSpecialFolder(SpecialFolder folder, char* buffer);
+bool PlatformGetDiskSpace(const char* drive, uint64_t* totalBytes, uint64_t* freeBytes);
+
+// ---- Resources and modules ----
+enum class ResourceType {
+  Payload,  // the custom type "BIN" of the updater's own payload
+  RawData,  // RT_RCDATA
+};
+enum class ResourceLookup { Found, NotFound, NotLoaded };
+// Names compare without regard to ASCII case. The data stays valid while the
+// module is loaded.
+ResourceLookup PlatformFindResource(ModuleHandle module, ResourceType type, const char* name, const void** data,
+                                    uint32_t* size);
+// Maps a module for its resources only: none of its code ever runs.
+ModuleHandle PlatformLoadDataModule(const char* path);
+void PlatformFreeModule(ModuleHandle module);

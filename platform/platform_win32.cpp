@@ -1,0 +1,207 @@
+// The real backend: each operation is the Win32 "A" call the logic expects.
+#include <windows.h>
+#include <shlobj.h>
+
+#include "platform/platform.h"
+
+namespace {
+
+HWND W(WindowHandle window) { return reinterpret_cast<HWND>(window); }
+HMODULE M(ModuleHandle module) { return reinterpret_cast<HMODULE>(module); }
+HANDLE F(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+// The one dialog procedure of the program, reached through a stdcall
+// trampoline: the logic's procedure uses the default calling convention.
+DialogProcedure g_dialogProcedure = nullptr;
+
+INT_PTR CALLBACK DialogTrampoline(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (g_dialogProcedure == nullptr) return FALSE;
+  return g_dialogProcedure(reinterpret_cast<WindowHandle>(window), message, wParam, lParam);
+}
+
+}  // namespace
+
+WindowHandle PlatformCreateDialog(ModuleHandle instance, int templateId, DialogProcedure procedure) {
+  g_dialogProcedure = procedure;
+  HWND window = CreateDialogParamA(reinterpret_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(templateId), nullptr,
+                                   DialogTrampoline, 0);
+  return reinterpret_cast<WindowHandle>(window);
+}
+
+void PlatformShowWindow(WindowHandle window, int showCommand) { ShowWindow(W(window), showCommand); }
+void PlatformUpdateWindow(WindowHandle window) { UpdateWindow(W(window)); }
+
+intptr_t PlatformSendMessage(WindowHandle window, unsigned message, uintptr_t wParam, intptr_t lParam) {
+  return SendMessageA(W(window), message, wParam, lParam);
+}
+
+void PlatformDestroyWindow(WindowHandle window) { DestroyWindow(W(window)); }
+void PlatformPostQuitMessage(int exitCode) { PostQuitMessage(exitCode); }
+
+void PlatformRunMessageLoop(WindowHandle dialog) {
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    if (dialog != nullptr && IsWindow(W(dialog)) && IsDialogMessageA(W(dialog), &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+void PlatformPumpOneMessage() {
+  MSG message;
+  if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+void PlatformSetWindowText(WindowHandle window, const char* text) { SetWindowTextA(W(window), text); }
+
+void PlatformSetDlgItemText(WindowHandle dialog, int controlId, const char* text) {
+  SetDlgItemTextA(W(dialog), controlId, text);
+}
+
+void PlatformSetProgressPosition(WindowHandle dialog, int controlId, int position) {
+  SendMessageA(GetDlgItem(W(dialog), controlId), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void PlatformSetSmallIcon(WindowHandle window, ModuleHandle module, int iconId) {
+  HICON icon = LoadIconA(reinterpret_cast<HINSTANCE>(module), MAKEINTRESOURCEA(iconId));
+  if (icon != nullptr) SendMessageA(W(window), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+}
+
+void PlatformRemoveCloseMenuItem(WindowHandle window) {
+  RemoveMenu(GetSystemMenu(W(window), FALSE), SC_CLOSE, MF_BYCOMMAND);
+}
+
+int PlatformMessageBox(WindowHandle owner, const char* text, const char* caption, unsigned style) {
+  return MessageBoxA(W(owner), text, caption, style);
+}
+
+bool PlatformAcquireInstanceGuard(const char* key, InstanceGuard* guard) {
+  *guard = nullptr;
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, key);
+  DWORD error = GetLastError();
+  if (mutex == nullptr) {
+    // Made by a process of another user or level: still a running updater.
+    return error != ERROR_ACCESS_DENIED;
+  }
+  if (error == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    return false;
+  }
+  *guard = reinterpret_cast<InstanceGuard>(mutex);
+  return true;
+}
+
+void PlatformReleaseInstanceGuard(InstanceGuard guard) {
+  if (guard != nullptr) CloseHandle(reinterpret_cast<HANDLE>(guard));
+}
+
+void PlatformBringWindowToFront(const char* title) {
+  HWND window = FindWindowA(nullptr, title);
+  if (window == nullptr) return;
+  if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
+  SetForegroundWindow(window);
+}
+
+void* PlatformAllocZeroed(std::size_t size) { return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size); }
+
+void PlatformFree(void* block) {
+  if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
+}
+
+FileHandle PlatformOpenFile(const char* path, FileMode mode) {
+  DWORD access = GENERIC_READ;
+  DWORD share = FILE_SHARE_READ;
+  DWORD disposition = OPEN_EXISTING;
+  if (mode == FileMode::WriteCreateAlways || mode == FileMode::WriteExisting) {
+    access = GENERIC_WRITE;
+    share = FILE_SHARE_WRITE;
+    disposition = mode == FileMode::WriteCreateAlways ? CREATE_ALWAYS : OPEN_EXISTING;
+  }
+  HANDLE file = CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? nullptr : reinterpret_cast<FileHandle>(file);
+}
+
+bool PlatformFileSize(FileHandle file, uint64_t* size) {
+  DWORD high = 0;
+  DWORD low = GetFileSize(F(file), &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+  *size = (static_cast<uint64_t>(high) << 32) | low;
+  return true;
+}
+
+bool PlatformReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* bytesRead) {
+  DWORD done = 0;
+  BOOL ok = ReadFile(F(file), buffer, size, &done, nullptr);
+  *bytesRead = done;
+  return ok != FALSE;
+}
+
+bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_t* bytesWritten) {
+  DWORD done = 0;
+  BOOL ok = WriteFile(F(file), data, size, &done, nullptr);
+  *bytesWritten = done;
+  return ok != FALSE;
+}
+
+void PlatformCloseFile(FileHandle file) {
+  if (file != nullptr) CloseHandle(F(file));
+}
+
+PathKind PlatformQueryPath(const char* path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path, &found);
+  if (search == INVALID_HANDLE_VALUE) return PathKind::Missing;
+  FindClose(search);
+  return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Directory : PathKind::File;
+}
+
+void PlatformReadProfileString(const char* section, const char* key, const char* defaultValue, char* buffer,
+                               uint32_t bufferSize, const char* path) {
+  GetPrivateProfileStringA(section, key, defaultValue, buffer, bufferSize, path);
+}
+
+bool PlatformWriteProfileString(const char* section, const char* key, const char* value, const char* path) {
+  return WritePrivateProfileStringA(section, key, value, path) != FALSE;
+}
+
+bool PlatformGetSpecialFolder(SpecialFolder folder, char* buffer) {
+  int id = folder == SpecialFolder::UserAppData ? CSIDL_APPDATA : CSIDL_COMMON_APPDATA;
+  return SHGetSpecialFolderPathA(nullptr, buffer, id, FALSE) != FALSE;
+}
+
+bool PlatformGetDiskSpace(const char* drive, uint64_t* totalBytes, uint64_t* freeBytes) {
+  ULARGE_INTEGER total;
+  ULARGE_INTEGER totalFree;
+  if (!GetDiskFreeSpaceExA(drive, nullptr, &total, &totalFree)) return false;
+  *totalBytes = total.QuadPart;
+  *freeBytes = totalFree.QuadPart;
+  return true;
+}
+
+ResourceLookup PlatformFindResource(ModuleHandle module, ResourceType type, const char* name, const void** data,
+                                    uint32_t* size) {
+  LPCSTR typeName = type == ResourceType::Payload ? "BIN" : MAKEINTRESOURCEA(10);  // RT_RCDATA
+  HRSRC resource = FindResourceA(M(module), name, typeName);
+  if (resource == nullptr) return ResourceLookup::NotFound;
+  HGLOBAL loaded = LoadResource(M(module), resource);
+  const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+  if (bytes == nullptr) return ResourceLookup::NotLoaded;
+  *data = bytes;
+  *size = SizeofResource(M(module), resource);
+  return ResourceLookup::Found;
+}
+
+ModuleHandle PlatformLoadDataModule(const char* path) {
+  // The module's path comes from a file any user can edit while the updater
+  // runs elevated: map it as data so that none of its code ever runs.
+  HMODULE module = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  if (module == nullptr) module = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);  // before Vista
+  return reinterpret_cast<ModuleHandle>(module);
+}
+
+void PlatformFreeModule(ModuleHandle module) {
+  if (module != nullptr) FreeLibrary(M(module));
+}
