@@ -44,3 +44,10 @@ target_link_options(UpDate PRIVATE ${UPDATER_STATIC_LINK} -s)
 set_source_files_properties(res/updater.rc PROPERTIES
   OBJECT_DEPENDS "${UPDATE_PAYLOAD_FILES};${PROJECT_SOURCE_DIR}/res/update.manifest;${PROJECT_SOURCE_DIR}/res/version.h")
 set_target_properties(UpDate PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+
+# Sample game (old and new versions) and the helpers of the end-to-end tests.
+include(sample/sample.cmake OPTIONAL)
+include(tools/watcher/watcher.cmake OPTIONAL)
+if(payload_from_sample AND TARGET sample_game)
+  add_dependencies(UpDate sample_game)
+endif()

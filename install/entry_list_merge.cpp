@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "app/text_format.h"
-#include "app/update_build.h"
 #include "app/updater_state.h"
 #include "platform/platform.h"
 
@@ -98,8 +97,7 @@ std::size_t BuildMergedText(const char* list, const char* target, char* merged, 
   return length;
 }
 
-int MergeEntryList() {
-  const char* name = kUpdateBuild.entryListName;
+int MergeEntryList(const char* name) {
   if (name == nullptr || name[0] == '\0') return MERGE_OK;
 
   const void* data = nullptr;

@@ -12,9 +12,11 @@ enum MergeResult {
   MERGE_TARGET_UNWRITABLE = 6,
 };
 
-// Adds to the target text file every entry of the build's list resource that
-// the file does not contain yet; the new entries go first.
-int MergeEntryList();
+// Adds to the target text file every entry of the list resource `listName`
+// that the file does not contain yet; the new entries go first. The target is
+// the file of the same name under the install folder. The build passes its
+// entry-list name; an empty name merges nothing.
+int MergeEntryList(const char* listName);
 
 // Length of the text's first line including its terminator (CR LF, LF or CR).
 std::size_t LineLength(const char* text);

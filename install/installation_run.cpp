@@ -92,7 +92,7 @@ bool RunInstallation() {
     if (!WritePayloadFile(e->relativePath, total, &runDone)) return false;
   }
 
-  int mergeCode = MergeEntryList();
+  int mergeCode = MergeEntryList(kUpdateBuild.entryListName);
   if (mergeCode != MERGE_OK) {
     ShowMessage(MSG_MERGE_FAILED, static_cast<unsigned>(mergeCode));
     return false;

@@ -1,0 +1,479 @@
+// The simulated backend of the native tests. Files and profile files are real
+// host files reached through mapped drive letters; windows, message boxes,
+// resources and faults are simulated and recorded.
+#include "platform/platform_sim.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#include "platform/pe_resources.h"
+#include "platform/profile_text.h"
+#include "platform/win_values.h"
+
+namespace {
+
+struct SimFile {
+  std::FILE* stream;
+  std::string windowsPath;
+};
+
+struct SimModule {
+  std::vector<uint8_t> image;
+};
+
+struct OwnResource {
+  ResourceType type;
+  std::string name;
+  std::vector<uint8_t> bytes;
+  bool unloadable;
+};
+
+struct Machine {
+  std::map<char, std::string> drives;
+  std::map<SpecialFolder, std::string> specialFolders;
+  bool diskAnswers = true;
+  uint64_t diskTotal = 0;
+  uint64_t diskFree = 0;
+  std::string lastDiskQuery;
+
+  std::vector<OwnResource> ownResources;
+
+  std::deque<int> answers;
+  std::vector<sim::MessageBoxRecord> boxes;
+  int unanswered = 0;
+
+  bool failDialog = false;
+  bool guardElsewhere = false;
+  std::string broughtToFront;
+  std::set<std::string> denied;
+  std::map<std::string, uint64_t> writeLimits;
+  std::map<std::string, uint64_t> writtenSoFar;
+  std::set<std::string> writeErrors;
+  std::set<std::string> readErrors;
+  int allocationsUntilFailure = -1;
+
+  std::function<void()> pumpHook;
+  std::deque<unsigned> dialogQueue;
+  DialogProcedure procedure = nullptr;
+  sim::DialogRecord dialog;
+  bool loopWouldHang = false;
+  bool quitPosted = false;
+
+  std::vector<sim::WriteRecord> writes;
+  std::vector<std::string> events;
+  int liveFiles = 0;
+  int liveModules = 0;
+  int liveAllocations = 0;
+  int liveGuards = 0;
+};
+
+Machine& M() {
+  static Machine machine;
+  return machine;
+}
+
+char OwnModuleTag;
+char DialogTag;
+char GuardTag;
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string Key(const std::string& windowsPath) {
+  std::string k;
+  for (char c : windowsPath) k += Lower(c);
+  return k;
+}
+
+bool ReadHostFile(const std::string& hostPath, std::string* content) {
+  std::ifstream in(hostPath, std::ios::binary);
+  if (!in) return false;
+  content->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
+bool IsDirectory(const std::string& hostPath) {
+  struct stat st {};
+  return stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- control
+
+namespace sim {
+
+void Reset() { M() = Machine(); }
+
+void MapDrive(char letter, const std::string& hostFolder) { M().drives[Lower(letter)] = hostFolder; }
+
+std::string HostPath(const std::string& windowsPath) {
+  if (windowsPath.size() < 2 || windowsPath[1] != ':') return "";
+  auto drive = M().drives.find(Lower(windowsPath[0]));
+  if (drive == M().drives.end()) return "";
+  std::string rest = windowsPath.substr(2);
+  for (char& c : rest) {
+    if (c == '\\') c = '/';
+  }
+  if (rest.find('*') != std::string::npos || rest.find('?') != std::string::npos) return "";
+  return drive->second + (rest.empty() || rest[0] != '/' ? "/" : "") + rest;
+}
+
+void SetSpecialFolder(SpecialFolder folder, const std::string& path) { M().specialFolders[folder] = path; }
+
+void SetDiskSpace(bool answers, uint64_t totalBytes, uint64_t freeBytes) {
+  M().diskAnswers = answers;
+  M().diskTotal = totalBytes;
+  M().diskFree = freeBytes;
+}
+std::string LastDiskQuery() { return M().lastDiskQuery; }
+
+ModuleHandle OwnModule() { return reinterpret_cast<ModuleHandle>(&OwnModuleTag); }
+
+void AddOwnResource(ResourceType type, const std::string& name, const std::vector<uint8_t>& bytes) {
+  M().ownResources.push_back({type, name, bytes, false});
+}
+
+void MakeOwnResourceUnloadable(ResourceType type, const std::string& name) {
+  for (OwnResource& r : M().ownResources) {
+    if (r.type == type && SameIgnoringCase(r.name, name)) r.unloadable = true;
+  }
+}
+
+void QueueAnswers(const std::vector<int>& answers) { M().answers.insert(M().answers.end(), answers.begin(), answers.end()); }
+const std::vector<MessageBoxRecord>& MessageBoxes() { return M().boxes; }
+int UnansweredBoxes() { return M().unanswered; }
+
+void FailDialogCreation() { M().failDialog = true; }
+void HoldGuardElsewhere() { M().guardElsewhere = true; }
+std::string BroughtToFront() { return M().broughtToFront; }
+void DenyOpen(const std::string& windowsPath) { M().denied.insert(Key(windowsPath)); }
+void LimitWrites(const std::string& windowsPath, uint64_t limitBytes) { M().writeLimits[Key(windowsPath)] = limitBytes; }
+void FailWritesWithError(const std::string& windowsPath) { M().writeErrors.insert(Key(windowsPath)); }
+void FailReads(const std::string& windowsPath) { M().readErrors.insert(Key(windowsPath)); }
+void FailAllocationsFrom(int count) { M().allocationsUntilFailure = count; }
+
+void OnPump(std::function<void()> hook) { M().pumpHook = std::move(hook); }
+void PostToDialog(unsigned message) { M().dialogQueue.push_back(message); }
+WindowHandle DialogWindow() { return reinterpret_cast<WindowHandle>(&DialogTag); }
+
+const DialogRecord& Dialog() { return M().dialog; }
+bool LoopWouldHang() { return M().loopWouldHang; }
+bool QuitPosted() { return M().quitPosted; }
+const std::vector<WriteRecord>& Writes() { return M().writes; }
+const std::vector<std::string>& Events() { return M().events; }
+int LiveFiles() { return M().liveFiles; }
+int LiveModules() { return M().liveModules; }
+int LiveAllocations() { return M().liveAllocations; }
+int LiveGuards() { return M().liveGuards; }
+
+}  // namespace sim
+
+// ---------------------------------------------------------------- windows
+
+namespace {
+
+bool DialogAlive(WindowHandle window) {
+  return window == sim::DialogWindow() && M().dialog.created && !M().dialog.destroyed;
+}
+
+void Deliver(unsigned message) {
+  if (DialogAlive(sim::DialogWindow())) M().procedure(sim::DialogWindow(), message, 0, 0);
+}
+
+}  // namespace
+
+WindowHandle PlatformCreateDialog(ModuleHandle, int templateId, DialogProcedure procedure) {
+  if (M().failDialog) return nullptr;
+  M().dialog = sim::DialogRecord();
+  M().dialog.created = true;
+  M().dialog.templateId = templateId;
+  M().procedure = procedure;
+  procedure(sim::DialogWindow(), WM_INITDIALOG, 0, 0);
+  return sim::DialogWindow();
+}
+
+void PlatformShowWindow(WindowHandle window, int showCommand) {
+  if (DialogAlive(window)) M().dialog.visible = showCommand != 0;
+}
+
+void PlatformUpdateWindow(WindowHandle) {}
+
+intptr_t PlatformSendMessage(WindowHandle window, unsigned message, uintptr_t wParam, intptr_t lParam) {
+  if (!DialogAlive(window)) return 0;
+  return M().procedure(window, message, wParam, lParam);
+}
+
+void PlatformDestroyWindow(WindowHandle window) {
+  if (!DialogAlive(window)) return;
+  M().events.push_back("destroy");
+  M().procedure(window, WM_DESTROY, 0, 0);
+  M().dialog.destroyed = true;
+  M().dialog.visible = false;
+}
+
+void PlatformPostQuitMessage(int) {
+  M().quitPosted = true;
+  M().events.push_back("quit");
+}
+
+void PlatformRunMessageLoop(WindowHandle) {
+  while (!M().quitPosted) {
+    if (M().dialogQueue.empty()) {
+      // A real loop would wait forever here.
+      M().loopWouldHang = true;
+      return;
+    }
+    unsigned message = M().dialogQueue.front();
+    M().dialogQueue.pop_front();
+    Deliver(message);
+  }
+}
+
+void PlatformPumpOneMessage() {
+  if (M().pumpHook) M().pumpHook();
+  if (M().dialogQueue.empty()) return;
+  unsigned message = M().dialogQueue.front();
+  M().dialogQueue.pop_front();
+  Deliver(message);
+}
+
+void PlatformSetWindowText(WindowHandle window, const char* text) {
+  if (DialogAlive(window)) M().dialog.title = text;
+}
+
+void PlatformSetDlgItemText(WindowHandle dialog, int controlId, const char* text) {
+  if (DialogAlive(dialog)) M().dialog.itemTexts[controlId].push_back(text);
+}
+
+void PlatformSetProgressPosition(WindowHandle dialog, int controlId, int position) {
+  if (DialogAlive(dialog)) M().dialog.positions[controlId].push_back(position);
+}
+
+void PlatformSetSmallIcon(WindowHandle, ModuleHandle, int) {}  // the updater carries no icon
+
+void PlatformRemoveCloseMenuItem(WindowHandle window) {
+  if (DialogAlive(window)) M().dialog.closeMenuRemoved = true;
+}
+
+int PlatformMessageBox(WindowHandle owner, const char* text, const char* caption, unsigned style) {
+  int answer = IDOK;
+  if (!M().answers.empty()) {
+    answer = M().answers.front();
+    M().answers.pop_front();
+  } else if ((style & 0x0F) != MB_OK) {
+    ++M().unanswered;
+    answer = (style & 0x0F) == MB_YESNO ? IDNO : IDCANCEL;
+  }
+  M().boxes.push_back({text, caption, style, owner, answer});
+  M().events.push_back(std::string("box:") + caption);
+  return answer;
+}
+
+bool PlatformAcquireInstanceGuard(const char*, InstanceGuard* guard) {
+  *guard = nullptr;
+  if (M().guardElsewhere) return false;
+  *guard = reinterpret_cast<InstanceGuard>(&GuardTag);
+  ++M().liveGuards;
+  return true;
+}
+
+void PlatformReleaseInstanceGuard(InstanceGuard guard) {
+  if (guard != nullptr) --M().liveGuards;
+}
+
+void PlatformBringWindowToFront(const char* title) { M().broughtToFront = title; }
+
+// ---------------------------------------------------------------- memory
+
+void* PlatformAllocZeroed(std::size_t size) {
+  if (M().allocationsUntilFailure >= 0) {
+    if (M().allocationsUntilFailure <= 1) {
+      M().allocationsUntilFailure = 0;
+      return nullptr;
+    }
+    --M().allocationsUntilFailure;
+  }
+  void* block = std::calloc(size == 0 ? 1 : size, 1);
+  if (block != nullptr) ++M().liveAllocations;
+  return block;
+}
+
+void PlatformFree(void* block) {
+  if (block == nullptr) return;
+  --M().liveAllocations;
+  std::free(block);
+}
+
+// ---------------------------------------------------------------- files
+
+FileHandle PlatformOpenFile(const char* path, FileMode mode) {
+  std::string host = sim::HostPath(path);
+  if (host.empty() || M().denied.count(Key(path)) != 0 || IsDirectory(host)) return nullptr;
+  const char* how = mode == FileMode::ReadExisting ? "rb" : mode == FileMode::WriteCreateAlways ? "wb" : "r+b";
+  std::FILE* stream = std::fopen(host.c_str(), how);
+  if (stream == nullptr) return nullptr;
+  ++M().liveFiles;
+  M().writtenSoFar[Key(path)] = 0;
+  return reinterpret_cast<FileHandle>(new SimFile{stream, path});
+}
+
+bool PlatformFileSize(FileHandle file, uint64_t* size) {
+  auto* f = reinterpret_cast<SimFile*>(file);
+  long at = std::ftell(f->stream);
+  if (std::fseek(f->stream, 0, SEEK_END) != 0) return false;
+  long end = std::ftell(f->stream);
+  std::fseek(f->stream, at, SEEK_SET);
+  if (end < 0) return false;
+  *size = static_cast<uint64_t>(end);
+  return true;
+}
+
+bool PlatformReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* bytesRead) {
+  auto* f = reinterpret_cast<SimFile*>(file);
+  *bytesRead = 0;
+  if (M().readErrors.count(Key(f->windowsPath)) != 0) return false;
+  *bytesRead = static_cast<uint32_t>(std::fread(buffer, 1, size, f->stream));
+  return !std::ferror(f->stream);
+}
+
+bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_t* bytesWritten) {
+  auto* f = reinterpret_cast<SimFile*>(file);
+  std::string key = Key(f->windowsPath);
+  *bytesWritten = 0;
+  if (M().writeErrors.count(key) != 0) return false;
+  uint32_t allowed = size;
+  auto limit = M().writeLimits.find(key);
+  if (limit != M().writeLimits.end()) {
+    uint64_t left = limit->second > M().writtenSoFar[key] ? limit->second - M().writtenSoFar[key] : 0;
+    if (left < allowed) allowed = static_cast<uint32_t>(left);
+  }
+  *bytesWritten = static_cast<uint32_t>(std::fwrite(data, 1, allowed, f->stream));
+  M().writtenSoFar[key] += *bytesWritten;
+  M().writes.push_back({f->windowsPath, *bytesWritten});
+  // A full disk reports success with what fit, then no progress at all.
+  return allowed > 0 || size == 0;
+}
+
+void PlatformCloseFile(FileHandle file) {
+  if (file == nullptr) return;
+  auto* f = reinterpret_cast<SimFile*>(file);
+  std::fclose(f->stream);
+  delete f;
+  --M().liveFiles;
+}
+
+PathKind PlatformQueryPath(const char* path) {
+  std::string host = sim::HostPath(path);
+  struct stat st {};
+  if (host.empty() || stat(host.c_str(), &st) != 0) return PathKind::Missing;
+  return S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::File;
+}
+
+// ---------------------------------------------------------------- profile files
+
+void PlatformReadProfileString(const char* section, const char* key, const char* defaultValue, char* buffer,
+                               uint32_t bufferSize, const char* path) {
+  if (bufferSize == 0) return;
+  std::string content;
+  std::string value = defaultValue;
+  std::string host = sim::HostPath(path);
+  if (!host.empty() && !IsDirectory(host) && ReadHostFile(host, &content)) {
+    ProfileTextGet(content, section, key, &value);
+  }
+  std::size_t n = value.size() < bufferSize - 1 ? value.size() : bufferSize - 1;
+  std::memcpy(buffer, value.data(), n);
+  buffer[n] = '\0';
+}
+
+bool PlatformWriteProfileString(const char* section, const char* key, const char* value, const char* path) {
+  M().events.push_back(std::string("profile-write:") + section + "/" + key);
+  std::string host = sim::HostPath(path);
+  if (host.empty() || IsDirectory(host)) return false;
+  std::string content;
+  ReadHostFile(host, &content);
+  std::ofstream out(host, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  std::string updated = ProfileTextSet(content, section, key, value);
+  out.write(updated.data(), static_cast<std::streamsize>(updated.size()));
+  return static_cast<bool>(out);
+}
+
+// ---------------------------------------------------------------- folders and disks
+
+bool PlatformGetSpecialFolder(SpecialFolder folder, char* buffer) {
+  auto found = M().specialFolders.find(folder);
+  if (found == M().specialFolders.end() || found->second.empty() || found->second.size() >= kPathSize) return false;
+  std::memcpy(buffer, found->second.c_str(), found->second.size() + 1);
+  return true;
+}
+
+bool PlatformGetDiskSpace(const char* drive, uint64_t* totalBytes, uint64_t* freeBytes) {
+  M().lastDiskQuery = drive;
+  if (!M().diskAnswers) return false;
+  *totalBytes = M().diskTotal;
+  *freeBytes = M().diskFree;
+  return true;
+}
+
+// ---------------------------------------------------------------- resources and modules
+
+ResourceLookup PlatformFindResource(ModuleHandle module, ResourceType type, const char* name, const void** data,
+                                    uint32_t* size) {
+  if (module == sim::OwnModule()) {
+    for (const OwnResource& r : M().ownResources) {
+      if (r.type != type || !SameIgnoringCase(r.name, name)) continue;
+      if (r.unloadable) return ResourceLookup::NotLoaded;
+      static const uint8_t kEmpty = 0;  // an empty resource still has an address
+      *data = r.bytes.empty() ? &kEmpty : r.bytes.data();
+      *size = static_cast<uint32_t>(r.bytes.size());
+      return ResourceLookup::Found;
+    }
+    return ResourceLookup::NotFound;
+  }
+  if (module == nullptr) return ResourceLookup::NotFound;
+  const auto* loaded = reinterpret_cast<const SimModule*>(module);
+  PeResourceEntry entry;
+  std::string typeName = type == ResourceType::Payload ? "BIN" : "#10";
+  if (!PeFindResource(loaded->image.data(), loaded->image.size(), typeName, name, &entry)) {
+    return ResourceLookup::NotFound;
+  }
+  *data = loaded->image.data() + entry.fileOffset;
+  *size = entry.size;
+  return ResourceLookup::Found;
+}
+
+ModuleHandle PlatformLoadDataModule(const char* path) {
+  std::string host = sim::HostPath(path);
+  std::string content;
+  if (host.empty() || IsDirectory(host) || !ReadHostFile(host, &content)) return nullptr;
+  auto module = std::make_unique<SimModule>();
+  module->image.assign(content.begin(), content.end());
+  std::vector<PeResourceEntry> entries;
+  // The system refuses to map what is not a well-formed module.
+  if (!PeReadResources(module->image.data(), module->image.size(), &entries)) return nullptr;
+  ++M().liveModules;
+  return reinterpret_cast<ModuleHandle>(module.release());
+}
+
+void PlatformFreeModule(ModuleHandle module) {
+  if (module == nullptr || module == sim::OwnModule()) return;
+  delete reinterpret_cast<SimModule*>(module);
+  --M().liveModules;
+}

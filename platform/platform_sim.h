@@ -1,0 +1,93 @@
+#pragma once
+// Control of the simulated platform for the native tests: what the system
+// answers, which faults it injects, and what the program did.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace sim {
+
+struct MessageBoxRecord {
+  std::string text;     // the bytes shown (code page 932)
+  std::string caption;
+  unsigned style;
+  WindowHandle owner;
+  int answer;
+};
+
+struct DialogRecord {
+  bool created = false;
+  bool visible = false;
+  bool destroyed = false;
+  bool closeMenuRemoved = false;
+  int templateId = 0;
+  std::string title;
+  std::map<int, std::vector<std::string>> itemTexts;  // every text each control was given
+  std::map<int, std::vector<int>> positions;           // every position each progress bar was given
+};
+
+// Returns the simulation to a clean machine: no drives, no folders, no
+// resources, no faults, nothing recorded.
+void Reset();
+
+// Windows paths "X:\a\b" reach host files under hostFolder/a/b.
+void MapDrive(char letter, const std::string& hostFolder);
+std::string HostPath(const std::string& windowsPath);  // empty when no drive maps it
+
+void SetSpecialFolder(SpecialFolder folder, const std::string& path);  // empty: the lookup fails
+void SetDiskSpace(bool answers, uint64_t totalBytes, uint64_t freeBytes);
+std::string LastDiskQuery();
+
+// The updater's own resources.
+ModuleHandle OwnModule();
+void AddOwnResource(ResourceType type, const std::string& name, const std::vector<uint8_t>& bytes);
+void MakeOwnResourceUnloadable(ResourceType type, const std::string& name);
+
+// Message boxes take these answers in order; with none left an OK-only box
+// answers OK and any other box fails the run loudly (see UnansweredBoxes).
+void QueueAnswers(const std::vector<int>& answers);
+const std::vector<MessageBoxRecord>& MessageBoxes();
+int UnansweredBoxes();
+
+// Faults.
+void FailDialogCreation();
+void HoldGuardElsewhere();
+std::string BroughtToFront();
+void DenyOpen(const std::string& windowsPath);  // as a file held open by another process
+// Writes to the file succeed up to limitBytes in all, then report no progress.
+void LimitWrites(const std::string& windowsPath, uint64_t limitBytes);
+void FailWritesWithError(const std::string& windowsPath);
+void FailReads(const std::string& windowsPath);
+void FailAllocationsFrom(int count);  // the count-th allocation from now, and all after it, fail
+
+// Called each time the program lets one pending message through.
+void OnPump(std::function<void()> hook);
+// Queues a message for the dialog, delivered by the next pump or the message loop.
+void PostToDialog(unsigned message);
+WindowHandle DialogWindow();
+
+const DialogRecord& Dialog();
+bool LoopWouldHang();  // the message loop ran out of messages without a quit
+bool QuitPosted();
+
+struct WriteRecord {
+  std::string path;
+  uint32_t size;
+};
+const std::vector<WriteRecord>& Writes();
+
+// Ordered log of what the program did that tests compare in order:
+// "box:<caption>", "profile-write:<section>/<key>", "destroy", "quit".
+const std::vector<std::string>& Events();
+
+// Handles and buffers currently held by the program.
+int LiveFiles();
+int LiveModules();
+int LiveAllocations();
+int LiveGuards();
+
+}  // namespace sim

@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "fingerprint/checksum.h"
+#include "tests/unit/checksum_oracle.h"
+
+namespace {
+
+std::vector<uint8_t> Counting(unsigned n) {
+  std::vector<uint8_t> v(n);
+  for (unsigned i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(i);
+  return v;
+}
+
+struct WorkedCase {
+  const char* what;
+  std::vector<uint8_t> bytes;
+  ChecksumWindow window;
+  uint32_t sum;
+  uint32_t xorValue;
+};
+
+TEST(ContentChecksum, WorkedValues) {
+  const WorkedCase cases[] = {
+      {"empty", {}, kNoWindow, 0, 0},
+      {"abcd", {0x61, 0x62, 0x63, 0x64}, kNoWindow, 0x18A, 0x64636261},
+      {"16 counting bytes", Counting(16), kNoWindow, 0x78, 0},
+      {"16 counting bytes, window at 4", Counting(16), {true, 4}, 0x06, 0x03020100},
+      {"20 counting bytes, window at 4", Counting(20), {true, 4}, 0x4C, 0x10101010},
+      {"window beyond the data", Counting(16), {true, 100}, 0x78, 0},
+      {"partial last word completed with zeros", {1, 2, 3, 4, 5}, kNoWindow, 15, 0x04030201 ^ 0x05},
+  };
+  for (const WorkedCase& c : cases) {
+    ChecksumPair got = ContentChecksum(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()), c.window);
+    EXPECT_EQ(got.sum, c.sum) << c.what;
+    EXPECT_EQ(got.xorValue, c.xorValue) << c.what;
+  }
+}
+
+// The fast walk must agree with the byte loop for every length, window
+// position (on and off the 4-byte grid, inside and beyond the data), and
+// every way of cutting the content into pieces.
+TEST(ContentChecksum, AgreesWithTheByteLoopForAnyWindowAndSplit) {
+  std::mt19937 random(12345);
+  std::vector<uint8_t> storage(4096 + 16);
+  for (uint8_t& b : storage) b = static_cast<uint8_t>(random());
+  const uint32_t lengths[] = {0, 1, 3, 4, 5, 11, 12, 13, 16, 31, 64, 255, 1000, 4095, 4096};
+  for (uint32_t length : lengths) {
+    for (unsigned misalign = 0; misalign < 4; ++misalign) {
+      const uint8_t* data = storage.data() + misalign;
+      std::vector<ChecksumWindow> windows = {kNoWindow, {true, 0xFFFFFFF8u}};
+      for (uint32_t start = 0; start <= length + 4; start += (length > 64 ? 7 : 1)) windows.push_back({true, start});
+      for (const ChecksumWindow& window : windows) {
+        ChecksumPair expected = OracleChecksum(data, length, window);
+        ChecksumPair whole = ContentChecksum(data, length, window);
+        ASSERT_EQ(whole.sum, expected.sum) << "length " << length << " window " << window.start;
+        ASSERT_EQ(whole.xorValue, expected.xorValue) << "length " << length << " window " << window.start;
+
+        ChecksumState state = ChecksumBegin(window);
+        uint32_t at = 0;
+        while (at < length) {
+          uint32_t piece = 1 + random() % 37;
+          if (piece > length - at) piece = length - at;
+          ChecksumUpdate(state, data + at, piece);
+          at += piece;
+        }
+        ASSERT_EQ(state.pair.sum, expected.sum) << "pieces, length " << length << " window " << window.start;
+        ASSERT_EQ(state.pair.xorValue, expected.xorValue) << "pieces, length " << length;
+      }
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,101 @@
+#include <cstring>
+
+#include "app/updater_state.h"
+#include "install/entry_list_merge.h"
+#include "tests/unit/sim_fixture.h"
+
+namespace {
+
+TEST(LineLength, EachTerminator) {
+  EXPECT_EQ(LineLength("ab\r\nc"), 4u);
+  EXPECT_EQ(LineLength("ab\rc"), 3u);
+  EXPECT_EQ(LineLength("ab\nc"), 3u);
+  EXPECT_EQ(LineLength("abc"), 3u);
+  EXPECT_EQ(LineLength(""), 0u);
+}
+
+class EntryListMerge : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    std::memset(&g_state, 0, sizeof g_state);
+    g_state.instance = sim::OwnModule();
+    std::strcpy(g_state.installFolder, kInstall);
+    fs::create_directories(Host(kInstall));
+  }
+  void CarryList(const std::string& list) {
+    sim::AddOwnResource(ResourceType::Payload, "LIST.TXT", std::vector<uint8_t>(list.begin(), list.end()));
+  }
+  fs::path Target() { return Host(std::string(kInstall) + "\\list.txt"); }
+};
+
+TEST_F(EntryListMerge, MergesAsTheListSays) {
+  const std::string z(1, '\0');
+  const struct {
+    const char* what;
+    std::string list;
+    std::string target;
+    std::string after;
+  } cases[] = {
+      {"new entries first, then the old text, then zeros to the list's size", "a;\r\nb;\r\n", "b;\n",
+       "a;\nb;\n" + std::string(5, '\0')},
+      {"an entry inside a longer line is present", "ab;\r\n", "xaby;\n", "xaby;\n" + std::string(5, '\0')},
+      {"a blank line adds nothing", "\r\n\r\na;\n", "", "a;\n" + std::string(4, '\0')},
+      {"an entry twice in the list is added twice", "a;\na;\n", "", "a;\na;\n"},
+      {"a later merge reads the old text only up to its first zero", "a;\n", "a;\n" + z + z + z,
+       "a;\n" + std::string(6, '\0')},
+      {"a last line without terminator", "a;\nb;", "", "a;\nb;\n"},
+      {"lines without ';' run into the next lines; the merged text is kept whole", "a\nb\nc", "",
+       "a\nb\nc;\nb\nc;\nc;\n"},
+      {"an entry longer than the entry buffer is skipped, the rest merged",
+       std::string(1100, 'x') + ";\ny;\n", "", "y;\n" + std::string(1102, '\0')},
+  };
+  for (const auto& c : cases) {
+    ResetMachine();
+    CarryList(c.list);
+    WriteBytes(Target(), c.target);
+    EXPECT_EQ(MergeEntryList("list.txt"), MERGE_OK) << c.what;
+    EXPECT_EQ(ReadText(Target()), c.after) << c.what;
+  }
+}
+
+TEST_F(EntryListMerge, NothingToMerge) {
+  EXPECT_EQ(MergeEntryList(""), MERGE_OK);  // this build: no list at all
+  EXPECT_EQ(MergeEntryList("list.txt"), MERGE_OK);  // no list resource
+  EXPECT_FALSE(fs::exists(Target()));
+}
+
+TEST_F(EntryListMerge, FailuresLeaveTheTargetAlone) {
+  const std::string original = "b;\n";
+  const struct {
+    const char* what;
+    std::function<void(const std::string&)> fault;
+    int code;
+  } cases[] = {
+      {"list unloadable", [](const std::string&) { sim::MakeOwnResourceUnloadable(ResourceType::Payload, "list.txt"); },
+       MERGE_LIST_NOT_LOADED},
+      {"no memory for the list", [](const std::string&) { sim::FailAllocationsFrom(1); }, MERGE_NO_MEMORY_LIST},
+      {"target unreadable", [](const std::string& t) { sim::FailReads(t); }, MERGE_TARGET_UNREADABLE},
+      {"no memory for the target", [](const std::string&) { sim::FailAllocationsFrom(2); }, MERGE_NO_MEMORY_TARGET},
+      {"no memory for the merged text", [](const std::string&) { sim::FailAllocationsFrom(3); },
+       MERGE_NO_MEMORY_MERGED},
+  };
+  const std::string target = std::string(kInstall) + "\\list.txt";
+  for (const auto& c : cases) {
+    ResetMachine();
+    CarryList("a;\r\n");
+    WriteBytes(Target(), original);
+    c.fault(target);
+    EXPECT_EQ(MergeEntryList("list.txt"), c.code) << c.what;
+    EXPECT_EQ(ReadText(Target()), original) << c.what;
+    EXPECT_EQ(sim::LiveAllocations(), 0) << c.what;
+    EXPECT_EQ(sim::LiveFiles(), 0) << c.what;
+  }
+  ResetMachine();
+  CarryList("a;\r\n");
+  fs::remove(Target());
+  EXPECT_EQ(MergeEntryList("list.txt"), MERGE_TARGET_UNREADABLE);
+  EXPECT_FALSE(fs::exists(Target()));
+}
+
+}  // namespace

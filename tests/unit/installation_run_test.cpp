@@ -1,0 +1,182 @@
+#include <cstring>
+
+#include "app/updater_state.h"
+#include "install/installation_run.h"
+#include "install/payload.h"
+#include "platform/win_values.h"
+#include "tests/unit/sim_fixture.h"
+#include "ui/progress_dialog.h"
+#include "ui/resource_ids.h"
+
+namespace {
+
+const char kPerFileExe[] = "LMH.exe - Lantern Moonharbor - Update Program -";
+const char kPerFileDll[] = "dll\\RESOURCE.dll - Lantern Moonharbor - Update Program -";
+
+std::vector<uint8_t> Pattern(std::size_t size, uint8_t seed) {
+  std::vector<uint8_t> v(size);
+  for (std::size_t i = 0; i < size; ++i) v[i] = static_cast<uint8_t>(i * 7 + seed);
+  return v;
+}
+
+class InstallationRun : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    PrepareInstall();
+  }
+
+  void PrepareInstall() {
+    std::memset(&g_state, 0, sizeof g_state);
+    std::strcpy(g_state.caption, "Lantern Moonharbor - Update Program");
+    std::strcpy(g_state.installFolder, kInstall);
+    std::strcpy(g_state.appDataFolder, kAppData);
+    g_state.instance = sim::OwnModule();
+    fs::create_directories(Host(std::string(kInstall) + "\\dll"));
+    WriteBytes(Host(std::string(kInstall) + "\\LMH.exe"), "old exe");
+    WriteBytes(Host(std::string(kInstall) + "\\dll\\RESOURCE.dll"), "old dll");
+    WriteInstalledProfile();
+  }
+
+  void CarryPayload(std::size_t exeSize, std::size_t dllSize) {
+    exe_ = Pattern(exeSize, 1);
+    dll_ = Pattern(dllSize, 2);
+    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
+    sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", dll_);
+  }
+
+  // Creates the progress window and runs the installation inside it, as the
+  // main flow does.
+  void StartRun() {
+    g_state.progressWindow = PlatformCreateDialog(g_state.instance, IDD_UPDATE, ProgressDialogProc);
+    ASSERT_NE(g_state.progressWindow, nullptr);
+    PlatformSendMessage(g_state.progressWindow, UWM_START_UPDATE, 0, 0);
+  }
+
+  std::vector<std::string> Captions() {
+    std::vector<std::string> c;
+    for (const auto& box : sim::MessageBoxes()) c.push_back(box.caption);
+    return c;
+  }
+
+  std::vector<uint8_t> exe_;
+  std::vector<uint8_t> dll_;
+};
+
+TEST(ProgressPercent, QuotientFirstThenTimesHundred) {
+  EXPECT_EQ(ProgressPercent(29, 100), 28);
+  EXPECT_EQ(ProgressPercent(100, 100), 100);
+  EXPECT_EQ(ProgressPercent(65534, 396288), 16);
+  // A total that single precision rounds upwards never reaches 100.
+  EXPECT_EQ(ProgressPercent(16777219u, 16777219u), 99);
+}
+
+TEST_F(InstallationRun, WritesInBoundedChunksWithOneRunningPercentage) {
+  CarryPayload(393728, 2560);
+  StartRun();
+  std::vector<uint32_t> sizes;
+  for (const auto& w : sim::Writes()) sizes.push_back(w.size);
+  EXPECT_EQ(sizes, (std::vector<uint32_t>{65534, 65534, 65534, 65534, 65534, 65534, 524, 2560}));
+  EXPECT_EQ(sim::Writes().front().path, std::string(kInstall) + "\\LMH.exe");
+  EXPECT_EQ(sim::Writes().back().path, std::string(kInstall) + "\\dll\\RESOURCE.dll");
+  EXPECT_EQ(sim::Dialog().itemTexts.at(IDC_PERCENT),
+            (std::vector<std::string>{" 16%", " 33%", " 49%", " 66%", " 82%", " 99%", " 99%", "100%"}));
+  EXPECT_EQ(sim::Dialog().positions.at(IDC_PROGRESS), (std::vector<int>{0, 16, 33, 49, 66, 82, 99, 99, 100}));
+  EXPECT_EQ(ReadBytes(Host(std::string(kInstall) + "\\LMH.exe")), exe_);
+  EXPECT_EQ(ReadBytes(Host(std::string(kInstall) + "\\dll\\RESOURCE.dll")), dll_);
+  EXPECT_TRUE(g_state.succeeded);
+  EXPECT_TRUE(sim::Dialog().destroyed);
+  EXPECT_TRUE(sim::MessageBoxes().empty());
+}
+
+TEST_F(InstallationRun, AnEmptyPayloadCreatesAnEmptyFile) {
+  CarryPayload(0, 100);
+  StartRun();
+  EXPECT_TRUE(g_state.succeeded);
+  EXPECT_EQ(fs::file_size(Host(std::string(kInstall) + "\\LMH.exe")), 0u);
+  EXPECT_EQ(sim::Dialog().itemTexts.at(IDC_PERCENT), (std::vector<std::string>{"100%"}));
+}
+
+TEST_F(InstallationRun, ACloseRequestDuringTheRunIsIgnored) {
+  CarryPayload(200000, 2560);
+  sim::OnPump([] { sim::PostToDialog(WM_CLOSE); });
+  StartRun();
+  EXPECT_TRUE(g_state.succeeded);
+  EXPECT_EQ(ReadBytes(Host(std::string(kInstall) + "\\dll\\RESOURCE.dll")), dll_);
+}
+
+TEST_F(InstallationRun, TheRecordIsWrittenBeforeTheWindowCloses) {
+  CarryPayload(1000, 1000);
+  StartRun();
+  const auto& events = sim::Events();
+  auto record = std::find(events.begin(), events.end(), "profile-write:UPDATE/NonActivation");
+  auto destroy = std::find(events.begin(), events.end(), "destroy");
+  ASSERT_NE(record, events.end());
+  ASSERT_NE(destroy, events.end());
+  EXPECT_LT(record, destroy);
+  EXPECT_NE(ReadText(ProfilePath()).find("[UPDATE]\r\nNonActivation=1\r\n"), std::string::npos);
+}
+
+TEST_F(InstallationRun, FailuresStopTheRunWithTheirMessages) {
+  const std::string exePath = std::string(kInstall) + "\\LMH.exe";
+  const std::string dllPath = std::string(kInstall) + "\\dll\\RESOURCE.dll";
+  const std::string updater = "Lantern Moonharbor - Update Program";
+  const struct {
+    const char* what;
+    std::function<void()> fault;
+    std::vector<std::string> captions;
+    const char* lastText;
+    bool exeReplaced;
+  } cases[] = {
+      {"executable held open", [&] { sim::DenyOpen(exePath); }, {kPerFileExe}, "[0x000A0003]", false},
+      {"dll folder gone", [&] { fs::remove_all(Host(std::string(kInstall) + "\\dll")); }, {kPerFileDll},
+       "[0x000A0003]", true},
+      {"write error", [&] { sim::FailWritesWithError(exePath); }, {kPerFileExe}, "[0x000A0003]", false},
+      {"disk fills during the write", [&] { sim::LimitWrites(exePath, 70000); }, {kPerFileExe}, "[0x000A0003]",
+       false},
+      {"payload missing",
+       [&] {
+         ResetMachine();
+         PrepareInstall();
+         sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
+       },
+       {updater, updater, kPerFileDll}, "[0x000A0001]", true},
+      {"payload unloadable", [&] { sim::MakeOwnResourceUnloadable(ResourceType::Payload, "resource.dll"); },
+       {updater, updater, kPerFileDll}, "[0x000A0002]", true},
+  };
+  for (const auto& c : cases) {
+    ResetMachine();
+    PrepareInstall();
+    CarryPayload(100000, 2560);
+    c.fault();
+    StartRun();
+    EXPECT_FALSE(g_state.succeeded) << c.what;
+    EXPECT_TRUE(sim::Dialog().destroyed) << c.what;
+    EXPECT_EQ(Captions(), c.captions) << c.what;
+    ASSERT_FALSE(sim::MessageBoxes().empty()) << c.what;
+    EXPECT_NE(sim::MessageBoxes().back().text.find(c.lastText), std::string::npos) << c.what;
+    EXPECT_EQ(sim::MessageBoxes().back().owner, g_state.progressWindow) << c.what;
+    EXPECT_EQ(ReadBytes(Host(exePath)) == exe_, c.exeReplaced) << c.what;
+    EXPECT_EQ(ReadText(ProfilePath()).find("NonActivation"), std::string::npos) << c.what;
+    EXPECT_EQ(sim::LiveFiles(), 0) << c.what;
+  }
+}
+
+TEST_F(InstallationRun, FindPayloadIgnoresCase) {
+  CarryPayload(10, 20);
+  Payload p{};
+  PayloadError error = PayloadError::NotFound;
+  ASSERT_TRUE(FindPayload("lmh.Exe", &p, &error));
+  EXPECT_EQ(p.size, 10u);
+  EXPECT_EQ(error, PayloadError::None);
+  EXPECT_FALSE(FindPayload("missing.dat", &p, &error));
+  EXPECT_EQ(error, PayloadError::NotFound);
+  sim::MakeOwnResourceUnloadable(ResourceType::Payload, "LMH.EXE");
+  EXPECT_FALSE(FindPayload("LMH.exe", &p, &error));
+  EXPECT_EQ(error, PayloadError::NotLoaded);
+  ASSERT_EQ(sim::MessageBoxes().size(), 2u);
+  EXPECT_EQ(sim::MessageBoxes()[0].text, "アップデートに失敗しました。[0x00010001]");
+  EXPECT_EQ(sim::MessageBoxes()[1].text, "アップデートに失敗しました。[0x00010002]");
+}
+
+}  // namespace

@@ -1,0 +1,11 @@
+# The native unit tests: the logic over the simulated platform.
+file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/tests/unit/*_test.cpp")
+add_executable(unit_tests ${UNIT_TEST_SOURCES})
+target_compile_options(unit_tests PRIVATE ${UPDATER_WARNINGS} ${UPDATER_CHARSET})
+target_link_libraries(unit_tests PRIVATE updater_logic platform_sim GTest::gtest_main Threads::Threads)
+
+include(GoogleTest)
+# The sample game's files come from the Windows tree; the tests that check
+# real fingerprint modules read them from there.
+set(UNIT_TEST_ENV "UPDATER_SAMPLE_DIR=${WINDOWS_BUILD_DIR}/sample")
+gtest_discover_tests(unit_tests PROPERTIES ENVIRONMENT "${UNIT_TEST_ENV}" DISCOVERY_TIMEOUT 30)

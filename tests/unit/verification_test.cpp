@@ -1,0 +1,101 @@
+// Verification over the sample game's real files, read through the
+// simulated platform's own PE reader.
+#include <cstring>
+
+#include "fingerprint/verification.h"
+#include "platform/pe_resources.h"
+#include "tests/unit/sim_fixture.h"
+
+namespace {
+
+class Verification : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    ASSERT_NO_FATAL_FAILURE(InstallSample("old"));
+  }
+  std::string ModulePath() { return std::string(kInstall) + "\\dll\\RESOURCE.dll"; }
+  std::string ExePath() { return std::string(kInstall) + "\\LMH.exe"; }
+
+  std::vector<uint8_t> Module() { return ReadBytes(Host(ModulePath())); }
+  void SetModule(const std::vector<uint8_t>& bytes) {
+    WriteBytes(Host(ModulePath()), std::string(bytes.begin(), bytes.end()));
+  }
+
+  // Where the module's record of itself lies in the file.
+  uint32_t SelfRecordOffset(const std::vector<uint8_t>& module) {
+    PeResourceEntry entry;
+    EXPECT_TRUE(PeFindResource(module.data(), module.size(), "#10", "RESOURCE.dll", &entry));
+    return entry.fileOffset;
+  }
+
+  // Writes a fresh, correct self record, as the stamping tool does.
+  void Restamp(std::vector<uint8_t>& module) {
+    uint32_t at = SelfRecordOffset(module);
+    uint32_t window = at + 4;
+    ChecksumPair pair = ContentChecksum(module.data(), static_cast<uint32_t>(module.size()), {true, window});
+    std::memcpy(&module[at + 4], &window, 4);
+    std::memcpy(&module[at + 8], &pair.sum, 4);
+    std::memcpy(&module[at + 12], &pair.xorValue, 4);
+  }
+};
+
+TEST_F(Verification, BothSampleVersionsAreIntact) {
+  EXPECT_TRUE(VerifyFingerprintModule(ModulePath().c_str()));
+  EXPECT_TRUE(VerifyInstallation(kInstall));
+  InstallSample("new");
+  EXPECT_TRUE(VerifyInstallation(kInstall));
+}
+
+TEST_F(Verification, DamageIsFound) {
+  const std::vector<uint8_t> intact = Module();
+  const uint32_t record = SelfRecordOffset(intact);
+  const struct {
+    const char* what;
+    std::function<void(std::vector<uint8_t>&)> damage;
+    bool modulePasses;
+  } cases[] = {
+      {"a byte outside the window", [](std::vector<uint8_t>& m) { m[m.size() - 1] ^= 0x01; }, false},
+      {"the window start", [&](std::vector<uint8_t>& m) { m[record + 4] ^= 0x04; }, false},
+      {"a byte inside the window", [&](std::vector<uint8_t>& m) { m[record + 9] ^= 0x01; }, false},
+      {"the marker, which is not examined but counted", [&](std::vector<uint8_t>& m) { m[record] = 'x'; }, false},
+      {"truncated", [](std::vector<uint8_t>& m) { m.resize(m.size() / 2); }, false},
+      {"not a module at all", [](std::vector<uint8_t>& m) { m.assign(64, 'z'); }, false},
+      {"an intact module after restamping", [&](std::vector<uint8_t>& m) { m[m.size() - 1] ^= 0x01; Restamp(m); },
+       true},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> damaged = intact;
+    c.damage(damaged);
+    SetModule(damaged);
+    EXPECT_EQ(VerifyFingerprintModule(ModulePath().c_str()), c.modulePasses) << c.what;
+    EXPECT_EQ(VerifyInstallation(kInstall), c.modulePasses) << c.what;
+  }
+}
+
+TEST_F(Verification, AModuleWithoutTheGameExecutableRecordFails) {
+  std::vector<uint8_t> module = Module();
+  // Rename the record in the resource directory ("LMH.EXE" in UTF-16).
+  const char16_t name[] = u"LMH.EXE";
+  auto at = std::search(module.begin(), module.end(), reinterpret_cast<const uint8_t*>(name),
+                        reinterpret_cast<const uint8_t*>(name) + 14);
+  ASSERT_NE(at, module.end());
+  at[4] = 'X';  // "LMX.EXE"
+  Restamp(module);
+  SetModule(module);
+  EXPECT_TRUE(VerifyFingerprintModule(ModulePath().c_str()));
+  EXPECT_FALSE(VerifyInstallation(kInstall));
+}
+
+TEST_F(Verification, MissingOrUnreadableFilesFail) {
+  EXPECT_FALSE(VerifyInstallation("*"));
+  EXPECT_FALSE(VerifyInstallation("C:\\Nowhere"));
+  sim::FailReads(ExePath());
+  EXPECT_FALSE(VerifyInstallation(kInstall));
+  sim::FailAllocationsFrom(1);
+  EXPECT_FALSE(VerifyInstallation(kInstall));
+  // A folder so long that the module path cannot be formed names no file.
+  EXPECT_FALSE(VerifyInstallation((std::string(kInstall) + "\\" + std::string(250, 'a')).c_str()));
+}
+
+}  // namespace

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds both trees and runs every test: the
+# native unit tests and the end-to-end tests of UpDate.exe under Wine.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${UPDATER_BUILD_DIR:-$root/build}
+bash "$root/tools/build.sh"
+ctest --test-dir "$build/native" --output-on-failure -j 2 "$@"
