@@ -1,5 +1,7 @@
 # The native unit tests: the logic over the simulated platform.
 file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/tests/unit/*_test.cpp")
+# The tool's tests link the tool's own library and run on their own.
+list(FILTER UNIT_TEST_SOURCES EXCLUDE REGEX "fptool_test\\.cpp$")
 add_executable(unit_tests ${UNIT_TEST_SOURCES})
 target_compile_options(unit_tests PRIVATE ${UPDATER_WARNINGS} ${UPDATER_CHARSET})
 target_link_libraries(unit_tests PRIVATE updater_logic platform_sim GTest::gtest_main Threads::Threads)
@@ -7,5 +9,5 @@ target_link_libraries(unit_tests PRIVATE updater_logic platform_sim GTest::gtest
 include(GoogleTest)
 # The sample game's files come from the Windows tree; the tests that check
 # real fingerprint modules read them from there.
-set(UNIT_TEST_ENV "UPDATER_SAMPLE_DIR=${WINDOWS_BUILD_DIR}/sample")
+set(UNIT_TEST_ENV "UPDATER_SAMPLE_DIR=${WINDOWS_BUILD_DIR}/sample;UPDATER_EXE=${WINDOWS_BUILD_DIR}/bin/UpDate.exe")
 gtest_discover_tests(unit_tests PROPERTIES ENVIRONMENT "${UNIT_TEST_ENV}" DISCOVERY_TIMEOUT 30)
