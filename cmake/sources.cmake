@@ -5,6 +5,7 @@ set(UPDATER_LOGIC_SOURCES
   app/text_format.cpp
   app/update_build.cpp
   fingerprint/checksum.cpp
+  fingerprint/checksum_kernel.cpp
   fingerprint/records.cpp
   fingerprint/verification.cpp
   install/entry_list_merge.cpp

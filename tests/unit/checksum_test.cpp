@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fingerprint/checksum.h"
+#include "fingerprint/checksum_kernel.h"
 #include "tests/unit/checksum_oracle.h"
 
 namespace {
@@ -72,6 +73,33 @@ TEST(ContentChecksum, AgreesWithTheByteLoopForAnyWindowAndSplit) {
       }
     }
   }
+}
+
+// Every loop the processor offers must agree with the byte loop on every
+// offset of the 4-byte grid and every buffer alignment.
+TEST(ContentChecksum, EachKernelAgreesWithTheByteLoop) {
+  std::mt19937 random(777);
+  std::vector<uint8_t> storage(3000 + 64);
+  for (uint8_t& b : storage) b = static_cast<uint8_t>(random());
+  for (ChecksumKernel kernel : {ChecksumKernel::Scalar, ChecksumKernel::Sse2, ChecksumKernel::Avx2}) {
+    if (!ChecksumKernelAvailable(kernel)) continue;
+    for (uint32_t length : {0u, 1u, 15u, 16u, 17u, 63u, 64u, 127u, 128u, 129u, 1000u, 3000u}) {
+      for (unsigned misalign = 0; misalign < 8; ++misalign) {
+        for (uint64_t offset : {uint64_t{0}, uint64_t{1}, uint64_t{2}, uint64_t{3}, uint64_t{1} << 33}) {
+          const uint8_t* data = storage.data() + misalign;
+          RangeChecksum got = ChecksumRangeUsing(kernel, data, length, offset);
+          RangeChecksum want = ChecksumRangeScalar(data, length, offset);
+          ASSERT_EQ(got.sum, want.sum) << static_cast<int>(kernel) << " length " << length;
+          ASSERT_EQ(got.lanes, want.lanes) << static_cast<int>(kernel) << " length " << length;
+        }
+      }
+    }
+  }
+  // The scalar range walk itself against the oracle, through a whole file.
+  ChecksumPair oracle = OracleChecksum(storage.data(), 3000, kNoWindow);
+  RangeChecksum scalar = ChecksumRangeScalar(storage.data(), 3000, 0);
+  EXPECT_EQ(scalar.sum, oracle.sum);
+  EXPECT_EQ(scalar.lanes, oracle.xorValue);
 }
 
 }  // namespace
