@@ -17,29 +17,36 @@ RangeChecksum Combine(RangeChecksum a, RangeChecksum b) { return {a.sum + b.sum,
 
 __attribute__((target("avx2"))) RangeChecksum GridRangeAvx2(const uint8_t* bytes, std::size_t count) {
   const __m256i zero = _mm256_setzero_si256();
-  __m256i sum0 = zero, sum1 = zero, xor0 = zero, xor1 = zero;
+  // Four independent chains of each kind keep every vector unit busy.
+  __m256i s0 = zero, s1 = zero, s2 = zero, s3 = zero;
+  __m256i x0 = zero, x1 = zero, x2 = zero, x3 = zero;
   std::size_t i = 0;
   for (; i + 128 <= count; i += 128) {
-    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
-    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i + 32));
-    __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i + 64));
-    __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i + 96));
-    sum0 = _mm256_add_epi64(sum0, _mm256_sad_epu8(a, zero));
-    sum1 = _mm256_add_epi64(sum1, _mm256_sad_epu8(b, zero));
-    sum0 = _mm256_add_epi64(sum0, _mm256_sad_epu8(c, zero));
-    sum1 = _mm256_add_epi64(sum1, _mm256_sad_epu8(d, zero));
-    xor0 = _mm256_xor_si256(xor0, _mm256_xor_si256(a, c));
-    xor1 = _mm256_xor_si256(xor1, _mm256_xor_si256(b, d));
+    const __m256i* p = reinterpret_cast<const __m256i*>(bytes + i);
+    __m256i a = _mm256_loadu_si256(p);
+    __m256i b = _mm256_loadu_si256(p + 1);
+    __m256i c = _mm256_loadu_si256(p + 2);
+    __m256i d = _mm256_loadu_si256(p + 3);
+    s0 = _mm256_add_epi64(s0, _mm256_sad_epu8(a, zero));
+    s1 = _mm256_add_epi64(s1, _mm256_sad_epu8(b, zero));
+    s2 = _mm256_add_epi64(s2, _mm256_sad_epu8(c, zero));
+    s3 = _mm256_add_epi64(s3, _mm256_sad_epu8(d, zero));
+    x0 = _mm256_xor_si256(x0, a);
+    x1 = _mm256_xor_si256(x1, b);
+    x2 = _mm256_xor_si256(x2, c);
+    x3 = _mm256_xor_si256(x3, d);
   }
   for (; i + 32 <= count; i += 32) {
     __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
-    sum0 = _mm256_add_epi64(sum0, _mm256_sad_epu8(a, zero));
-    xor0 = _mm256_xor_si256(xor0, a);
+    s0 = _mm256_add_epi64(s0, _mm256_sad_epu8(a, zero));
+    x0 = _mm256_xor_si256(x0, a);
   }
   alignas(32) uint64_t sums[4];
   alignas(32) uint32_t lanes[8];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(sums), _mm256_add_epi64(sum0, sum1));
-  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), _mm256_xor_si256(xor0, xor1));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(sums),
+                     _mm256_add_epi64(_mm256_add_epi64(s0, s1), _mm256_add_epi64(s2, s3)));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes),
+                     _mm256_xor_si256(_mm256_xor_si256(x0, x1), _mm256_xor_si256(x2, x3)));
   RangeChecksum r{static_cast<uint32_t>(sums[0] + sums[1] + sums[2] + sums[3]), 0};
   for (uint32_t lane : lanes) r.lanes ^= lane;
   return Combine(r, ChecksumRangeScalar(bytes + i, count - i, 0));

@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds the native tree and prints the checksum benchmark: throughput of the
+# checksum beside a plain vectorised read of the same buffers, and their ratio.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/tools/build.sh" >/dev/null
+"${UPDATER_BUILD_DIR:-$root/build}/native/bin/checksum_bench" --benchmark_min_time=0.5 "$@"
