@@ -1,0 +1,29 @@
+# fptool, the host tool that records, stamps, checks and pads fingerprint
+# files; the Windows tree runs it to make the sample game's modules.
+add_library(fptool_core STATIC "${PROJECT_SOURCE_DIR}/tools/fptool_core.cpp")
+target_include_directories(fptool_core PUBLIC "${PROJECT_SOURCE_DIR}")
+target_compile_options(fptool_core PRIVATE ${UPDATER_WARNINGS})
+target_link_libraries(fptool_core PUBLIC updater_logic pe_resources)
+
+add_executable(fptool "${PROJECT_SOURCE_DIR}/tools/fptool.cpp")
+target_compile_options(fptool PRIVATE ${UPDATER_WARNINGS})
+target_link_libraries(fptool PRIVATE fptool_core)
+
+add_executable(fptool_tests "${PROJECT_SOURCE_DIR}/tests/unit/fptool_test.cpp")
+target_compile_options(fptool_tests PRIVATE ${UPDATER_WARNINGS})
+target_link_libraries(fptool_tests PRIVATE fptool_core GTest::gtest_main)
+add_test(NAME fptool_tests COMMAND fptool_tests)
+
+# The tool as the build uses it: a refused stamp leaves the file as it was,
+# and pad then record agree on the checksum asked for.
+add_test(NAME fptool_cli
+         COMMAND "${CMAKE_COMMAND}" -DFPTOOL=$<TARGET_FILE:fptool> -DWORK=${CMAKE_CURRENT_BINARY_DIR}/fptool_cli
+                 -P "${PROJECT_SOURCE_DIR}/tools/cmake/fptool_cli_test.cmake")
+
+# The sample game the Windows tree built: both versions verify, and the new
+# one, the default payload, has exactly the figures the documentation gives.
+if(NOT WINDOWS_BUILD_DIR STREQUAL "")
+  add_test(NAME sample_game_figures
+           COMMAND "${CMAKE_COMMAND}" -DFPTOOL=$<TARGET_FILE:fptool> -DSAMPLE=${WINDOWS_BUILD_DIR}/sample
+                   -P "${PROJECT_SOURCE_DIR}/sample/check_figures.cmake")
+endif()

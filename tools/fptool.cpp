@@ -1,0 +1,189 @@
+// fptool: makes and checks the fingerprint records that the updater
+// verifies an installation with. See Usage() for the commands.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "tools/fptool_core.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int Usage() {
+  std::fputs(
+      "usage:\n"
+      "  fptool record FILE [OUT]\n"
+      "      prints FILE's 16-digit text record (sum then xor, no window), or writes\n"
+      "      exactly those 16 bytes to OUT, as a module's resource holds them\n"
+      "  fptool stamp MODULE\n"
+      "      stamps the self record (RT_RCDATA \"RESOURCE.dll\") of a fingerprint module in place\n"
+      "  fptool check MODULE [FILE...]\n"
+      "      verifies the module's self record and, for each FILE, the record named\n"
+      "      after FILE's name (LMH.exe for .../LMH.exe); exit 0 only when all match\n"
+      "  fptool pad FILE SIZE SUMHEX XORHEX [--window N] [--resource NAME]\n"
+      "      makes FILE exactly SIZE bytes with that checksum (window at N when given):\n"
+      "      a PE file with an RT_RCDATA resource NAME (default \"FILLER\") must already be SIZE bytes and\n"
+      "      has that resource's data rewritten; any other file must be shorter and gets\n"
+      "      filler bytes appended\n",
+      stderr);
+  return 2;
+}
+
+bool ReadWhole(const std::string& path, ByteBuffer* bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "fptool: cannot open %s\n", path.c_str());
+    return false;
+  }
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    std::fprintf(stderr, "fptool: cannot read %s\n", path.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Writes beside the file and renames over it, so that a failure leaves
+// either the old content or the new, never a mix.
+bool ReplaceWhole(const std::string& path, const ByteBuffer& bytes) {
+  std::string temporary = path + ".fptool-tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+      std::fprintf(stderr, "fptool: cannot write %s\n", temporary.c_str());
+      std::error_code ignored;
+      fs::remove(temporary, ignored);
+      return false;
+    }
+  }
+  std::error_code error;
+  fs::permissions(temporary, fs::status(path, error).permissions(), error);
+  fs::rename(temporary, path, error);
+  if (error) {
+    std::fprintf(stderr, "fptool: cannot replace %s: %s\n", path.c_str(), error.message().c_str());
+    fs::remove(temporary, error);
+    return false;
+  }
+  return true;
+}
+
+int Record(const std::string& path, const char* outPath) {
+  ByteBuffer bytes;
+  if (!ReadWhole(path, &bytes)) return 1;
+  std::string text = RecordText(WholeFileChecksum(bytes, kNoWindow));
+  if (outPath == nullptr) {
+    std::printf("%s\n", text.c_str());
+    return 0;
+  }
+  return ReplaceWhole(outPath, ByteBuffer(text.begin(), text.end())) ? 0 : 1;
+}
+
+int Stamp(const std::string& path) {
+  ByteBuffer module;
+  if (!ReadWhole(path, &module)) return 1;
+  std::string error;
+  if (!StampModule(module, &error)) {
+    std::fprintf(stderr, "fptool: %s: %s; left unchanged\n", path.c_str(), error.c_str());
+    return 1;
+  }
+  if (!ReplaceWhole(path, module)) return 1;
+  SelfCheck check = CheckSelfRecord(module);
+  std::printf("%s: stamped, window start %u (0x%x), sum 0x%08x xor 0x%08x\n", path.c_str(), check.windowStart,
+              check.windowStart, check.expected.sum, check.expected.xorValue);
+  return 0;
+}
+
+int Check(const std::string& modulePath, int fileCount, char** files) {
+  ByteBuffer module;
+  if (!ReadWhole(modulePath, &module)) return 1;
+  bool ok = true;
+  SelfCheck self = CheckSelfRecord(module);
+  if (!self.found) {
+    std::printf("%s: %zu bytes, no readable self record \"%s\": mismatch\n", modulePath.c_str(), module.size(),
+                kSelfRecordResource);
+    ok = false;
+  } else {
+    std::printf(
+        "%s: %zu bytes, self record at offset %u (%u bytes, marker \"%s\"), window start %u (0x%x), "
+        "expected %s, actual %s: %s\n",
+        modulePath.c_str(), module.size(), self.recordOffset, self.recordSize, self.marker.c_str(), self.windowStart,
+        self.windowStart, RecordText(self.expected).c_str(), RecordText(self.actual).c_str(),
+        self.matches ? "match" : "mismatch");
+    ok = ok && self.matches;
+  }
+  for (int i = 0; i < fileCount; ++i) {
+    std::string path = files[i];
+    std::string name = fs::path(path).filename().string();
+    ByteBuffer file;
+    if (!ReadWhole(path, &file)) {
+      ok = false;
+      continue;
+    }
+    FileCheck check = CheckFileRecord(module, name, file);
+    if (!check.found) {
+      std::printf("%s: %zu bytes, no readable record \"%s\" in the module: mismatch\n", path.c_str(), file.size(),
+                  name.c_str());
+      ok = false;
+      continue;
+    }
+    std::printf("%s: %zu bytes, record \"%s\" reads %s, actual %s: %s\n", path.c_str(), file.size(),
+                check.recordText.c_str(), RecordText(check.expected).c_str(), RecordText(check.actual).c_str(),
+                check.matches ? "match" : "mismatch");
+    ok = ok && check.matches;
+  }
+  return ok ? 0 : 1;
+}
+
+int Pad(int argc, char** argv) {
+  if (argc < 4) return Usage();
+  uint32_t size = 0;
+  ChecksumPair target{};
+  ChecksumWindow window = kNoWindow;
+  std::string fillerName = kFillerResource;
+  if (!ParseNumber(argv[1], false, &size) || !ParseNumber(argv[2], true, &target.sum) ||
+      !ParseNumber(argv[3], true, &target.xorValue)) {
+    std::fputs("fptool: SIZE is decimal (or 0x hex), SUMHEX and XORHEX hexadecimal\n", stderr);
+    return 2;
+  }
+  for (int i = 4; i < argc; i += 2) {
+    if (i + 1 >= argc) return Usage();
+    if (std::strcmp(argv[i], "--window") == 0 && ParseNumber(argv[i + 1], false, &window.start)) {
+      window.present = true;
+    } else if (std::strcmp(argv[i], "--resource") == 0) {
+      fillerName = argv[i + 1];
+    } else {
+      return Usage();
+    }
+  }
+  std::string path = argv[0];
+  ByteBuffer file;
+  if (!ReadWhole(path, &file)) return 1;
+  std::string what;
+  std::string error;
+  if (!PadFile(file, size, target, window, fillerName, &what, &error)) {
+    std::fprintf(stderr, "fptool: %s: %s; left unchanged\n", path.c_str(), error.c_str());
+    return 1;
+  }
+  if (!ReplaceWhole(path, file)) return 1;
+  std::printf("%s: %s, now %zu bytes, checksum %s\n", path.c_str(), what.c_str(), file.size(),
+              RecordText(WholeFileChecksum(file, window)).c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  std::string command = argv[1];
+  if (command == "record" && (argc == 3 || argc == 4)) return Record(argv[2], argc == 4 ? argv[3] : nullptr);
+  if (command == "stamp" && argc == 3) return Stamp(argv[2]);
+  if (command == "check" && argc >= 3) return Check(argv[2], argc - 3, argv + 3);
+  if (command == "pad" && argc >= 6) return Pad(argc - 2, argv + 2);
+  return Usage();
+}
