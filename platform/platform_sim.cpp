@@ -163,7 +163,7 @@ int UnansweredBoxes() { return M().unanswered; }
 void FailDialogCreation() { M().failDialog = true; }
 void HoldGuardElsewhere() { M().guardElsewhere = true; }
 std::string BroughtToFront() { return M().broughtToFront; }
-void DenyOpen(const std::string& windowsPath) { M().denied.insert(Key(windowsPath)); }
+void HoldOpenWithoutWriteSharing(const std::string& windowsPath) { M().denied.insert(Key(windowsPath)); }
 void LimitWrites(const std::string& windowsPath, uint64_t limitBytes) { M().writeLimits[Key(windowsPath)] = limitBytes; }
 void FailWritesWithError(const std::string& windowsPath) { M().writeErrors.insert(Key(windowsPath)); }
 void FailReads(const std::string& windowsPath) { M().readErrors.insert(Key(windowsPath)); }
@@ -325,7 +325,8 @@ void PlatformFree(void* block) {
 
 FileHandle PlatformOpenFile(const char* path, FileMode mode) {
   std::string host = sim::HostPath(path);
-  if (host.empty() || M().denied.count(Key(path)) != 0 || IsDirectory(host)) return nullptr;
+  if (host.empty() || IsDirectory(host)) return nullptr;
+  if (mode != FileMode::ReadExisting && M().denied.count(Key(path)) != 0) return nullptr;
   const char* how = mode == FileMode::ReadExisting ? "rb" : mode == FileMode::WriteCreateAlways ? "wb" : "r+b";
   std::FILE* stream = std::fopen(host.c_str(), how);
   if (stream == nullptr) return nullptr;

@@ -57,7 +57,9 @@ int UnansweredBoxes();
 void FailDialogCreation();
 void HoldGuardElsewhere();
 std::string BroughtToFront();
-void DenyOpen(const std::string& windowsPath);  // as a file held open by another process
+// As a file another process holds open without write sharing: it can be
+// read but not opened for writing.
+void HoldOpenWithoutWriteSharing(const std::string& windowsPath);
 // Writes to the file succeed up to limitBytes in all, then report no progress.
 void LimitWrites(const std::string& windowsPath, uint64_t limitBytes);
 void FailWritesWithError(const std::string& windowsPath);

@@ -12,9 +12,7 @@ jobs=$(nproc)
 
 cmake -S "$root" -B "$build/native" -DWINDOWS_BUILD_DIR="$build/windows" >/dev/null
 # The Windows tree stamps its fingerprint modules with the host tool.
-if cmake --build "$build/native" --target help | grep ' fptool$' >/dev/null; then
-  cmake --build "$build/native" -j "$jobs" --target fptool
-fi
+cmake --build "$build/native" -j "$jobs" --target fptool
 cmake -S "$root" -B "$build/windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
   -DFPTOOL="$build/native/bin/fptool" "$@" >/dev/null
 cmake --build "$build/windows" -j "$jobs"

@@ -52,10 +52,9 @@ struct Reader {
 class ExecutableResources : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* path = std::getenv("UPDATER_EXE");
-    ASSERT_NE(path, nullptr) << "UPDATER_EXE names the built UpDate.exe";
+    fs::path path = WindowsBuildDir() / "bin" / "UpDate.exe";
     image_ = ReadBytes(path);
-    ASSERT_FALSE(image_.empty()) << path;
+    ASSERT_FALSE(image_.empty()) << path << " (UPDATER_WINDOWS_BUILD_DIR names the MinGW build tree)";
     ASSERT_TRUE(PeReadResources(image_.data(), image_.size(), &entries_));
   }
 
@@ -89,7 +88,9 @@ TEST_F(ExecutableResources, CarriesExactlyItsResources) {
     const PeResourceEntry* e = Find(row.type, row.name);
     ASSERT_NE(e, nullptr) << row.type << "/" << row.name;
     EXPECT_EQ(e->language, row.language) << row.name;
-    if (row.size != 0) EXPECT_EQ(e->size, row.size) << row.name;
+    if (row.size != 0) {
+      EXPECT_EQ(e->size, row.size) << row.name;
+    }
   }
   // The payloads are stored whole: byte for byte the payload files.
   const PeResourceEntry* exe = Find("BIN", "LMH.EXE");

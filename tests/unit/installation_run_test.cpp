@@ -128,7 +128,7 @@ TEST_F(InstallationRun, FailuresStopTheRunWithTheirMessages) {
     const char* lastText;
     bool exeReplaced;
   } cases[] = {
-      {"executable held open", [&] { sim::DenyOpen(exePath); }, {kPerFileExe}, "[0x000A0003]", false},
+      {"executable held open", [&] { sim::HoldOpenWithoutWriteSharing(exePath); }, {kPerFileExe}, "[0x000A0003]", false},
       {"dll folder gone", [&] { fs::remove_all(Host(std::string(kInstall) + "\\dll")); }, {kPerFileDll},
        "[0x000A0003]", true},
       {"write error", [&] { sim::FailWritesWithError(exePath); }, {kPerFileExe}, "[0x000A0003]", false},

@@ -320,12 +320,12 @@ Bytes ReadWhole(const std::string& path) {
 }
 
 // Fingerprint modules as the linker makes them: the hand-made one always,
-// and the sample game's when the build tells where they are.
+// and the sample game's when the build tells where the Windows tree is.
 TEST(PeResources, ReadsFingerprintModules) {
   std::vector<std::pair<std::string, Bytes>> modules = {{"fixture", BuildPe(kModuleResources)}};
-  if (const char* dir = std::getenv("UPDATER_SAMPLE_DIR")) {
+  if (const char* dir = std::getenv("UPDATER_WINDOWS_BUILD_DIR")) {
     for (const char* version : {"old", "new", "evil"}) {
-      std::string path = std::string(dir) + "/" + version + "/dll/RESOURCE.dll";
+      std::string path = std::string(dir) + "/sample/" + version + "/dll/RESOURCE.dll";
       Bytes bytes = ReadWhole(path);
       EXPECT_FALSE(bytes.empty()) << "missing sample module " << path;
       modules.emplace_back(path, bytes);

@@ -133,7 +133,7 @@ TEST_F(RunUpdaterFlow, UpdatesAndThenPassesItsOwnVerification) {
 
 TEST_F(RunUpdaterFlow, AFailedRunIsReportedAsAborted) {
   ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
-  sim::DenyOpen(std::string(kInstall) + "\\LMH.exe");
+  sim::HoldOpenWithoutWriteSharing(std::string(kInstall) + "\\LMH.exe");
   sim::QueueAnswers({IDOK, IDOK, IDOK});
   EXPECT_EQ(Run(), 0);
   ASSERT_EQ(sim::MessageBoxes().size(), 3u);

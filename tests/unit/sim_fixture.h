@@ -33,10 +33,11 @@ inline std::string ReadText(const fs::path& path) {
 
 // The sample game built by the Windows tree; tests that need it fail when it
 // is missing rather than pass without looking.
-inline fs::path SampleDir() {
-  const char* dir = std::getenv("UPDATER_SAMPLE_DIR");
+inline fs::path WindowsBuildDir() {
+  const char* dir = std::getenv("UPDATER_WINDOWS_BUILD_DIR");
   return dir != nullptr ? fs::path(dir) : fs::path();
 }
+inline fs::path SampleDir() { return WindowsBuildDir() / "sample"; }
 
 class SimTest : public ::testing::Test {
  protected:

@@ -7,7 +7,6 @@ target_compile_options(unit_tests PRIVATE ${UPDATER_WARNINGS} ${UPDATER_CHARSET}
 target_link_libraries(unit_tests PRIVATE updater_logic platform_sim GTest::gtest_main Threads::Threads)
 
 include(GoogleTest)
-# The sample game's files come from the Windows tree; the tests that check
-# real fingerprint modules read them from there.
-set(UNIT_TEST_ENV "UPDATER_SAMPLE_DIR=${WINDOWS_BUILD_DIR}/sample;UPDATER_EXE=${WINDOWS_BUILD_DIR}/bin/UpDate.exe")
-gtest_discover_tests(unit_tests PROPERTIES ENVIRONMENT "${UNIT_TEST_ENV}" DISCOVERY_TIMEOUT 30)
+# The tests that check the sample game's real files and the built
+# UpDate.exe read them from the Windows tree.
+gtest_discover_tests(unit_tests PROPERTIES ENVIRONMENT "UPDATER_WINDOWS_BUILD_DIR=${WINDOWS_BUILD_DIR}" DISCOVERY_TIMEOUT 30)
