@@ -170,7 +170,8 @@ class TreeWalker {
       uint64_t sectionEnd = 0;
       if (!image_.MapRange(dataRva, dataSize, &dataOffset, &sectionEnd)) return false;
       out->push_back(PeResourceEntry{labels_[0], labels_[1], static_cast<uint16_t>(std::stoul(label.substr(1))),
-                                     static_cast<uint32_t>(dataOffset), dataSize});
+                                     static_cast<uint32_t>(dataOffset), dataSize,
+                                     static_cast<uint32_t>(base_ + target)});
     }
     return true;
   }

@@ -14,6 +14,7 @@ struct PeResourceEntry {
   uint16_t language;
   uint32_t fileOffset;  // offset of the resource data within the file
   uint32_t size;
+  uint32_t entryOffset = 0;  // offset of its data entry (data address, size) within the file
 };
 
 // Lists every resource (type/name/language leaves) in directory order.

@@ -19,12 +19,13 @@ set(SAMPLE_NEW_MODULE_SIZE 2560)
 set(SAMPLE_NEW_MODULE_SUM 0001a420)
 set(SAMPLE_NEW_MODULE_XOR 1e279ce7)
 # The resource data of a module lands on 8-byte steps from the section
-# start, so the self record sits at 1320, its window at 1324 (see
-# check_figures.cmake). PADDING (zeros) puts it there; TRAILER fills the
-# section up to 2560 bytes and is solved for the module's checksum.
-set(SAMPLE_NEW_RECORD_OFFSET 1320)
+# start, so the self record's resource starts at 1320 with four zero bytes
+# that `fptool trim` drops: the record itself then starts at 1324, its
+# window at 1328. PADDING (zeros) puts it there; TRAILER fills the section
+# up to 2560 bytes and is solved for the module's checksum.
+set(SAMPLE_NEW_RECORD_OFFSET 1324)
 set(sample_new_padding_bytes 416)
-set(sample_new_trailer_bytes 1192)
+set(sample_new_trailer_bytes 1184)
 
 # A resource-only module: no code, no imports, the resource section alone.
 set(resource_only_script "${sample_src}/resource_only.ld")
@@ -69,7 +70,11 @@ function(sample_version version version_text)
                      VERBATIM)
 
   set(extra_resources "")
+  set(self_record_lead 0)
+  set(self_record_head "")
   if(version STREQUAL "new")
+    set(self_record_lead 4)
+    set(self_record_head "0, 0, ")
     math(EXPR padding_words "${sample_new_padding_bytes} / 2 - 1")
     math(EXPR trailer_words "${sample_new_trailer_bytes} / 2 - 1")
     sample_zero_words(padding ${padding_words})
@@ -85,6 +90,7 @@ function(sample_version version version_text)
       COMMAND "${CMAKE_C_COMPILER}" ${module_link_flags} "${work}/fingerprint.o" -o "${module}")
   if(version STREQUAL "new")
     math(EXPR window "${SAMPLE_NEW_RECORD_OFFSET} + 4")
+    list(APPEND module_steps COMMAND "${FPTOOL}" trim "${module}" RESOURCE.dll ${self_record_lead})
     list(APPEND module_steps COMMAND "${FPTOOL}" pad "${module}" ${SAMPLE_NEW_MODULE_SIZE} ${SAMPLE_NEW_MODULE_SUM}
          ${SAMPLE_NEW_MODULE_XOR} --window ${window} --resource TRAILER)
   endif()

@@ -21,6 +21,9 @@ int Usage() {
       "      exactly those 16 bytes to OUT, as a module's resource holds them\n"
       "  fptool stamp MODULE\n"
       "      stamps the self record (RT_RCDATA \"RESOURCE.dll\") of a fingerprint module in place\n"
+      "  fptool trim MODULE NAME COUNT\n"
+      "      drops the first COUNT bytes (which must be zero) of the RT_RCDATA resource NAME,\n"
+      "      so that its data can start off the 8-byte steps the resource compiler uses\n"
       "  fptool check MODULE [FILE...]\n"
       "      verifies the module's self record and, for each FILE, the record named\n"
       "      after FILE's name (LMH.exe for .../LMH.exe); exit 0 only when all match\n"
@@ -97,6 +100,19 @@ int Stamp(const std::string& path) {
   std::printf("%s: stamped, window start %u (0x%x), sum 0x%08x xor 0x%08x\n", path.c_str(), check.windowStart,
               check.windowStart, check.expected.sum, check.expected.xorValue);
   return 0;
+}
+
+int Trim(const std::string& path, const std::string& name, const std::string& countText) {
+  uint32_t count = 0;
+  if (!ParseNumber(countText, false, &count)) return Usage();
+  ByteBuffer module;
+  if (!ReadWhole(path, &module)) return 1;
+  std::string error;
+  if (!TrimResourceHead(module, name, count, &error)) {
+    std::fprintf(stderr, "fptool: %s: %s; left unchanged\n", path.c_str(), error.c_str());
+    return 1;
+  }
+  return ReplaceWhole(path, module) ? 0 : 1;
 }
 
 int Check(const std::string& modulePath, int fileCount, char** files) {
@@ -184,6 +200,7 @@ int main(int argc, char** argv) {
   if (command == "record" && (argc == 3 || argc == 4)) return Record(argv[2], argc == 4 ? argv[3] : nullptr);
   if (command == "stamp" && argc == 3) return Stamp(argv[2]);
   if (command == "check" && argc >= 3) return Check(argv[2], argc - 3, argv + 3);
+  if (command == "trim" && argc == 5) return Trim(argv[2], argv[3], argv[4]);
   if (command == "pad" && argc >= 6) return Pad(argc - 2, argv + 2);
   return Usage();
 }

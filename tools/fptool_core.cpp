@@ -276,3 +276,31 @@ bool PadFile(ByteBuffer& file, std::size_t size, ChecksumPair target, ChecksumWi
   file.swap(grown);
   return true;
 }
+
+bool TrimResourceHead(ByteBuffer& module, const std::string& name, uint32_t count, std::string* error) {
+  PeResourceEntry entry;
+  if (!PeFindResource(module.data(), module.size(), "#10", name, &entry)) {
+    *error = "no RT_RCDATA resource \"" + name + "\"";
+    return false;
+  }
+  if (count >= entry.size) {
+    *error = "the resource is not longer than the bytes to drop";
+    return false;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    if (module[entry.fileOffset + i] != 0) {
+      *error = "the bytes to drop are not zero";
+      return false;
+    }
+  }
+  // The data entry: the data's address, then its size, little-endian.
+  uint8_t* field = module.data() + entry.entryOffset;
+  uint32_t address = static_cast<uint32_t>(field[0] | field[1] << 8 | field[2] << 16 | uint32_t{field[3]} << 24);
+  address += count;
+  uint32_t size = entry.size - count;
+  for (int i = 0; i < 4; ++i) {
+    field[i] = static_cast<uint8_t>(address >> (8 * i));
+    field[4 + i] = static_cast<uint8_t>(size >> (8 * i));
+  }
+  return true;
+}

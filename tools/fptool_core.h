@@ -54,6 +54,11 @@ FileCheck CheckFileRecord(const ByteBuffer& module, const std::string& recordNam
 bool SolveFiller(ByteBuffer& file, std::size_t begin, std::size_t end, ChecksumPair target, ChecksumWindow window,
                  std::string* error);
 
+// Drops the first `count` bytes of the RT_RCDATA resource `name`, which must
+// be zero, by moving the start of its data: the resource compiler puts every
+// resource's data on an 8-byte step, this lets a record start between two.
+bool TrimResourceHead(ByteBuffer& module, const std::string& name, uint32_t count, std::string* error);
+
 // The `pad` command on a loaded file: fills the RT_RCDATA resource named
 // `fillerName` when the file has one (its size must already be `size`), else
 // appends filler up to `size`.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/pe_resources.h"
+
 #include <cstring>
 #include <string>
 #include <utility>
@@ -266,3 +268,27 @@ TEST(Fptool, PadAppendsToFilesWithoutFiller) {
 }
 
 }  // namespace
+
+TEST(Fptool, TrimMovesARecordOffTheResourceCompilersSteps) {
+  ByteBuffer head(4, 0);
+  ByteBuffer self = SelfRecord();
+  head.insert(head.end(), self.begin(), self.end());
+  ByteBuffer module = BuildModule({{"RESOURCE.DLL", head}, {"LMH.EXE", Text("0")}});
+  PeResourceEntry before{};
+  ASSERT_TRUE(PeFindResource(module.data(), module.size(), "#10", "RESOURCE.dll", &before));
+
+  std::string error;
+  ASSERT_TRUE(TrimResourceHead(module, "RESOURCE.dll", 4, &error)) << error;
+  PeResourceEntry after{};
+  ASSERT_TRUE(PeFindResource(module.data(), module.size(), "#10", "RESOURCE.dll", &after));
+  EXPECT_EQ(after.fileOffset, before.fileOffset + 4);
+  EXPECT_EQ(after.size, before.size - 4);
+  ASSERT_TRUE(StampModule(module, &error)) << error;
+  EXPECT_TRUE(CheckSelfRecord(module).matches);
+
+  // Bytes that are not zero are content, never dropped.
+  const ByteBuffer unchanged = module;
+  EXPECT_FALSE(TrimResourceHead(module, "RESOURCE.dll", 4, &error));  // now starts with "/**/"
+  EXPECT_FALSE(TrimResourceHead(module, "MISSING", 4, &error));
+  EXPECT_EQ(module, unchanged);
+}

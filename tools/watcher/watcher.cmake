@@ -1,0 +1,7 @@
+# watcher.exe: the console program that the end-to-end tests run under Wine
+# to start UpDate.exe, read its windows and answer its message boxes.
+add_executable(watcher "${CMAKE_CURRENT_LIST_DIR}/watcher.cpp")
+target_compile_options(watcher PRIVATE ${UPDATER_WARNINGS})
+target_link_options(watcher PRIVATE -static -static-libgcc -static-libstdc++)
+target_link_libraries(watcher PRIVATE gdi32 user32)
+set_target_properties(watcher PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")

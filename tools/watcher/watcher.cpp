@@ -1,0 +1,500 @@
+// Runs a GUI program under Wine and plays the user: reports every message
+// box and the progress window it shows, answers the boxes from a list and
+// reports how the program ended. One JSON object per line on stdout; texts
+// are the hex of their code page 932 bytes, so the reader decodes them.
+//
+//   watcher.exe [options] PROGRAM.exe [ANSWER...]
+//     ANSWER          OK, Cancel, Yes or No, used in order of the boxes
+//     --timeout MS    kill the program after MS milliseconds (default 60000)
+//     --poll MS       milliseconds between two looks at the windows (default 1);
+//                     the percentage may show for a few milliseconds only
+//     --hold PATH     keep PATH open, sharing read access only, while the
+//                     program runs (may be given more than once)
+//     --second-at N   when box N (from 1) shows, start PROGRAM a second time
+//                     and report what it shows and how it ends before
+//                     answering box N
+//
+// Events:
+//   start        {pid} or {error} when the program cannot be started
+//   hold         {path, ok, error}
+//   window       a visible top-level window that is neither a box nor the
+//                progress window {hwnd, class, title}
+//   progress     the progress window first seen {hwnd, visible, title, status}
+//   progress_visible {visible, title, status} / progress_gone
+//   percent      each distinct text of the percentage control {text}
+//   message      {index, hwnd, text, caption, buttons, icon, owner, ...}
+//   answer       {index, answer, ok}
+//   unanswered   a box showed with no answer left: the program is killed
+//   second_*     what the second start did (second_start, second_window,
+//                second_exit)
+//   timeout      the program was killed after --timeout
+//   exit         {code}
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kProgressBarId = 1008;
+constexpr int kPercentId = 1009;
+constexpr int kStatusId = 1010;
+constexpr int kBoxTextId = 0xFFFF;
+
+// ---- output ----
+
+std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+// For ASCII values (class names, answers, paths typed by the test).
+std::string Quoted(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string HandleText(HWND window) {
+  char text[32];
+  std::snprintf(text, sizeof text, "\"%#lx\"", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window)));
+  return text;
+}
+
+std::string Bool(bool value) { return value ? "true" : "false"; }
+
+DWORD g_startTick = 0;
+
+// Writes {"event":NAME,"ms":..., FIELDS} and flushes: the reader may be
+// waiting for this very line.
+void Emit(const char* name, const std::string& fields = "") {
+  std::printf("{\"event\":\"%s\",\"ms\":%lu%s%s}\n", name, static_cast<unsigned long>(GetTickCount() - g_startTick),
+              fields.empty() ? "" : ",", fields.c_str());
+  std::fflush(stdout);
+}
+
+// ---- looking at windows ----
+
+// Reads what the window manager keeps for the window, without sending it a
+// message: the program may be busy writing and must not be slowed down.
+std::string WindowText(HWND window) {
+  if (window == nullptr) return "";
+  char text[4096];
+  int length = GetWindowTextA(window, text, sizeof text);
+  return std::string(text, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+std::string ClassOf(HWND window) {
+  char name[256];
+  int length = GetClassNameA(window, name, sizeof name);
+  return std::string(name, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+struct Collected {
+  DWORD pid;
+  std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
+  Collected* collected = reinterpret_cast<Collected*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == collected->pid) collected->windows.push_back(window);
+  return TRUE;
+}
+
+std::vector<HWND> TopLevelWindowsOf(DWORD pid) {
+  Collected collected{pid, {}};
+  EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&collected));
+  return collected.windows;
+}
+
+bool IsDialog(HWND window) { return ClassOf(window) == "#32770"; }
+bool IsMessageBox(HWND window) { return IsDialog(window) && GetDlgItem(window, kBoxTextId) != nullptr; }
+bool IsProgressWindow(HWND window) { return IsDialog(window) && GetDlgItem(window, kProgressBarId) != nullptr; }
+
+struct IconFinder {
+  HWND icon;
+};
+
+BOOL CALLBACK FindIconStatic(HWND child, LPARAM param) {
+  if (ClassOf(child) == "Static" && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+    reinterpret_cast<IconFinder*>(param)->icon = child;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Names the box's icon. The icon control's handle is compared with the
+// standard icons first; Wine loads the standard icons per process, so the
+// handles differ there and the pictures are compared instead.
+struct IconReport {
+  std::string name;    // none, question, warning, error, information, unknown
+  std::string method;  // hidden, handle, pixels
+  unsigned long distance;
+};
+
+const struct {
+  LPCSTR id;
+  const char* name;
+} kStandardIcons[] = {
+    {IDI_QUESTION, "question"},
+    {IDI_WARNING, "warning"},
+    {IDI_ERROR, "error"},
+    {IDI_INFORMATION, "information"},
+};
+
+// The icon as drawn on the screen over the given background, 32x32 RGB.
+std::vector<COLORREF> RenderIcon(HICON icon, COLORREF background) {
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, 32, 32);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  HBRUSH brush = CreateSolidBrush(background);
+  RECT all = {0, 0, 32, 32};
+  FillRect(memory, &all, brush);
+  DeleteObject(brush);
+  DrawIconEx(memory, 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL);
+  std::vector<COLORREF> pixels;
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 32; ++x) pixels.push_back(GetPixel(memory, x, y));
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+// What the icon control shows on the screen, 32x32 from its top left. Read
+// from the screen: a device context of another process's window gives no
+// pixels under Wine.
+std::vector<COLORREF> CaptureControl(HWND control, bool* ok) {
+  std::vector<COLORREF> pixels;
+  RECT where;
+  HDC screen = GetDC(nullptr);
+  *ok = screen != nullptr && GetWindowRect(control, &where);
+  if (!*ok) {
+    if (screen != nullptr) ReleaseDC(nullptr, screen);
+    return pixels;
+  }
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 32; ++x) {
+      COLORREF c = GetPixel(screen, where.left + x, where.top + y);
+      if (c == CLR_INVALID) *ok = false;
+      pixels.push_back(c);
+    }
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+// Sum of channel differences over 32x32 pixels up to which two pictures
+// count as the same icon; the standard icons differ by far more.
+constexpr unsigned long kIconTolerance = 32 * 32 * 3 * 4;
+
+unsigned long Distance(const std::vector<COLORREF>& a, const std::vector<COLORREF>& b) {
+  unsigned long sum = 0;
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    sum += static_cast<unsigned long>(std::abs(GetRValue(a[i]) - GetRValue(b[i])) +
+                                      std::abs(GetGValue(a[i]) - GetGValue(b[i])) +
+                                      std::abs(GetBValue(a[i]) - GetBValue(b[i])));
+  }
+  return sum;
+}
+
+IconReport IdentifyIcon(HWND box) {
+  IconFinder finder{nullptr};
+  EnumChildWindows(box, FindIconStatic, reinterpret_cast<LPARAM>(&finder));
+  if (finder.icon == nullptr || !IsWindowVisible(finder.icon)) return {"none", "hidden", 0};
+
+  DWORD_PTR shown = 0;
+  SendMessageTimeoutA(finder.icon, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 1000, &shown);
+  if (shown == 0) return {"none", "handle", 0};
+  for (const auto& standard : kStandardIcons) {
+    if (reinterpret_cast<DWORD_PTR>(LoadIconA(nullptr, standard.id)) == shown) return {standard.name, "handle", 0};
+  }
+
+  // A box that has just shown may not be painted yet: look again a few
+  // times before calling its icon unknown.
+  IconReport best{"unknown", "pixels", ~0ul};
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    if (attempt > 0) Sleep(10);
+    bool captured = false;
+    std::vector<COLORREF> seen = CaptureControl(finder.icon, &captured);
+    if (!captured) continue;
+    COLORREF background = seen[0];
+    for (const auto& standard : kStandardIcons) {
+      unsigned long d = Distance(seen, RenderIcon(LoadIconA(nullptr, standard.id), background));
+      if (d < best.distance) best = {standard.name, "pixels", d};
+    }
+    // Anything but a close match is not one of the standard icons.
+    if (best.distance <= kIconTolerance) return best;
+  }
+  best.name = "unknown";
+  return best;
+}
+
+// ---- answering ----
+
+int AnswerId(const std::string& answer) {
+  if (answer == "OK") return IDOK;
+  if (answer == "Cancel") return IDCANCEL;
+  if (answer == "Yes") return IDYES;
+  if (answer == "No") return IDNO;
+  return 0;
+}
+
+bool Press(HWND box, int id) {
+  HWND button = GetDlgItem(box, id);
+  if (button == nullptr) return false;
+  // Posted, not sent: the box's own loop takes it like a click.
+  return PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button)) != FALSE;
+}
+
+// ---- the run ----
+
+struct Options {
+  DWORD timeoutMs = 60000;
+  DWORD pollMs = 1;
+  std::vector<std::string> holds;
+  int secondAt = 0;
+  std::string program;
+  std::vector<std::string> answers;
+};
+
+bool StartProgram(const std::string& program, PROCESS_INFORMATION* info, DWORD* error) {
+  std::string commandLine = "\"" + program + "\"";
+  std::vector<char> buffer(commandLine.begin(), commandLine.end());
+  buffer.push_back('\0');
+  STARTUPINFOA startup;
+  std::memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  std::memset(info, 0, sizeof *info);
+  if (CreateProcessA(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, info)) {
+    return true;
+  }
+  *error = GetLastError();
+  return false;
+}
+
+std::string DescribeBox(HWND box, HWND progress) {
+  std::string fields;
+  fields += "\"hwnd\":" + HandleText(box);
+  fields += ",\"text\":\"" + Hex(WindowText(GetDlgItem(box, kBoxTextId))) + "\"";
+  fields += ",\"caption\":\"" + Hex(WindowText(box)) + "\"";
+  fields += ",\"buttons\":[";
+  bool first = true;
+  for (int id = IDOK; id <= IDNO; ++id) {
+    HWND button = GetDlgItem(box, id);
+    if (button == nullptr || !IsWindowVisible(button)) continue;
+    fields += (first ? "" : ",") + std::to_string(id);
+    first = false;
+  }
+  fields += "]";
+  IconReport icon = IdentifyIcon(box);
+  fields += ",\"icon\":" + Quoted(icon.name) + ",\"icon_method\":" + Quoted(icon.method) +
+            ",\"icon_distance\":" + std::to_string(icon.distance);
+  HWND owner = GetWindow(box, GW_OWNER);
+  const char* ownerKind = owner == nullptr ? "none" : (owner == progress ? "progress" : "other");
+  fields += ",\"owner\":" + Quoted(ownerKind) + ",\"owner_hwnd\":" + HandleText(owner);
+  fields += ",\"owner_class\":" + Quoted(owner == nullptr ? "" : ClassOf(owner));
+  return fields;
+}
+
+// Watches a second start of the program to its end while the first waits.
+void RunSecondStart(const Options& options, HWND firstBox) {
+  PROCESS_INFORMATION info;
+  DWORD error = 0;
+  if (!StartProgram(options.program, &info, &error)) {
+    Emit("second_start", "\"error\":" + std::to_string(error));
+    return;
+  }
+  Emit("second_start", "\"pid\":" + std::to_string(info.dwProcessId) + ",\"foreground_was_first_box\":" +
+                           Bool(GetForegroundWindow() == firstBox));
+  std::set<HWND> reported;
+  DWORD begin = GetTickCount();
+  bool ended = false;
+  while (!ended) {
+    ended = WaitForSingleObject(info.hProcess, options.pollMs) == WAIT_OBJECT_0;
+    for (HWND window : TopLevelWindowsOf(info.dwProcessId)) {
+      if (!IsWindowVisible(window) || !reported.insert(window).second) continue;
+      Emit("second_window", "\"hwnd\":" + HandleText(window) + ",\"class\":" + Quoted(ClassOf(window)) +
+                                ",\"title\":\"" + Hex(WindowText(window)) + "\"");
+    }
+    if (!ended && GetTickCount() - begin > options.timeoutMs) {
+      TerminateProcess(info.hProcess, 0xDEAD);
+      WaitForSingleObject(info.hProcess, INFINITE);
+      Emit("second_timeout");
+      ended = true;
+    }
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(info.hProcess, &code);
+  HWND foreground = GetForegroundWindow();
+  Emit("second_exit", "\"code\":" + std::to_string(code) + ",\"first_box_alive\":" +
+                          Bool(IsWindow(firstBox) != FALSE) + ",\"foreground_is_first_box\":" +
+                          Bool(foreground == firstBox));
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+}
+
+int Run(const Options& options) {
+  std::vector<HANDLE> held;
+  for (const std::string& path : options.holds) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    Emit("hold", "\"path\":" + Quoted(path) + ",\"ok\":" + Bool(file != INVALID_HANDLE_VALUE) +
+                     ",\"error\":" + std::to_string(error));
+    if (file != INVALID_HANDLE_VALUE) held.push_back(file);
+  }
+
+  PROCESS_INFORMATION info;
+  DWORD error = 0;
+  if (!StartProgram(options.program, &info, &error)) {
+    Emit("start", "\"error\":" + std::to_string(error));
+    return 3;
+  }
+  Emit("start", "\"pid\":" + std::to_string(info.dwProcessId));
+
+  std::set<HWND> seenBoxes;
+  std::set<HWND> seenOthers;
+  HWND progress = nullptr;
+  bool progressVisible = false;
+  std::string lastPercent;
+  bool percentSeen = false;
+  size_t nextAnswer = 0;
+  int boxCount = 0;
+  bool ended = false;
+
+  while (!ended) {
+    ended = WaitForSingleObject(info.hProcess, options.pollMs) == WAIT_OBJECT_0;
+    // Windows still listed after the end are gone; nothing more to see.
+    if (ended) break;
+
+    if (progress != nullptr && !IsWindow(progress)) {
+      Emit("progress_gone");
+      progress = nullptr;
+    }
+    for (HWND window : TopLevelWindowsOf(info.dwProcessId)) {
+      if (progress == nullptr && IsProgressWindow(window)) {
+        progress = window;
+        progressVisible = IsWindowVisible(window) != FALSE;
+        Emit("progress", "\"hwnd\":" + HandleText(window) + ",\"visible\":" + Bool(progressVisible) +
+                             ",\"title\":\"" + Hex(WindowText(window)) + "\",\"status\":\"" +
+                             Hex(WindowText(GetDlgItem(window, kStatusId))) + "\"");
+      }
+      if (window == progress) continue;
+      // A box is read once it shows: before that its texts may be half set.
+      if (!IsWindowVisible(window)) continue;
+      if (IsMessageBox(window)) {
+        if (!seenBoxes.insert(window).second) continue;
+        ++boxCount;
+        Emit("message", "\"index\":" + std::to_string(boxCount) + "," + DescribeBox(window, progress));
+        if (options.secondAt == boxCount) RunSecondStart(options, window);
+        if (nextAnswer >= options.answers.size()) {
+          Emit("unanswered", "\"index\":" + std::to_string(boxCount));
+          TerminateProcess(info.hProcess, 0xDEAD);
+          continue;
+        }
+        const std::string& answer = options.answers[nextAnswer++];
+        Emit("answer", "\"index\":" + std::to_string(boxCount) + ",\"answer\":" + Quoted(answer) +
+                           ",\"ok\":" + Bool(Press(window, AnswerId(answer))));
+      } else if (seenOthers.insert(window).second) {
+        Emit("window", "\"hwnd\":" + HandleText(window) + ",\"class\":" + Quoted(ClassOf(window)) +
+                           ",\"title\":\"" + Hex(WindowText(window)) + "\"");
+      }
+    }
+
+    if (progress != nullptr) {
+      bool visible = IsWindowVisible(progress) != FALSE;
+      if (visible != progressVisible) {
+        progressVisible = visible;
+        // Until it shows, the window may still be setting itself up: its
+        // texts count from here.
+        Emit("progress_visible", "\"visible\":" + Bool(visible) + ",\"title\":\"" + Hex(WindowText(progress)) +
+                                     "\",\"status\":\"" + Hex(WindowText(GetDlgItem(progress, kStatusId))) + "\"");
+      }
+      std::string percent = WindowText(GetDlgItem(progress, kPercentId));
+      if (!percent.empty() && (!percentSeen || percent != lastPercent)) {
+        percentSeen = true;
+        lastPercent = percent;
+        Emit("percent", "\"text\":\"" + Hex(percent) + "\"");
+      }
+    }
+
+    if (GetTickCount() - g_startTick > options.timeoutMs) {
+      Emit("timeout");
+      TerminateProcess(info.hProcess, 0xDEAD);
+    }
+  }
+
+  DWORD code = 0;
+  GetExitCodeProcess(info.hProcess, &code);
+  Emit("exit", "\"code\":" + std::to_string(code));
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  for (HANDLE file : held) CloseHandle(file);
+  return 0;
+}
+
+bool ParseOptions(int argc, char** argv, Options* options) {
+  int i = 1;
+  for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
+    std::string name = argv[i];
+    if (i + 1 >= argc) return false;
+    const char* value = argv[++i];
+    if (name == "--timeout") {
+      options->timeoutMs = static_cast<DWORD>(std::strtoul(value, nullptr, 10));
+    } else if (name == "--poll") {
+      options->pollMs = static_cast<DWORD>(std::strtoul(value, nullptr, 10));
+    } else if (name == "--hold") {
+      options->holds.push_back(value);
+    } else if (name == "--second-at") {
+      options->secondAt = std::atoi(value);
+    } else {
+      return false;
+    }
+  }
+  if (i >= argc) return false;
+  options->program = argv[i++];
+  for (; i < argc; ++i) {
+    if (AnswerId(argv[i]) == 0) return false;
+    options->answers.push_back(argv[i]);
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  g_startTick = GetTickCount();
+  Options options;
+  if (!ParseOptions(argc, argv, &options)) {
+    std::fprintf(stderr,
+                 "usage: watcher.exe [--timeout MS] [--poll MS] [--hold PATH]... [--second-at N] "
+                 "PROGRAM.exe [OK|Cancel|Yes|No]...\n");
+    return 2;
+  }
+  return Run(options);
+}
