@@ -48,6 +48,7 @@ set_target_properties(UpDate PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY
 # Sample game (old and new versions) and the helpers of the end-to-end tests.
 include(sample/sample.cmake OPTIONAL)
 include(tools/watcher/watcher.cmake OPTIONAL)
+include(cmake/demo.cmake)
 if(payload_from_sample AND TARGET sample_game)
   add_dependencies(UpDate sample_game)
 endif()
