@@ -28,7 +28,7 @@ set(sample_new_padding_bytes 416)
 set(sample_new_trailer_bytes 1184)
 
 # A resource-only module: no code, no imports, the resource section alone.
-set(resource_only_script "${sample_src}/resource_only.ld")
+set(resource_only_script "${PROJECT_SOURCE_DIR}/tools/resource_only.ld")
 separate_arguments(rc_flags NATIVE_COMMAND "${CMAKE_RC_FLAGS}")
 set(module_link_flags -shared -nostdlib -s -Wl,-e,0 -Wl,--subsystem,windows -Wl,-T,${resource_only_script})
 
