@@ -5,3 +5,12 @@ target_compile_options(watcher PRIVATE ${UPDATER_WARNINGS})
 target_link_options(watcher PRIVATE -static -static-libgcc -static-libstdc++)
 target_link_libraries(watcher PRIVATE gdi32 user32)
 set_target_properties(watcher PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+
+# The hook module watcher.exe places in the watched program (see watch_hook.cpp).
+add_library(watch_hook SHARED "${CMAKE_CURRENT_LIST_DIR}/watch_hook.cpp")
+target_compile_options(watch_hook PRIVATE ${UPDATER_WARNINGS})
+# Undecorated export names: watcher.exe asks for "WatchCallWndProc".
+target_link_options(watch_hook PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--kill-at)
+set_target_properties(watch_hook PROPERTIES PREFIX "" OUTPUT_NAME "watch_hook"
+                      RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+add_dependencies(watcher watch_hook)

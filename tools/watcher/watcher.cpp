@@ -15,13 +15,15 @@
 //                     answering box N
 //
 // Events:
-//   start        {pid} or {error} when the program cannot be started
+//   start        {pid, hook} or {error} when the program cannot be started
 //   hold         {path, ok, error}
 //   window       a visible top-level window that is neither a box nor the
 //                progress window {hwnd, class, title}
 //   progress     the progress window first seen {hwnd, visible, title, status}
 //   progress_visible {visible, title, status} / progress_gone
-//   percent      each distinct text of the percentage control {text}
+//   percent      each distinct text of the percentage control seen by polling
+//   percent_set  each text the program gave that control, in order, as
+//                watch_hook.dll logged it inside the program (at the end)
 //   message      {index, hwnd, text, caption, buttons, icon, owner, ...}
 //   answer       {index, answer, ok}
 //   unanswered   a box showed with no answer left: the program is killed
@@ -31,7 +33,6 @@
 //   exit         {code}
 #include <windows.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -282,7 +283,58 @@ struct Options {
   std::vector<std::string> answers;
 };
 
-bool StartProgram(const std::string& program, PROCESS_INFORMATION* info, DWORD* error) {
+// Places watch_hook.dll (beside this program) in the program's main thread
+// before it runs; the module logs each percentage to the file named by
+// WATCH_HOOK_LOG, which the program inherits.
+struct PercentHook {
+  std::string logPath;
+  HHOOK hook = nullptr;
+};
+
+bool PreparePercentHook(PercentHook* hook) {
+  char folder[MAX_PATH];
+  char path[MAX_PATH];
+  if (GetTempPathA(sizeof folder, folder) == 0 || GetTempFileNameA(folder, "wph", 0, path) == 0) return false;
+  hook->logPath = path;
+  return SetEnvironmentVariableA("WATCH_HOOK_LOG", path) != FALSE;
+}
+
+DWORD PlacePercentHook(PercentHook* hook, DWORD threadId) {
+  char module[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, module, sizeof module);
+  if (length == 0 || length >= sizeof module) return GetLastError();
+  char* slash = std::strrchr(module, '\\');
+  if (slash == nullptr) return ERROR_PATH_NOT_FOUND;
+  std::strcpy(slash + 1, "watch_hook.dll");
+  HMODULE library = LoadLibraryA(module);
+  if (library == nullptr) return GetLastError();
+  auto procedure = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(library, "WatchCallWndProc")));
+  if (procedure == nullptr) return GetLastError();
+  hook->hook = SetWindowsHookExA(WH_CALLWNDPROC, procedure, library, threadId);
+  return hook->hook == nullptr ? GetLastError() : 0;
+}
+
+// The percentages the program set, in order, from the hook's log.
+void ReportHookedPercents(PercentHook* hook) {
+  if (hook->hook != nullptr) UnhookWindowsHookEx(hook->hook);
+  if (hook->logPath.empty()) return;
+  HANDLE file = CreateFileA(hook->logPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::string log;
+  if (file != INVALID_HANDLE_VALUE) {
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) log.append(buffer, got);
+    CloseHandle(file);
+  }
+  DeleteFileA(hook->logPath.c_str());
+  size_t start = 0;
+  for (size_t end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
+    Emit("percent_set", "\"text\":\"" + Hex(log.substr(start, end - start)) + "\"");
+  }
+}
+
+bool StartProgram(const std::string& program, PROCESS_INFORMATION* info, DWORD* error, DWORD flags = 0) {
   std::string commandLine = "\"" + program + "\"";
   std::vector<char> buffer(commandLine.begin(), commandLine.end());
   buffer.push_back('\0');
@@ -290,7 +342,8 @@ bool StartProgram(const std::string& program, PROCESS_INFORMATION* info, DWORD* 
   std::memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
   std::memset(info, 0, sizeof *info);
-  if (CreateProcessA(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, info)) {
+  if (CreateProcessA(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
+                     info)) {
     return true;
   }
   *error = GetLastError();
@@ -369,13 +422,18 @@ int Run(const Options& options) {
     if (file != INVALID_HANDLE_VALUE) held.push_back(file);
   }
 
+  PercentHook hook;
+  bool hookReady = PreparePercentHook(&hook);
   PROCESS_INFORMATION info;
   DWORD error = 0;
-  if (!StartProgram(options.program, &info, &error)) {
+  if (!StartProgram(options.program, &info, &error, CREATE_SUSPENDED)) {
     Emit("start", "\"error\":" + std::to_string(error));
     return 3;
   }
-  Emit("start", "\"pid\":" + std::to_string(info.dwProcessId));
+  DWORD hookError = hookReady ? PlacePercentHook(&hook, info.dwThreadId) : GetLastError();
+  ResumeThread(info.hThread);
+  Emit("start", "\"pid\":" + std::to_string(info.dwProcessId) + ",\"hook\":" + Bool(hookError == 0) +
+                    ",\"hook_error\":" + std::to_string(hookError));
 
   std::set<HWND> seenBoxes;
   std::set<HWND> seenOthers;
@@ -387,18 +445,38 @@ int Run(const Options& options) {
   int boxCount = 0;
   bool ended = false;
 
+  HWND percentControl = nullptr;
+  auto watchPercent = [&]() {
+    std::string percent = WindowText(percentControl);
+    if (!percent.empty() && (!percentSeen || percent != lastPercent)) {
+      percentSeen = true;
+      lastPercent = percent;
+      Emit("percent", "\"text\":\"" + Hex(percent) + "\"");
+    }
+  };
+
   while (!ended) {
-    ended = WaitForSingleObject(info.hProcess, options.pollMs) == WAIT_OBJECT_0;
+    if (percentControl != nullptr && IsWindow(percentControl)) {
+      // The last percentage may stand for a few milliseconds only before
+      // the window closes: between two full looks, watch just that text.
+      DWORD until = GetTickCount() + options.pollMs + 2;
+      while (static_cast<int>(until - GetTickCount()) > 0 && IsWindow(percentControl)) watchPercent();
+      ended = WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0;
+    } else {
+      ended = WaitForSingleObject(info.hProcess, options.pollMs) == WAIT_OBJECT_0;
+    }
     // Windows still listed after the end are gone; nothing more to see.
     if (ended) break;
 
     if (progress != nullptr && !IsWindow(progress)) {
       Emit("progress_gone");
       progress = nullptr;
+      percentControl = nullptr;
     }
     for (HWND window : TopLevelWindowsOf(info.dwProcessId)) {
       if (progress == nullptr && IsProgressWindow(window)) {
         progress = window;
+
         progressVisible = IsWindowVisible(window) != FALSE;
         Emit("progress", "\"hwnd\":" + HandleText(window) + ",\"visible\":" + Bool(progressVisible) +
                              ",\"title\":\"" + Hex(WindowText(window)) + "\",\"status\":\"" +
@@ -427,6 +505,9 @@ int Run(const Options& options) {
     }
 
     if (progress != nullptr) {
+      // Seen while its controls are still being made, the window may not
+      // have the percentage yet.
+      if (percentControl == nullptr) percentControl = GetDlgItem(progress, kPercentId);
       bool visible = IsWindowVisible(progress) != FALSE;
       if (visible != progressVisible) {
         progressVisible = visible;
@@ -435,12 +516,7 @@ int Run(const Options& options) {
         Emit("progress_visible", "\"visible\":" + Bool(visible) + ",\"title\":\"" + Hex(WindowText(progress)) +
                                      "\",\"status\":\"" + Hex(WindowText(GetDlgItem(progress, kStatusId))) + "\"");
       }
-      std::string percent = WindowText(GetDlgItem(progress, kPercentId));
-      if (!percent.empty() && (!percentSeen || percent != lastPercent)) {
-        percentSeen = true;
-        lastPercent = percent;
-        Emit("percent", "\"text\":\"" + Hex(percent) + "\"");
-      }
+      if (percentControl != nullptr) watchPercent();
     }
 
     if (GetTickCount() - g_startTick > options.timeoutMs) {
@@ -449,6 +525,7 @@ int Run(const Options& options) {
     }
   }
 
+  ReportHookedPercents(&hook);
   DWORD code = 0;
   GetExitCodeProcess(info.hProcess, &code);
   Emit("exit", "\"code\":" + std::to_string(code));

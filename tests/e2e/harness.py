@@ -1,0 +1,423 @@
+"""Runs the Windows build's UpDate.exe under Wine, as a user would meet it.
+
+One Wine prefix per build tree (made once, then reused), one wineserver and
+one Xvfb display per test run. watcher.exe starts UpDate.exe inside the
+prefix, reports its windows as JSON lines and answers its message boxes;
+this module turns those lines into Python objects and provides the
+fixtures: the profile file, the installation folder and the sample game.
+
+Configuration comes from the environment, set by run_e2e.py:
+  E2E_WINDOWS_BUILD_DIR  the MinGW build tree (bin/UpDate.exe, bin/watcher.exe,
+                         sample/old, sample/new)
+  E2E_WORK_DIR           where the prefix lives
+"""
+
+import atexit
+import fcntl
+import hashlib
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+from dataclasses import dataclass, field
+from pathlib import Path, PureWindowsPath
+from typing import Dict, List, Optional
+
+MAKER_FOLDER = "KESTRIN"
+PROFILE_NAME = "LMH.ini"
+INSTALL_WIN = r"C:\e2e\install"
+
+# Style bits a box shows as: its buttons and its icon.
+_BUTTON_STYLES = {(1,): 0x0, (1, 2): 0x1, (6, 7): 0x4, (2, 6, 7): 0x3, (2, 4): 0x5}
+_ICON_STYLES = {"none": 0x0, "error": 0x10, "question": 0x20, "warning": 0x30, "information": 0x40}
+
+_PREFIX_READY = ".e2e-ready.json"
+
+
+class HarnessError(Exception):
+    """The harness itself could not do its work (not a finding about UpDate.exe)."""
+
+
+def _decode(hex_text: str) -> bytes:
+    return bytes.fromhex(hex_text)
+
+
+@dataclass
+class Message:
+    index: int
+    text_bytes: bytes
+    caption_bytes: bytes
+    buttons: tuple
+    icon: str
+    owner: str  # none, progress or other
+    raw: dict
+
+    @property
+    def text(self) -> str:
+        return self.text_bytes.decode("cp932", errors="replace")
+
+    @property
+    def caption(self) -> str:
+        return self.caption_bytes.decode("cp932", errors="replace")
+
+    @property
+    def style(self) -> Optional[int]:
+        """The MB_* style that shows these buttons and this icon, or None."""
+        buttons = _BUTTON_STYLES.get(tuple(sorted(self.buttons)))
+        icon = _ICON_STYLES.get(self.icon)
+        if buttons is None or icon is None:
+            return None
+        return buttons | icon
+
+
+@dataclass
+class Progress:
+    title_bytes: bytes
+    status_bytes: bytes
+    visible_at_first_sight: bool
+    shown: bool
+    percents: List[str]  # the distinct texts seen on screen, by polling
+    percents_set: List[str] = field(default_factory=list)  # every text the program set, in order
+
+    @property
+    def title(self) -> str:
+        return self.title_bytes.decode("cp932", errors="replace")
+
+    @property
+    def status(self) -> str:
+        return self.status_bytes.decode("cp932", errors="replace")
+
+    @staticmethod
+    def values(texts: List[str]) -> List[int]:
+        return [int(p.strip().rstrip("%")) for p in texts]
+
+
+@dataclass
+class RunResult:
+    events: List[dict]
+    exit_code: Optional[int]
+    messages: List[Message]
+    progress: Optional[Progress]
+    other_windows: List[dict]
+    answers: List[dict]
+    holds: List[dict]
+    timed_out: bool
+    unanswered: bool
+    hooked: bool  # watch_hook.dll logged the percentages inside the program
+    second: Dict[str, object] = field(default_factory=dict)
+    seconds: float = 0.0
+
+    def describe(self) -> str:
+        """Everything the run showed, for a failing assertion's message."""
+        lines = [f"exit code {self.exit_code}, {self.seconds:.2f} s"]
+        for m in self.messages:
+            lines.append(f"  box {m.index}: {m.text!r} caption={m.caption!r} buttons={list(m.buttons)} "
+                         f"icon={m.icon} owner={m.owner}")
+        if self.progress:
+            lines.append(f"  progress: title={self.progress.title!r} status={self.progress.status!r} "
+                         f"percents={self.progress.percents} set={self.progress.percents_set}")
+        for w in self.other_windows:
+            lines.append(f"  other window: {w}")
+        if self.second:
+            lines.append(f"  second start: {self.second}")
+        if self.timed_out:
+            lines.append("  TIMED OUT")
+        if self.unanswered:
+            lines.append("  a box was left without an answer")
+        return "\n".join(lines)
+
+
+def parse_events(lines: List[str]) -> RunResult:
+    events = [json.loads(line) for line in lines if line.startswith("{")]
+    messages, answers, others, holds = [], [], [], []
+    progress = None
+    exit_code = None
+    timed_out = unanswered = hooked = False
+    percents_set: List[str] = []
+    second: Dict[str, object] = {"windows": []}
+    for e in events:
+        kind = e["event"]
+        if kind == "message":
+            messages.append(Message(e["index"], _decode(e["text"]), _decode(e["caption"]), tuple(e["buttons"]),
+                                    e["icon"], e["owner"], e))
+        elif kind == "answer":
+            answers.append(e)
+        elif kind == "hold":
+            holds.append(e)
+        elif kind == "progress":
+            progress = Progress(_decode(e["title"]), _decode(e["status"]), e["visible"], e["visible"], [])
+        elif kind == "progress_visible" and progress is not None and e["visible"]:
+            progress.shown = True
+            progress.title_bytes, progress.status_bytes = _decode(e["title"]), _decode(e["status"])
+        elif kind == "percent" and progress is not None:
+            progress.percents.append(_decode(e["text"]).decode("ascii"))
+        elif kind == "percent_set":
+            percents_set.append(_decode(e["text"]).decode("ascii", errors="replace"))
+        elif kind == "window":
+            others.append({"class": e["class"], "title": _decode(e["title"]).decode("cp932", "replace")})
+        elif kind == "second_start":
+            second["started"] = "pid" in e
+            second["foreground_was_first_box"] = e.get("foreground_was_first_box")
+        elif kind == "second_window":
+            second["windows"].append({"class": e["class"], "title": _decode(e["title"]).decode("cp932", "replace")})
+        elif kind == "second_timeout":
+            second["timed_out"] = True
+        elif kind == "second_exit":
+            second.update(code=e["code"], first_box_alive=e["first_box_alive"],
+                          foreground_is_first_box=e["foreground_is_first_box"])
+        elif kind == "timeout":
+            timed_out = True
+        elif kind == "unanswered":
+            unanswered = True
+        elif kind == "exit":
+            exit_code = e["code"]
+        elif kind == "start" and "error" in e:
+            raise HarnessError(f"watcher could not start UpDate.exe: error {e['error']}")
+        elif kind == "start":
+            hooked = e.get("hook", False)
+    if len(second) == 1:
+        second = {}
+    if progress is not None:
+        progress.percents_set = percents_set
+    return RunResult(events, exit_code, messages, progress, others, answers, holds, timed_out, unanswered, hooked,
+                     second)
+
+
+def _win_path(unix_path: Path) -> str:
+    # Wine maps Z: to the root of the Unix file system.
+    return "Z:" + str(unix_path.resolve()).replace("/", "\\")
+
+
+class WineSession:
+    """The prefix, the wineserver and the X display of one test run."""
+
+    def __init__(self, windows_build_dir: Path, work_dir: Path):
+        self.windows_build_dir = windows_build_dir
+        self.work_dir = work_dir
+        self.prefix = work_dir / "prefix"
+        self._xvfb = None
+        self._lock_file = None
+        self.env = None
+        self.appdata: Optional[Path] = None
+
+    # ---- life cycle ----
+
+    def start(self):
+        self.work_dir.mkdir(parents=True, exist_ok=True)
+        # Two runs sharing the prefix would overwrite each other's profile.
+        self._lock_file = open(self.work_dir / "prefix.lock", "w")
+        fcntl.flock(self._lock_file, fcntl.LOCK_EX)
+        display = self._start_xvfb()
+        env = {k: v for k, v in os.environ.items() if not k.startswith(("WINE", "LC_", "WAYLAND"))}
+        env.update(WINEPREFIX=str(self.prefix), WINEARCH="win32", WINEDEBUG="-all",
+                   WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="ja_JP.UTF-8", LANG="ja_JP.UTF-8",
+                   DISPLAY=display)
+        self.env = env
+        ready = self._ensure_prefix()
+        self.appdata = Path(ready["appdata"])
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+        # Starts Wine's background processes now, not in the first case.
+        subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+    def stop(self):
+        if self.env is not None:
+            subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL)
+            self.env = None
+        if self._xvfb is not None:
+            self._xvfb.terminate()
+            try:
+                self._xvfb.wait(10)
+            except subprocess.TimeoutExpired:
+                self._xvfb.kill()
+            self._xvfb = None
+        if self._lock_file is not None:
+            self._lock_file.close()
+            self._lock_file = None
+
+    def _start_xvfb(self) -> str:
+        # Xvfb picks a free display number itself and tells it on the pipe.
+        read_end, write_end = os.pipe()
+        self._xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            raise HarnessError("Xvfb did not start")
+        return ":" + number
+
+    def _wine(self, *args, timeout=120) -> subprocess.CompletedProcess:
+        return subprocess.run(["wine", *args], env=self.env, capture_output=True, timeout=timeout)
+
+    def _ensure_prefix(self) -> dict:
+        marker = self.prefix / _PREFIX_READY
+        if marker.is_file():
+            return json.loads(marker.read_text())
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        subprocess.run(["wineboot", "-i"], env=self.env, capture_output=True, timeout=300, check=True)
+        # Without a window manager an unmanaged window closes at once; a
+        # managed one makes Wine wait two seconds for a manager that never
+        # answers, on every box.
+        self._wine("reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f")
+        out = self._wine("cmd", "/c", "echo", "%APPDATA%").stdout.decode("cp932").strip()
+        unix = subprocess.run(["winepath", "-u", out], env=self.env, capture_output=True,
+                              check=True).stdout.decode().strip()
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
+        if not unix or not Path(unix).is_dir():
+            raise HarnessError(f"cannot find the prefix's APPDATA folder ({out!r} -> {unix!r})")
+        ready = {"appdata": unix, "appdata_windows": out}
+        marker.write_text(json.dumps(ready))
+        return ready
+
+    # ---- fixtures ----
+
+    @property
+    def drive_c(self) -> Path:
+        return self.prefix / "drive_c"
+
+    @property
+    def profile_path(self) -> Path:
+        return self.appdata / MAKER_FOLDER / PROFILE_NAME
+
+    def write_profile(self, content) -> Path:
+        """Writes the profile file; str content is stored as code page 932."""
+        data = content.encode("cp932") if isinstance(content, str) else bytes(content)
+        self.remove_profile()
+        self.profile_path.parent.mkdir(parents=True, exist_ok=True)
+        self.profile_path.write_bytes(data)
+        return self.profile_path
+
+    def remove_profile(self):
+        p = self.profile_path
+        if p.is_dir() and not p.is_symlink():
+            shutil.rmtree(p)
+        elif p.exists() or p.is_symlink():
+            p.unlink()
+
+    def profile_bytes(self) -> bytes:
+        return self.profile_path.read_bytes()
+
+    def unix_path(self, windows_path: str) -> Path:
+        """Where a C:\\ path of the prefix lives on the host."""
+        p = PureWindowsPath(windows_path)
+        if p.drive.upper() != "C:":
+            raise HarnessError(f"only C: paths are in the prefix: {windows_path}")
+        return self.drive_c.joinpath(*p.parts[1:])
+
+    def sample_dir(self, version: str) -> Path:
+        """The sample game's files of one version ('old' or 'new')."""
+        d = self.windows_build_dir / "sample" / version
+        if not (d / "LMH.exe").is_file() or not (d / "dll" / "RESOURCE.dll").is_file():
+            raise AssertionError(f"the sample game's {version} version is missing: {d} must hold LMH.exe and "
+                                 f"dll/RESOURCE.dll (build the Windows tree with the sample game)")
+        return d
+
+    def install_sample(self, version: str = "old", windows_path: str = INSTALL_WIN) -> Path:
+        """A fresh installation folder holding a copy of the sample game."""
+        source = self.sample_dir(version)
+        target = self.unix_path(windows_path)
+        shutil.rmtree(target, ignore_errors=True)
+        shutil.copytree(source, target)
+        return target
+
+    def remove_installation(self, windows_path: str = INSTALL_WIN):
+        shutil.rmtree(self.unix_path(windows_path), ignore_errors=True)
+
+    # ---- running ----
+
+    @property
+    def updater(self) -> Path:
+        return built_program("UpDate.exe", self.windows_build_dir)
+
+    def run_updater(self, *answers: str, hold=(), second_at: Optional[int] = None,
+                    timeout: float = 60.0) -> RunResult:
+        """Runs UpDate.exe, answering its boxes in order with OK/Cancel/Yes/No."""
+        args = [str(built_program("watcher.exe", self.windows_build_dir)), "--timeout", str(int(timeout * 1000))]
+        for path in hold:
+            args += ["--hold", path]
+        if second_at is not None:
+            args += ["--second-at", str(second_at)]
+        args.append(_win_path(self.updater))
+        args += list(answers)
+        begin = time.monotonic()
+        # Files, not pipes: the first Wine program of a session leaves Wine's
+        # own background processes behind, which would hold a pipe open.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            watcher = subprocess.Popen(["wine", *args], env=self.env, stdout=out, stderr=err, cwd=self.drive_c)
+            try:
+                status = watcher.wait(timeout + 30)
+            except subprocess.TimeoutExpired:
+                watcher.kill()
+                watcher.wait()
+                status = None
+            out.seek(0)
+            err.seek(0)
+            stdout, stderr = out.read(), err.read()
+        if status is None:
+            raise HarnessError(f"watcher.exe did not end: {stdout!r}")
+        lines = stdout.decode("ascii", errors="replace").splitlines()
+        result = parse_events(lines)
+        result.seconds = time.monotonic() - begin
+        if result.exit_code is None:
+            raise HarnessError(f"watcher.exe ended without the program's exit code (status {status}):\n"
+                               + stdout.decode(errors="replace") + stderr.decode(errors="replace"))
+        return result
+
+
+def windows_build_dir() -> Path:
+    build = os.environ.get("E2E_WINDOWS_BUILD_DIR")
+    if not build:
+        raise HarnessError("E2E_WINDOWS_BUILD_DIR must be set (see run_e2e.py)")
+    return Path(build)
+
+
+def built_program(name: str, build_dir: Optional[Path] = None) -> Path:
+    p = (build_dir or windows_build_dir()) / "bin" / name
+    if not p.is_file():
+        raise HarnessError(f"{p} is missing: build the Windows tree first")
+    return p
+
+
+def tree_digest(root: Path) -> Dict[str, str]:
+    """Relative path -> SHA-256 of every file under root."""
+    digest = {}
+    for p in sorted(root.rglob("*")):
+        if p.is_file():
+            digest[p.relative_to(root).as_posix()] = hashlib.sha256(p.read_bytes()).hexdigest()
+    return digest
+
+
+def parse_profile(data: bytes) -> Dict[str, Dict[str, str]]:
+    """Sections and keys of a profile file, as GetPrivateProfileString sees them."""
+    sections: Dict[str, Dict[str, str]] = {}
+    current = None
+    for raw in data.decode("cp932").splitlines():
+        line = raw.strip()
+        if line.startswith("[") and "]" in line:
+            current = sections.setdefault(line[1:line.index("]")].strip().upper(), {})
+        elif current is not None and "=" in line:
+            key, value = line.split("=", 1)
+            current.setdefault(key.strip().upper(), value.strip())
+    return sections
+
+
+_session: Optional[WineSession] = None
+
+
+def session() -> WineSession:
+    """The run's Wine session, started on first use and stopped at exit."""
+    global _session
+    if _session is None:
+        work = os.environ.get("E2E_WORK_DIR")
+        if not work:
+            raise HarnessError("E2E_WORK_DIR must be set (see run_e2e.py)")
+        s = WineSession(windows_build_dir(), Path(work))
+        atexit.register(s.stop)
+        s.start()
+        _session = s
+    return _session

@@ -1,0 +1,39 @@
+// Loaded by Wine into the watched program through a WH_CALLWNDPROC hook that
+// watcher.exe sets on the program's main thread. It writes every text the
+// program gives its percentage control to the file named by the variable
+// WATCH_HOOK_LOG, one line each: the last percentage may stand for only a
+// few milliseconds, too short for a look from outside to be sure of it.
+#include <windows.h>
+
+namespace {
+
+constexpr int kPercentId = 1009;
+
+void Record(const char* text) {
+  char path[MAX_PATH];
+  DWORD length = GetEnvironmentVariableA("WATCH_HOOK_LOG", path, sizeof path);
+  if (length == 0 || length >= sizeof path) return;
+  HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, text, lstrlenA(text), &written, nullptr);
+  WriteFile(file, "\n", 1, &written, nullptr);
+  CloseHandle(file);
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) LRESULT CALLBACK WatchCallWndProc(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HC_ACTION) {
+    const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (call->message == WM_SETTEXT && call->lParam != 0 && GetDlgCtrlID(call->hwnd) == kPercentId) {
+      // The hook sees the text as the window procedure will, in the
+      // program's "A" code page: hand it on unchanged.
+      char text[64];
+      lstrcpynA(text, reinterpret_cast<const char*>(call->lParam), sizeof text);
+      Record(text);
+    }
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
