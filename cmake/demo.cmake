@@ -19,12 +19,11 @@ add_custom_command(
   COMMENT "Demonstration payload: the new sample version grown to ${DEMO_PAYLOAD_SIZE} bytes"
   VERBATIM)
 
-set(payload_dir "${demo_payload}")
-configure_file("${PROJECT_SOURCE_DIR}/res/payload.rc.in" "${demo_dir}/generated/payload.rc" @ONLY)
+updater_payload(UpDateDemo "${demo_payload}" "${demo_dir}/generated" demo_payload_files)
 # A script of its own, so that it is rebuilt when the demonstration payload changes.
 file(WRITE "${demo_dir}/generated/updater_demo.rc" "#include \"res/updater.rc\"\n")
 set_source_files_properties("${demo_dir}/generated/updater_demo.rc" PROPERTIES
-  OBJECT_DEPENDS "${demo_files};${PROJECT_SOURCE_DIR}/res/updater.rc")
+  OBJECT_DEPENDS "${UpDateDemo_payload_checked};${PROJECT_SOURCE_DIR}/res/updater.rc")
 add_executable(UpDateDemo WIN32 EXCLUDE_FROM_ALL
   platform/platform_win32.cpp
   platform/win32_entry.cpp

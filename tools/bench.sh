@@ -4,4 +4,4 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/tools/build.sh" >/dev/null
-"${UPDATER_BUILD_DIR:-$root/build}/native/bin/checksum_bench" --benchmark_min_time=0.5 "$@"
+"$(realpath -m "${UPDATER_BUILD_DIR:-$root/build}")/native/bin/checksum_bench" --benchmark_min_time=0.5 "$@"

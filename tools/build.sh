@@ -7,7 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/tools/setup.sh"
 
-build=${UPDATER_BUILD_DIR:-$root/build}
+build=$(realpath -m "${UPDATER_BUILD_DIR:-$root/build}")
 jobs=$(nproc)
 
 cmake -S "$root" -B "$build/native" -DWINDOWS_BUILD_DIR="$build/windows" >/dev/null

@@ -27,3 +27,11 @@ if(NOT WINDOWS_BUILD_DIR STREQUAL "")
            COMMAND "${CMAKE_COMMAND}" -DFPTOOL=$<TARGET_FILE:fptool> -DSAMPLE=${WINDOWS_BUILD_DIR}/sample
                    -P "${PROJECT_SOURCE_DIR}/sample/check_figures.cmake")
 endif()
+
+# The Windows build checks its payload with the tool before embedding it.
+if(NOT WINDOWS_BUILD_DIR STREQUAL "")
+  add_test(NAME build_refuses_mismatched_payload
+           COMMAND "${CMAKE_COMMAND}" -DSOURCE=${PROJECT_SOURCE_DIR} -DFPTOOL=$<TARGET_FILE:fptool>
+                   -DSAMPLE=${WINDOWS_BUILD_DIR}/sample -DWORK=${CMAKE_CURRENT_BINARY_DIR}/payload_check
+                   -P "${PROJECT_SOURCE_DIR}/tests/build/payload_check.cmake")
+endif()

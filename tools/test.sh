@@ -3,6 +3,6 @@
 # native unit tests and the end-to-end tests of UpDate.exe under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${UPDATER_BUILD_DIR:-$root/build}
+build=$(realpath -m "${UPDATER_BUILD_DIR:-$root/build}")
 bash "$root/tools/build.sh"
 ctest --test-dir "$build/native" --output-on-failure -j 2 "$@"

@@ -13,6 +13,10 @@
 //     --second-at N   when box N (from 1) shows, start PROGRAM a second time
 //                     and report what it shows and how it ends before
 //                     answering box N
+//     --pause-dir DIR before answering box N, wait until the file DIR\go-N
+//                     exists (the demonstration takes its picture meanwhile)
+//     --observe       leave every box to the person at the screen: answer
+//                     none, just report
 //
 // Events:
 //   start        {pid, hook} or {error} when the program cannot be started
@@ -279,6 +283,8 @@ struct Options {
   DWORD pollMs = 1;
   std::vector<std::string> holds;
   int secondAt = 0;
+  std::string pauseDir;
+  bool observe = false;
   std::string program;
   std::vector<std::string> answers;
 };
@@ -350,9 +356,17 @@ bool StartProgram(const std::string& program, PROCESS_INFORMATION* info, DWORD* 
   return false;
 }
 
+// Where the window lies on the screen, for a picture of it.
+std::string RectText(HWND window) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  return "[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+         std::to_string(r.bottom) + "]";
+}
+
 std::string DescribeBox(HWND box, HWND progress) {
   std::string fields;
-  fields += "\"hwnd\":" + HandleText(box);
+  fields += "\"hwnd\":" + HandleText(box) + ",\"rect\":" + RectText(box);
   fields += ",\"text\":\"" + Hex(WindowText(GetDlgItem(box, kBoxTextId))) + "\"";
   fields += ",\"caption\":\"" + Hex(WindowText(box)) + "\"";
   fields += ",\"buttons\":[";
@@ -372,6 +386,17 @@ std::string DescribeBox(HWND box, HWND progress) {
   fields += ",\"owner\":" + Quoted(ownerKind) + ",\"owner_hwnd\":" + HandleText(owner);
   fields += ",\"owner_class\":" + Quoted(owner == nullptr ? "" : ClassOf(owner));
   return fields;
+}
+
+// Holds the answer to box N back until DIR\go-N appears (or the program
+// ends, or the time is up).
+void WaitForGoAhead(const Options& options, int boxIndex, HANDLE process) {
+  std::string flag = options.pauseDir + "\\go-" + std::to_string(boxIndex);
+  Emit("paused", "\"index\":" + std::to_string(boxIndex));
+  while (GetFileAttributesA(flag.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (WaitForSingleObject(process, 10) == WAIT_OBJECT_0) return;
+    if (GetTickCount() - g_startTick > options.timeoutMs) return;
+  }
 }
 
 // Watches a second start of the program to its end while the first waits.
@@ -490,12 +515,14 @@ int Run(const Options& options) {
         ++boxCount;
         Emit("message", "\"index\":" + std::to_string(boxCount) + "," + DescribeBox(window, progress));
         if (options.secondAt == boxCount) RunSecondStart(options, window);
+        if (options.observe) continue;
         if (nextAnswer >= options.answers.size()) {
           Emit("unanswered", "\"index\":" + std::to_string(boxCount));
           TerminateProcess(info.hProcess, 0xDEAD);
           continue;
         }
         const std::string& answer = options.answers[nextAnswer++];
+        if (!options.pauseDir.empty()) WaitForGoAhead(options, boxCount, info.hProcess);
         Emit("answer", "\"index\":" + std::to_string(boxCount) + ",\"answer\":" + Quoted(answer) +
                            ",\"ok\":" + Bool(Press(window, AnswerId(answer))));
       } else if (seenOthers.insert(window).second) {
@@ -513,7 +540,8 @@ int Run(const Options& options) {
         progressVisible = visible;
         // Until it shows, the window may still be setting itself up: its
         // texts count from here.
-        Emit("progress_visible", "\"visible\":" + Bool(visible) + ",\"title\":\"" + Hex(WindowText(progress)) +
+        Emit("progress_visible", "\"visible\":" + Bool(visible) + ",\"rect\":" + RectText(progress) +
+                                     ",\"title\":\"" + Hex(WindowText(progress)) +
                                      "\",\"status\":\"" + Hex(WindowText(GetDlgItem(progress, kStatusId))) + "\"");
       }
       if (percentControl != nullptr) watchPercent();
@@ -539,6 +567,10 @@ bool ParseOptions(int argc, char** argv, Options* options) {
   int i = 1;
   for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
     std::string name = argv[i];
+    if (name == "--observe") {
+      options->observe = true;
+      continue;
+    }
     if (i + 1 >= argc) return false;
     const char* value = argv[++i];
     if (name == "--timeout") {
@@ -549,6 +581,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->holds.push_back(value);
     } else if (name == "--second-at") {
       options->secondAt = std::atoi(value);
+    } else if (name == "--pause-dir") {
+      options->pauseDir = value;
     } else {
       return false;
     }
@@ -569,7 +603,7 @@ int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
     std::fprintf(stderr,
-                 "usage: watcher.exe [--timeout MS] [--poll MS] [--hold PATH]... [--second-at N] "
+                 "usage: watcher.exe [--timeout MS] [--poll MS] [--hold PATH]... [--second-at N] [--pause-dir DIR] [--observe] "
                  "PROGRAM.exe [OK|Cancel|Yes|No]...\n");
     return 2;
   }

@@ -1,0 +1,32 @@
+# The payload of an UpDate.exe build: the resource script that embeds the
+# files, and the check that the payload's fingerprint module describes the
+# payload's game executable. An update that would leave the installation
+# failing its own verification must never be built.
+#
+#   updater_payload(NAME DIR GENERATED_DIR FILES_VAR)
+# writes GENERATED_DIR/payload.rc, sets FILES_VAR to the payload files and
+# NAME_payload_checked to the check's stamp file, and adds target NAME_payload_check.
+function(updater_payload name dir generated files_var)
+  set(files "")
+  set(rc "// Made by the build from ${dir}; included by updater.rc.\nLANGUAGE 0x11, 0x1\n")
+  foreach(entry IN LISTS UPDATE_PAYLOAD_ENTRIES)
+    get_filename_component(resource "${entry}" NAME)
+    string(TOUPPER "${resource}" resource)
+    list(APPEND files "${dir}/${entry}")
+    string(APPEND rc "${resource} BIN \"${dir}/${entry}\"\n")
+  endforeach()
+  file(MAKE_DIRECTORY "${generated}")
+  file(CONFIGURE OUTPUT "${generated}/payload.rc" CONTENT "${rc}")
+
+  set(checked "${generated}/payload.checked")
+  add_custom_command(
+    OUTPUT "${checked}"
+    COMMAND "${FPTOOL}" check "${dir}/dll/RESOURCE.dll" "${dir}/${UPDATE_GAME_EXECUTABLE}"
+    COMMAND "${CMAKE_COMMAND}" -E touch "${checked}"
+    DEPENDS ${files} "${FPTOOL}"
+    COMMENT "Checking that the payload's fingerprint module describes its ${UPDATE_GAME_EXECUTABLE}"
+    VERBATIM)
+  add_custom_target(${name}_payload_check DEPENDS "${checked}")
+  set(${files_var} "${files}" PARENT_SCOPE)
+  set(${name}_payload_checked "${checked}" PARENT_SCOPE)
+endfunction()
