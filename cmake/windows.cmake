@@ -59,6 +59,7 @@ set_target_properties(UpDate PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY
 include(sample/sample.cmake OPTIONAL)
 include(tools/watcher/watcher.cmake OPTIONAL)
 include(cmake/demo.cmake)
+include(bench/bench_windows.cmake)
 if(payload_from_sample AND TARGET sample_game)
   add_dependencies(UpDate sample_game)
 endif()

@@ -5,3 +5,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/tools/build.sh" >/dev/null
 "$(realpath -m "${UPDATER_BUILD_DIR:-$root/build}")/native/bin/checksum_bench" --benchmark_min_time=0.5 "$@"
+# The whole run under Wine: the update beside a plain copy, and peak memory.
+cmake --build "$(realpath -m "${UPDATER_BUILD_DIR:-$root/build}")/windows" --target UpDateDemo copy_file process_memory >/dev/null
+/usr/bin/python3 "$root/bench/run_bench.py"

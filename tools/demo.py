@@ -14,18 +14,17 @@ a picture of every window the player would see.
 """
 
 import argparse
-import json
 import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 import harness  # noqa: E402
+import live_run  # noqa: E402
 
 INSTALL_WIN = r"C:\Games\LMH"
 ICON_NAMES = {"none": "no icon", "question": "question icon", "warning": "warning icon",
@@ -87,78 +86,46 @@ class Pictures:
 
 
 def run(session, updater: Path, answers, pictures: Pictures, interactive: bool):
-    """Starts UpDate.exe through watcher.exe and follows its events as they come."""
-    watcher = harness.built_program("watcher.exe", session.windows_build_dir)
-    pause_dir = Path(tempfile.mkdtemp(dir=session.drive_c))
-    args = [str(watcher), "--timeout", "600000"]
-    if interactive:
-        args.append("--observe")
-    else:
-        args += ["--pause-dir", harness._win_path(pause_dir)]
-    args += [harness._win_path(updater), *answers]
-    exit_code = None
-    progress_pictured = False
-    last_percent = None
-    risen = []
-    progress_rect = None
-    with tempfile.NamedTemporaryFile(delete=False) as out:
-        out_path = Path(out.name)
-    try:
-        with open(out_path, "wb") as out:
-            proc = subprocess.Popen(["wine", *args], env=session.env, stdout=out, stderr=subprocess.DEVNULL,
-                                    cwd=session.drive_c)
-        seen = 0
-        while True:
-            ended = proc.poll() is not None
-            lines = out_path.read_bytes().decode("ascii", errors="replace").split("\n")
-            complete = lines[:-1] if not ended else [l for l in lines if l]
-            for line in complete[seen:]:
-                seen += 1
-                if not line.startswith("{"):
-                    continue
-                event = json.loads(line)
-                kind = event.get("event")
-                if kind == "message":
-                    text = bytes.fromhex(event["text"]).decode("cp932", errors="replace")
-                    caption = bytes.fromhex(event["caption"]).decode("cp932", errors="replace")
-                    buttons = " / ".join(BUTTON_NAMES.get(b, str(b)) for b in event["buttons"])
-                    say(f"  message {event['index']}: [{caption}]  {buttons}, "
-                        f"{ICON_NAMES.get(event['icon'], event['icon'])}")
-                    for text_line in text.split("\n"):
-                        say(f"    | {text_line}")
-                    pictures.take(f"{event['index']}-message", event.get("rect"))
-                elif kind == "paused":
-                    (pause_dir / f"go-{event['index']}").write_text("")
-                elif kind == "answer":
-                    say(f"    answered {event['answer']}")
-                elif kind == "progress_visible" and event.get("visible"):
-                    title = bytes.fromhex(event["title"]).decode("cp932", errors="replace")
-                    status = bytes.fromhex(event["status"]).decode("cp932", errors="replace")
-                    say(f"  progress window: [{title}]  {status}")
-                    progress_rect = event.get("rect")
-                elif kind == "percent":
-                    percent = bytes.fromhex(event["text"]).decode("cp932").strip()
-                    if percent != last_percent:
-                        risen.append(percent)
-                        last_percent = percent
-                        # The rise, twenty steps to a line.
-                        if len(risen) == 20 or percent == "100%":
-                            say("    " + " ".join(f"{p:>4}" for p in risen))
-                            risen = []
-                    if not progress_pictured and int(percent.rstrip("%")) >= 30:
-                        pictures.take("progress", progress_rect)
-                        progress_pictured = True
-                elif kind == "exit":
-                    exit_code = event["code"]
-                elif kind in ("timeout", "unanswered"):
-                    say(f"  {kind}: {event}")
-            if ended and seen >= len(complete):
-                break
-            time.sleep(0.005)
-    finally:
-        out_path.unlink(missing_ok=True)
-        shutil.rmtree(pause_dir, ignore_errors=True)
-    return exit_code
+    """Starts UpDate.exe and tells what it shows as it comes."""
+    state = {"exit": None, "last": None, "risen": [], "rect": None, "pictured": False}
+
+    def on_event(event):
+        kind = event.get("event")
+        if kind == "message":
+            text = bytes.fromhex(event["text"]).decode("cp932", errors="replace")
+            caption = bytes.fromhex(event["caption"]).decode("cp932", errors="replace")
+            buttons = " / ".join(BUTTON_NAMES.get(b, str(b)) for b in event["buttons"])
+            say(f"  message {event['index']}: [{caption}]  {buttons}, {ICON_NAMES.get(event['icon'], event['icon'])}")
+            for text_line in text.split("\n"):
+                say(f"    | {text_line}")
+            pictures.take(f"{event['index']}-message", event.get("rect"))
+        elif kind == "answer":
+            say(f"    answered {event['answer']}")
+        elif kind == "progress_visible" and event.get("visible"):
+            title = bytes.fromhex(event["title"]).decode("cp932", errors="replace")
+            status = bytes.fromhex(event["status"]).decode("cp932", errors="replace")
+            say(f"  progress window: [{title}]  {status}")
+            state["rect"] = event.get("rect")
+        elif kind == "percent":
+            percent = bytes.fromhex(event["text"]).decode("cp932").strip()
+            if percent == state["last"]:
+                return
+            state["last"] = percent
+            state["risen"].append(percent)
+            # The rise, twenty steps to a line.
+            if len(state["risen"]) == 20 or percent == "100%":
+                say("    " + " ".join(f"{p:>4}" for p in state["risen"]))
+                state["risen"] = []
+            if not state["pictured"] and int(percent.rstrip("%")) >= 30:
+                pictures.take("progress", state["rect"])
+                state["pictured"] = True
+        elif kind == "exit":
+            state["exit"] = event["code"]
+        elif kind in ("timeout", "unanswered"):
+            say(f"  {kind}: {event}")
+
+    live_run.follow(session, updater, answers, on_event, observe=interactive)
+    return state["exit"]
 
 
 def main():

@@ -73,15 +73,25 @@ TEST(ProgressPercent, QuotientFirstThenTimesHundred) {
 
 TEST_F(InstallationRun, WritesInBoundedChunksWithOneRunningPercentage) {
   CarryPayload(393728, 2560);
+  // What the window shows after each write, when the run lets a message through.
+  std::vector<std::string> shown;
+  std::vector<int> bar;
+  sim::OnPump([&] {
+    shown.push_back(sim::Dialog().itemTexts.at(IDC_PERCENT).back());
+    bar.push_back(sim::Dialog().positions.at(IDC_PROGRESS).back());
+  });
   StartRun();
   std::vector<uint32_t> sizes;
   for (const auto& w : sim::Writes()) sizes.push_back(w.size);
   EXPECT_EQ(sizes, (std::vector<uint32_t>{65534, 65534, 65534, 65534, 65534, 65534, 524, 2560}));
   EXPECT_EQ(sim::Writes().front().path, std::string(kInstall) + "\\LMH.exe");
   EXPECT_EQ(sim::Writes().back().path, std::string(kInstall) + "\\dll\\RESOURCE.dll");
+  EXPECT_EQ(shown, (std::vector<std::string>{" 16%", " 33%", " 49%", " 66%", " 82%", " 99%", " 99%", "100%"}));
+  EXPECT_EQ(bar, (std::vector<int>{16, 33, 49, 66, 82, 99, 99, 100}));
+  // An unchanged percentage is not set again: each repaint costs more than a write.
   EXPECT_EQ(sim::Dialog().itemTexts.at(IDC_PERCENT),
-            (std::vector<std::string>{" 16%", " 33%", " 49%", " 66%", " 82%", " 99%", " 99%", "100%"}));
-  EXPECT_EQ(sim::Dialog().positions.at(IDC_PROGRESS), (std::vector<int>{0, 16, 33, 49, 66, 82, 99, 99, 100}));
+            (std::vector<std::string>{" 16%", " 33%", " 49%", " 66%", " 82%", " 99%", "100%"}));
+  EXPECT_EQ(sim::Dialog().positions.at(IDC_PROGRESS), (std::vector<int>{0, 16, 33, 49, 66, 82, 99, 100}));
   EXPECT_EQ(ReadBytes(Host(std::string(kInstall) + "\\LMH.exe")), exe_);
   EXPECT_EQ(ReadBytes(Host(std::string(kInstall) + "\\dll\\RESOURCE.dll")), dll_);
   EXPECT_TRUE(g_state.succeeded);

@@ -17,6 +17,8 @@
 //                     exists (the demonstration takes its picture meanwhile)
 //     --observe       leave every box to the person at the screen: answer
 //                     none, just report
+//     --no-hook       do not place watch_hook.dll in the program (the hook
+//                     slows every window message down: for timing runs)
 //
 // Events:
 //   start        {pid, hook} or {error} when the program cannot be started
@@ -285,6 +287,7 @@ struct Options {
   int secondAt = 0;
   std::string pauseDir;
   bool observe = false;
+  bool hook = true;
   std::string program;
   std::vector<std::string> answers;
 };
@@ -455,7 +458,9 @@ int Run(const Options& options) {
     Emit("start", "\"error\":" + std::to_string(error));
     return 3;
   }
-  DWORD hookError = hookReady ? PlacePercentHook(&hook, info.dwThreadId) : GetLastError();
+  DWORD hookError = !options.hook ? ERROR_CANCELLED
+                    : hookReady     ? PlacePercentHook(&hook, info.dwThreadId)
+                                    : GetLastError();
   ResumeThread(info.hThread);
   Emit("start", "\"pid\":" + std::to_string(info.dwProcessId) + ",\"hook\":" + Bool(hookError == 0) +
                     ",\"hook_error\":" + std::to_string(hookError));
@@ -481,7 +486,8 @@ int Run(const Options& options) {
   };
 
   while (!ended) {
-    if (percentControl != nullptr && IsWindow(percentControl)) {
+    // A slow look (--poll above a few milliseconds) is for timing runs: no spinning then.
+    if (percentControl != nullptr && options.pollMs <= 5 && IsWindow(percentControl)) {
       // The last percentage may stand for a few milliseconds only before
       // the window closes: between two full looks, watch just that text.
       DWORD until = GetTickCount() + options.pollMs + 2;
@@ -571,6 +577,10 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->observe = true;
       continue;
     }
+    if (name == "--no-hook") {
+      options->hook = false;
+      continue;
+    }
     if (i + 1 >= argc) return false;
     const char* value = argv[++i];
     if (name == "--timeout") {
@@ -603,7 +613,7 @@ int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
     std::fprintf(stderr,
-                 "usage: watcher.exe [--timeout MS] [--poll MS] [--hold PATH]... [--second-at N] [--pause-dir DIR] [--observe] "
+                 "usage: watcher.exe [--timeout MS] [--poll MS] [--hold PATH]... [--second-at N] [--pause-dir DIR] [--observe] [--no-hook] "
                  "PROGRAM.exe [OK|Cancel|Yes|No]...\n");
     return 2;
   }

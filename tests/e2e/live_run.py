@@ -1,0 +1,53 @@
+"""Follows watcher.exe's events while the program still runs, for callers
+that act in the middle of a run (take a picture, measure, change a file)
+before the watcher answers a box. The watcher is started with --pause-dir;
+on_event sees every event as it comes, and a box is answered once on_event
+has returned for its "paused" event."""
+
+import json
+import shutil
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+from typing import Callable, List
+
+import harness
+
+
+def follow(session, program: Path, answers: List[str], on_event: Callable[[dict], None],
+           observe: bool = False, timeout: float = 600.0, extra=()) -> List[dict]:
+    """Runs program through watcher.exe (extra: more watcher options); returns all events."""
+    watcher = harness.built_program("watcher.exe", session.windows_build_dir)
+    pause_dir = Path(tempfile.mkdtemp(dir=session.drive_c))
+    args = [str(watcher), "--timeout", str(int(timeout * 1000))]
+    args += ["--observe"] if observe else ["--pause-dir", harness._win_path(pause_dir)]
+    args += [*extra, harness._win_path(program), *answers]
+    events = []
+    with tempfile.NamedTemporaryFile(delete=False) as out:
+        out_path = Path(out.name)
+    try:
+        with open(out_path, "wb") as out:
+            # A file, not a pipe: Wine's background processes would hold a pipe open.
+            proc = subprocess.Popen(["wine", *args], env=session.env, stdout=out, stderr=subprocess.DEVNULL,
+                                    cwd=session.drive_c)
+        seen = 0
+        while True:
+            ended = proc.poll() is not None
+            lines = out_path.read_bytes().decode("ascii", errors="replace").split("\n")
+            complete = [l for l in lines if l] if ended else lines[:-1]
+            for line in complete[seen:]:
+                seen += 1
+                if not line.startswith("{"):
+                    continue
+                event = json.loads(line)
+                events.append(event)
+                on_event(event)
+                if event.get("event") == "paused":
+                    (pause_dir / f"go-{event['index']}").write_text("")
+            if ended and seen >= len(complete):
+                return events
+            time.sleep(0.005)
+    finally:
+        out_path.unlink(missing_ok=True)
+        shutil.rmtree(pause_dir, ignore_errors=True)
