@@ -15,38 +15,26 @@ constexpr std::size_t kAlignedHead = 4;
 
 RangeChecksum Combine(RangeChecksum a, RangeChecksum b) { return {a.sum + b.sum, a.lanes ^ b.lanes}; }
 
+// Two chains of each kind and two vectors in flight: enough to keep the
+// vector units busy, and few enough registers for the 32-bit program, which
+// has only eight.
 __attribute__((target("avx2"))) RangeChecksum GridRangeAvx2(const uint8_t* bytes, std::size_t count) {
   const __m256i zero = _mm256_setzero_si256();
-  // Four independent chains of each kind keep every vector unit busy.
-  __m256i s0 = zero, s1 = zero, s2 = zero, s3 = zero;
-  __m256i x0 = zero, x1 = zero, x2 = zero, x3 = zero;
+  __m256i s0 = zero, s1 = zero, x0 = zero, x1 = zero;
   std::size_t i = 0;
-  for (; i + 128 <= count; i += 128) {
+  for (; i + 64 <= count; i += 64) {
     const __m256i* p = reinterpret_cast<const __m256i*>(bytes + i);
     __m256i a = _mm256_loadu_si256(p);
     __m256i b = _mm256_loadu_si256(p + 1);
-    __m256i c = _mm256_loadu_si256(p + 2);
-    __m256i d = _mm256_loadu_si256(p + 3);
     s0 = _mm256_add_epi64(s0, _mm256_sad_epu8(a, zero));
     s1 = _mm256_add_epi64(s1, _mm256_sad_epu8(b, zero));
-    s2 = _mm256_add_epi64(s2, _mm256_sad_epu8(c, zero));
-    s3 = _mm256_add_epi64(s3, _mm256_sad_epu8(d, zero));
     x0 = _mm256_xor_si256(x0, a);
     x1 = _mm256_xor_si256(x1, b);
-    x2 = _mm256_xor_si256(x2, c);
-    x3 = _mm256_xor_si256(x3, d);
-  }
-  for (; i + 32 <= count; i += 32) {
-    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
-    s0 = _mm256_add_epi64(s0, _mm256_sad_epu8(a, zero));
-    x0 = _mm256_xor_si256(x0, a);
   }
   alignas(32) uint64_t sums[4];
   alignas(32) uint32_t lanes[8];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(sums),
-                     _mm256_add_epi64(_mm256_add_epi64(s0, s1), _mm256_add_epi64(s2, s3)));
-  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes),
-                     _mm256_xor_si256(_mm256_xor_si256(x0, x1), _mm256_xor_si256(x2, x3)));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(sums), _mm256_add_epi64(s0, s1));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), _mm256_xor_si256(x0, x1));
   RangeChecksum r{static_cast<uint32_t>(sums[0] + sums[1] + sums[2] + sums[3]), 0};
   for (uint32_t lane : lanes) r.lanes ^= lane;
   return Combine(r, ChecksumRangeScalar(bytes + i, count - i, 0));
@@ -54,29 +42,21 @@ __attribute__((target("avx2"))) RangeChecksum GridRangeAvx2(const uint8_t* bytes
 
 __attribute__((target("sse2"))) RangeChecksum GridRangeSse2(const uint8_t* bytes, std::size_t count) {
   const __m128i zero = _mm_setzero_si128();
-  __m128i sum0 = zero, sum1 = zero, xor0 = zero, xor1 = zero;
+  __m128i s0 = zero, s1 = zero, x0 = zero, x1 = zero;
   std::size_t i = 0;
-  for (; i + 64 <= count; i += 64) {
-    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 16));
-    __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 32));
-    __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 48));
-    sum0 = _mm_add_epi64(sum0, _mm_sad_epu8(a, zero));
-    sum1 = _mm_add_epi64(sum1, _mm_sad_epu8(b, zero));
-    sum0 = _mm_add_epi64(sum0, _mm_sad_epu8(c, zero));
-    sum1 = _mm_add_epi64(sum1, _mm_sad_epu8(d, zero));
-    xor0 = _mm_xor_si128(xor0, _mm_xor_si128(a, c));
-    xor1 = _mm_xor_si128(xor1, _mm_xor_si128(b, d));
-  }
-  for (; i + 16 <= count; i += 16) {
-    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-    sum0 = _mm_add_epi64(sum0, _mm_sad_epu8(a, zero));
-    xor0 = _mm_xor_si128(xor0, a);
+  for (; i + 32 <= count; i += 32) {
+    const __m128i* p = reinterpret_cast<const __m128i*>(bytes + i);
+    __m128i a = _mm_loadu_si128(p);
+    __m128i b = _mm_loadu_si128(p + 1);
+    s0 = _mm_add_epi64(s0, _mm_sad_epu8(a, zero));
+    s1 = _mm_add_epi64(s1, _mm_sad_epu8(b, zero));
+    x0 = _mm_xor_si128(x0, a);
+    x1 = _mm_xor_si128(x1, b);
   }
   alignas(16) uint64_t sums[2];
   alignas(16) uint32_t lanes[4];
-  _mm_store_si128(reinterpret_cast<__m128i*>(sums), _mm_add_epi64(sum0, sum1));
-  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), _mm_xor_si128(xor0, xor1));
+  _mm_store_si128(reinterpret_cast<__m128i*>(sums), _mm_add_epi64(s0, s1));
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), _mm_xor_si128(x0, x1));
   RangeChecksum r{static_cast<uint32_t>(sums[0] + sums[1]), lanes[0] ^ lanes[1] ^ lanes[2] ^ lanes[3]};
   return Combine(r, ChecksumRangeScalar(bytes + i, count - i, 0));
 }

@@ -17,7 +17,9 @@ import fcntl
 import hashlib
 import json
 import os
+import re
 import shutil
+import struct
 import subprocess
 import tempfile
 import time
@@ -421,3 +423,236 @@ def session() -> WineSession:
         s.start()
         _session = s
     return _session
+
+
+# ---- helpers of the verification, fault and security tests ----
+
+def host_tool_fptool(build_dir: Optional[Path] = None) -> Path:
+    """The host fptool the Windows tree stamps its modules with."""
+    build = build_dir or windows_build_dir()
+    cache = build / "CMakeCache.txt"
+    if cache.is_file():
+        for line in cache.read_text(errors="replace").splitlines():
+            if line.startswith("FPTOOL:"):
+                tool = Path(line.split("=", 1)[1])
+                if tool.is_file():
+                    return tool
+    tool = build.parent / "native" / "bin" / "fptool"
+    if not tool.is_file():
+        raise HarnessError(f"fptool not found (looked in {cache} and {tool}): run tools/build.sh")
+    return tool
+
+
+def fptool(*args) -> str:
+    """Runs fptool; its output, or HarnessError when it fails."""
+    done = subprocess.run([str(host_tool_fptool()), *map(str, args)], capture_output=True, text=True)
+    if done.returncode != 0:
+        raise HarnessError(f"fptool {' '.join(map(str, args))} failed: {done.stdout}{done.stderr}")
+    return done.stdout
+
+
+def record_text(path: Path) -> str:
+    """A file's 16-digit text record, as the fingerprint module holds it."""
+    return fptool("record", path).strip()
+
+
+def self_record_window(module: Path) -> int:
+    """Where the 12-byte window of a module's self record starts."""
+    out = subprocess.run([str(host_tool_fptool()), "check", str(module)], capture_output=True, text=True).stdout
+    found = re.search(r"window start (\d+)", out)
+    if not found:
+        raise HarnessError(f"no self record in {module}: {out}")
+    return int(found.group(1))
+
+
+def build_module(out: Path, records: Dict[str, bytes], self_record: bool = True) -> Path:
+    """A resource-only fingerprint module holding exactly the given records
+    (name -> the record's bytes as stored), stamped when it has a self record.
+    tools/make_module.sh makes true records only; the tests need any bytes."""
+    root = Path(__file__).resolve().parents[2]
+    with tempfile.TemporaryDirectory() as work_name:
+        work = Path(work_name)
+        lines = ["LANGUAGE 0x11, 0x1"]
+        for n, (name, data) in enumerate(records.items()):
+            if not re.fullmatch(r"[A-Za-z0-9._-]+", name):
+                raise HarnessError(f"record name {name!r}: letters, digits, '.', '_' and '-' only")
+            (work / f"{n}.record").write_bytes(data)
+            lines.append(f'{name} RCDATA "{work / f"{n}.record"}"')
+        if self_record:
+            lines += ["RESOURCE.dll RCDATA", "BEGIN", '  "/**/", 0L, 0L, 0L, 0L, 0L, 0L, 0L', "END"]
+        (work / "module.rc").write_text("\n".join(lines) + "\n")
+        subprocess.run(["i686-w64-mingw32-windres", "-c", "65001", "-O", "coff", str(work / "module.rc"),
+                        str(work / "module.o")], check=True, capture_output=True)
+        out.parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run(["i686-w64-mingw32-gcc", "-shared", "-nostdlib", "-s", "-Wl,-e,0", "-Wl,--subsystem,windows",
+                        f"-Wl,-T,{root / 'tools' / 'resource_only.ld'}", str(work / "module.o"), "-o", str(out)],
+                       check=True, capture_output=True)
+    if self_record:
+        fptool("stamp", out)
+    return out
+
+
+def pe_resource(path: Path, type_id: int, name_id: int) -> bytes:
+    """The data of one resource (numeric type and name, first language) of a
+    PE file, read from the file as it lies on disk."""
+    data = path.read_bytes()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections = struct.unpack_from("<H", data, pe + 6)[0]
+    optional_size = struct.unpack_from("<H", data, pe + 20)[0]
+    optional = pe + 24
+    magic = struct.unpack_from("<H", data, optional)[0]
+    directories = optional + (96 if magic == 0x10B else 112)
+    rsrc_rva = struct.unpack_from("<I", data, directories + 2 * 8)[0]
+    table = optional + optional_size
+    spans = []
+    for i in range(sections):
+        virtual_size, rva, raw_size, raw_offset = struct.unpack_from("<IIII", data, table + 40 * i + 8)
+        spans.append((rva, max(virtual_size, raw_size), raw_offset))
+
+    def at(rva: int) -> int:
+        for start, size, raw in spans:
+            if start <= rva < start + size:
+                return raw + rva - start
+        raise HarnessError(f"{path}: RVA {rva:#x} lies in no section")
+
+    base = at(rsrc_rva)
+
+    def entry(directory: int, wanted: Optional[int]) -> int:
+        named, numbered = struct.unpack_from("<HH", data, directory + 12)
+        for i in range(named + numbered):
+            ident, target = struct.unpack_from("<II", data, directory + 16 + 8 * i)
+            if wanted is None or (not ident & 0x80000000 and ident == wanted):
+                return target
+        raise HarnessError(f"{path}: resource {type_id}/{name_id} not found")
+
+    level = entry(base, type_id)
+    level = entry(base + (level & 0x7FFFFFFF), name_id)
+    leaf = entry(base + (level & 0x7FFFFFFF), None)
+    rva, size = struct.unpack_from("<II", data, base + leaf)
+    return data[at(rva):at(rva) + size]
+
+
+def run_windows_program(session: "WineSession", program: Path, *args: str, env: Optional[Dict[str, str]] = None,
+                        timeout: float = 60.0) -> subprocess.CompletedProcess:
+    """Runs a console program in the session's prefix and waits for it."""
+    run_env = dict(session.env)
+    run_env.update(env or {})
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        status = subprocess.run(["wine", str(program), *args], env=run_env, stdout=out, stderr=err,
+                                stdin=subprocess.DEVNULL, cwd=session.drive_c, timeout=timeout).returncode
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess([str(program), *args], status, out.read(), err.read())
+
+
+def run_watched(session: "WineSession", *answers: str, program: Optional[Path] = None,
+                env: Optional[Dict[str, str]] = None, at_box: Optional[Dict[int, "object"]] = None,
+                timeout: float = 60.0) -> RunResult:
+    """Like WineSession.run_updater, and also: another program (a copy of
+    UpDate.exe elsewhere, another build), more environment for the run, and
+    at_box {N: action}: box N waits for its answer until action() returns,
+    so that a test can change the installation while the program waits."""
+    args = [str(built_program("watcher.exe", session.windows_build_dir)), "--timeout", str(int(timeout * 1000))]
+    pause_dir = None
+    if at_box:
+        pause_dir = Path(tempfile.mkdtemp(prefix="e2e-pause-", dir=session.work_dir))
+        args += ["--pause-dir", _win_path(pause_dir)]
+    args.append(_win_path(program or session.updater))
+    args += list(answers)
+    run_env = dict(session.env)
+    run_env.update(env or {})
+    begin = time.monotonic()
+    try:
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            watcher = subprocess.Popen(["wine", *args], env=run_env, stdout=out, stderr=err, cwd=session.drive_c)
+            released = set()
+            status = None
+            while status is None:
+                try:
+                    status = watcher.wait(0.02 if at_box else timeout + 30)
+                except subprocess.TimeoutExpired:
+                    if time.monotonic() - begin > timeout + 30:
+                        watcher.kill()
+                        watcher.wait()
+                        break
+                if at_box:
+                    out.seek(0)
+                    for line in out.read().decode("ascii", errors="replace").splitlines():
+                        if not line.startswith('{"event":"paused"'):
+                            continue
+                        index = json.loads(line)["index"]
+                        if index in released:
+                            continue
+                        action = at_box.get(index)
+                        if action is not None:
+                            action()
+                        (pause_dir / f"go-{index}").write_bytes(b"")
+                        released.add(index)
+                    out.seek(0, os.SEEK_END)
+            out.seek(0)
+            err.seek(0)
+            stdout, stderr = out.read(), err.read()
+    finally:
+        if pause_dir is not None:
+            shutil.rmtree(pause_dir, ignore_errors=True)
+    if status is None:
+        raise HarnessError(f"watcher.exe did not end: {stdout!r}")
+    result = parse_events(stdout.decode("ascii", errors="replace").splitlines())
+    result.seconds = time.monotonic() - begin
+    if result.exit_code is None:
+        raise HarnessError(f"watcher.exe ended without the program's exit code (status {status}):\n"
+                           + stdout.decode(errors="replace") + stderr.decode(errors="replace"))
+    return result
+
+
+class SmallDrive:
+    """A tmpfs of the given size, mounted under the work folder and given a
+    drive letter in the prefix, so that UpDate.exe meets a small disk.
+    Needs the right to mount (root); raises HarnessError when refused."""
+
+    def __init__(self, session: "WineSession", letter: str, size: str):
+        self.session = session
+        self.letter = letter.lower()
+        self.size = size
+        self.root = session.work_dir / f"drive-{self.letter}"
+        self.link = session.prefix / "dosdevices" / f"{self.letter}:"
+        self.mounted = False
+
+    def __enter__(self) -> "SmallDrive":
+        self.root.mkdir(parents=True, exist_ok=True)
+        if os.path.ismount(self.root):
+            subprocess.run(["umount", str(self.root)], capture_output=True)
+        done = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={self.size}", "tmpfs", str(self.root)],
+                              capture_output=True, text=True)
+        if done.returncode != 0:
+            raise HarnessError(f"cannot mount a tmpfs: {done.stderr.strip()}")
+        self.mounted = True
+        if self.link.is_symlink() or self.link.exists():
+            self.link.unlink()
+        self.link.symlink_to(self.root)
+        return self
+
+    def windows_path(self, relative: str = "") -> str:
+        return f"{self.letter.upper()}:\\" + relative
+
+    def unix_path(self, relative: str = "") -> Path:
+        return self.root.joinpath(*PureWindowsPath(relative).parts) if relative else self.root
+
+    def space(self):
+        """(free, total) bytes as GetDiskFreeSpaceEx reports them."""
+        st = os.statvfs(self.root)
+        return st.f_bavail * st.f_frsize, st.f_blocks * st.f_frsize
+
+    def __exit__(self, *exc):
+        if self.link.is_symlink():
+            self.link.unlink()
+        if self.mounted:
+            # Wine may still be closing its last handle on the drive.
+            for _ in range(50):
+                if subprocess.run(["umount", str(self.root)], capture_output=True).returncode == 0:
+                    break
+                time.sleep(0.1)
+            else:
+                subprocess.run(["umount", "-l", str(self.root)], capture_output=True)
+            self.mounted = False
+        return False

@@ -22,3 +22,7 @@ BUTTON_OK = 1
 BUTTON_CANCEL = 2
 BUTTON_YES = 6
 BUTTON_NO = 7
+INSTALL_DATA_BROKEN = ("インストール先のデータが破損している可能性があります。\n"
+                       "再度ゲームをインストールし直してからアップデートを行って下さい。")
+BAD_INSTALL_PATH = "インストール先に問題があります。\n {folder}"
+DISK_FULL = "インストール先の容量が足りません。\n確認して下さい。 \n{folder} \n[{free} / {total}] \n必要容量 : {needed}"
