@@ -15,7 +15,7 @@ echo "== checksum, native 64-bit =="
 echo
 echo "== checksum, 32-bit Windows program under Wine =="
 mkdir -p "$build/bench"
-WINEPREFIX="$build/bench/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+WINEPREFIX="$build/bench/wine-plain" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
   wine "$build/windows/bench/checksum_bench_plain.exe" 2>/dev/null
 echo
 echo "== whole update run under Wine =="
