@@ -5,4 +5,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${UPDATER_BUILD_DIR:-$root/build}")
 bash "$root/tools/build.sh"
+# The fault tests fill a small drive with the demonstration's large payload.
+cmake --build "$build/windows" --target UpDateDemo >/dev/null
 ctest --test-dir "$build/native" --output-on-failure -j 2 "$@"
