@@ -1,5 +1,7 @@
 #include "platform/pe_resources.h"
 
+#include "platform/ascii_case.h"
+
 #include <set>
 
 namespace {
@@ -182,16 +184,6 @@ class TreeWalker {
   std::set<uint64_t> visited_;
   std::string labels_[kLeafLevel + 1];
 };
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
 
 // "#010" names the same id as "#10", as it does for the system.
 std::string CanonicalLabel(const std::string& label) {

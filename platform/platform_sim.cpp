@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 
+#include "platform/ascii_case.h"
 #include "platform/pe_resources.h"
 #include "platform/profile_text.h"
 #include "platform/win_values.h"
@@ -85,19 +86,9 @@ char OwnModuleTag;
 char DialogTag;
 char GuardTag;
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
 std::string Key(const std::string& windowsPath) {
   std::string k;
-  for (char c : windowsPath) k += Lower(c);
+  for (char c : windowsPath) k += LowerAscii(c);
   return k;
 }
 
@@ -121,11 +112,11 @@ namespace sim {
 
 void Reset() { M() = Machine(); }
 
-void MapDrive(char letter, const std::string& hostFolder) { M().drives[Lower(letter)] = hostFolder; }
+void MapDrive(char letter, const std::string& hostFolder) { M().drives[LowerAscii(letter)] = hostFolder; }
 
 std::string HostPath(const std::string& windowsPath) {
   if (windowsPath.size() < 2 || windowsPath[1] != ':') return "";
-  auto drive = M().drives.find(Lower(windowsPath[0]));
+  auto drive = M().drives.find(LowerAscii(windowsPath[0]));
   if (drive == M().drives.end()) return "";
   std::string rest = windowsPath.substr(2);
   for (char& c : rest) {
@@ -152,7 +143,7 @@ void AddOwnResource(ResourceType type, const std::string& name, const std::vecto
 
 void MakeOwnResourceUnloadable(ResourceType type, const std::string& name) {
   for (OwnResource& r : M().ownResources) {
-    if (r.type == type && SameIgnoringCase(r.name, name)) r.unloadable = true;
+    if (r.type == type && SameIgnoringAsciiCase(r.name, name)) r.unloadable = true;
   }
 }
 
@@ -439,7 +430,7 @@ ResourceLookup PlatformFindResource(ModuleHandle module, ResourceType type, cons
                                     uint32_t* size) {
   if (module == sim::OwnModule()) {
     for (const OwnResource& r : M().ownResources) {
-      if (r.type != type || !SameIgnoringCase(r.name, name)) continue;
+      if (r.type != type || !SameIgnoringAsciiCase(r.name, name)) continue;
       if (r.unloadable) return ResourceLookup::NotLoaded;
       static const uint8_t kEmpty = 0;  // an empty resource still has an address
       *data = r.bytes.empty() ? &kEmpty : r.bytes.data();

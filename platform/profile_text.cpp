@@ -1,5 +1,7 @@
 #include "platform/profile_text.h"
 
+#include "platform/ascii_case.h"
+
 #include <cstddef>
 
 namespace {
@@ -31,16 +33,6 @@ std::string Trim(const std::string& text) {
   while (b < e && IsBlank(text[b])) ++b;
   while (e > b && IsBlank(text[e - 1])) --e;
   return text.substr(b, e - b);
-}
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
 }
 
 // The section name of a "[name]" line, or false for any other line.
@@ -79,7 +71,7 @@ SectionSpan FindSection(const std::string& content, const std::string& section) 
       span.bodyEnd = line.begin;
       return span;
     }
-    if (SameIgnoringCase(name, section)) {
+    if (SameIgnoringAsciiCase(name, section)) {
       span.found = true;
       span.bodyBegin = line.next;
     }
@@ -97,7 +89,7 @@ bool ProfileTextGet(const std::string& content, const std::string& section, cons
   for (std::size_t at = span.bodyBegin; at < span.bodyEnd && NextLine(content, at, &line); at = line.next) {
     std::string k;
     std::string v;
-    if (!KeyValue(content.substr(line.begin, line.end - line.begin), &k, &v) || !SameIgnoringCase(k, key)) continue;
+    if (!KeyValue(content.substr(line.begin, line.end - line.begin), &k, &v) || !SameIgnoringAsciiCase(k, key)) continue;
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
       v = v.substr(1, v.size() - 2);
     }
@@ -122,7 +114,7 @@ std::string ProfileTextSet(const std::string& content, const std::string& sectio
     std::string text = content.substr(line.begin, line.end - line.begin);
     std::string k;
     std::string v;
-    if (KeyValue(text, &k, &v) && SameIgnoringCase(k, key)) {
+    if (KeyValue(text, &k, &v) && SameIgnoringAsciiCase(k, key)) {
       return content.substr(0, line.begin) + entry + content.substr(line.end);
     }
     if (!Trim(text).empty()) lastContentEnd = line.next;
