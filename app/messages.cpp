@@ -70,24 +70,24 @@ MessageSpec GetMessageSpec(MessageId id) {
 }
 
 int ShowMessage(MessageId id, ...) {
-  MessageSpec spec = GetMessageSpec(id);
+  MessageSpec row = GetMessageSpec(id);
   va_list args;
   va_start(args, id);
 
   char perFileCaption[1024];
   const char* caption = g_state.caption;
-  if (spec.captionKind == CaptionKind::PerFile) {
+  if (row.captionKind == CaptionKind::PerFile) {
     const char* entry = va_arg(args, const char*);
     FormatText(perFileCaption, sizeof perFileCaption, "%s - %s -", entry, g_state.caption);
     caption = perFileCaption;
-  } else if (spec.captionKind == CaptionKind::Fixed) {
-    caption = spec.fixedCaption;
+  } else if (row.captionKind == CaptionKind::Fixed) {
+    caption = row.fixedCaption;
   }
 
   char text[kTextSize];
-  FormatTextV(text, spec.textBufferSize, spec.text, args);
+  FormatTextV(text, row.textBufferSize, row.text, args);
   va_end(args);
 
-  WindowHandle owner = spec.owner == OwnerKind::ProgressWindow ? g_state.progressWindow : nullptr;
-  return PlatformMessageBox(owner, text, caption, spec.style);
+  WindowHandle owner = row.owner == OwnerKind::ProgressWindow ? g_state.progressWindow : nullptr;
+  return PlatformMessageBox(owner, text, caption, row.style);
 }
