@@ -24,6 +24,7 @@ target_link_libraries(platform_sim PUBLIC pe_resources)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 
 include(tests/unit/unit.cmake)
+include(fuzz/replay.cmake)
 include(tools/fptool.cmake OPTIONAL)
 include(tests/e2e/e2e.cmake OPTIONAL)
 include(bench/bench.cmake)

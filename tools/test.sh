@@ -8,3 +8,5 @@ bash "$root/tools/build.sh"
 # The fault tests fill a small drive with the demonstration's large payload.
 cmake --build "$build/windows" --target UpDateDemo >/dev/null
 ctest --test-dir "$build/native" --output-on-failure -j 2 "$@"
+# The native tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+UPDATER_BUILD_DIR="$build" bash "$root/tools/sanitize.sh"

@@ -1,0 +1,37 @@
+# libFuzzer targets over the parts of the updater that read untrusted bytes.
+# Needs clang: the logic is compiled with coverage and sanitizers, the
+# targets linked against libFuzzer.
+if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  message(FATAL_ERROR "the fuzz targets need clang (-DCMAKE_CXX_COMPILER=clang++)")
+endif()
+
+get_filename_component(FUZZ_REPO_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+include("${CMAKE_CURRENT_LIST_DIR}/targets.cmake")
+
+set(FUZZ_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=undefined)
+
+# Only the sources the targets reach. Clang cannot encode code page 932, so
+# nothing that holds the program's Japanese texts is built here: that is why
+# run_updater.cpp, which owns the updater's state, is left out and
+# fuzz/updater_state.cpp stands in for its one definition.
+add_library(fuzz_logic STATIC
+  "${FUZZ_REPO_ROOT}/app/text_format.cpp"
+  "${FUZZ_REPO_ROOT}/fingerprint/checksum.cpp"
+  "${FUZZ_REPO_ROOT}/fingerprint/checksum_kernel.cpp"
+  "${FUZZ_REPO_ROOT}/fingerprint/records.cpp"
+  "${FUZZ_REPO_ROOT}/install/entry_list_merge.cpp"
+  "${FUZZ_REPO_ROOT}/platform/pe_resources.cpp"
+  "${FUZZ_REPO_ROOT}/platform/platform_sim.cpp"
+  "${FUZZ_REPO_ROOT}/platform/profile_text.cpp"
+  "${CMAKE_CURRENT_LIST_DIR}/updater_state.cpp"
+)
+target_include_directories(fuzz_logic PUBLIC "${FUZZ_REPO_ROOT}")
+target_compile_options(fuzz_logic PUBLIC -g -fno-omit-frame-pointer ${FUZZ_SANITIZERS} PRIVATE -fsanitize=fuzzer-no-link)
+target_link_options(fuzz_logic PUBLIC ${FUZZ_SANITIZERS})
+
+foreach(name IN LISTS FUZZ_TARGETS)
+  add_executable(fuzz_${name} "${CMAKE_CURRENT_LIST_DIR}/fuzz_${name}.cpp")
+  target_compile_options(fuzz_${name} PRIVATE -Wall -Wextra -fsanitize=fuzzer)
+  target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(fuzz_${name} PRIVATE fuzz_logic)
+endforeach()
