@@ -16,44 +16,22 @@ namespace {
 
 // One write never exceeds this, so the window is refreshed often enough.
 constexpr uint32_t kChunkLimit = 0xFFFE;
-// Between two changes of the percentage, pending window messages are let
-// through at most this often: looking for one costs about as much as
-// writing a piece, so doing it after every piece of a large payload would
-// double the time the update takes, and the window is repainted well within
-// this anyway.
-constexpr uint32_t kPumpIntervalMs = 10;
 
-struct ProgressState {
-  uint32_t total;    // bytes of the whole run
-  uint32_t done;     // bytes written so far in this run
-  int shown;         // the percentage on screen; -1 while the text is empty
-  uint32_t lastPump; // tick of the last look for a pending message
-};
-
-// After each piece written: shows the percentage when it differs from what
-// the window already shows (setting the same text again changes nothing on
-// screen but costs a repaint), and lets one pending message through when
-// the percentage changed or the last look is long enough ago.
-void AfterPiece(ProgressState* progress, uint32_t written) {
-  progress->done += written;
-  int percent = ProgressPercent(progress->done, progress->total);
-  bool changed = percent != progress->shown;
-  if (changed) {
-    progress->shown = percent;
-    char text[16];
-    FormatText(text, sizeof text, "%3d%%", percent);
-    PlatformSetDlgItemText(g_state.progressWindow, IDC_PERCENT, text);
-    PlatformSetProgressPosition(g_state.progressWindow, IDC_PROGRESS, percent);
-  }
-  uint32_t now = PlatformTickCount();
-  if (changed || now - progress->lastPump >= kPumpIntervalMs) {
-    progress->lastPump = now;
-    PlatformPumpOneMessage();
-  }
+// Shows the percentage when it differs from what the window already shows:
+// setting the same text and position again changes nothing on screen, but
+// costs a repaint per piece, which on a large payload takes longer than the
+// writing itself.
+void ShowProgress(int percent, int* shown) {
+  if (percent == *shown) return;
+  *shown = percent;
+  char text[16];
+  FormatText(text, sizeof text, "%3d%%", percent);
+  PlatformSetDlgItemText(g_state.progressWindow, IDC_PERCENT, text);
+  PlatformSetProgressPosition(g_state.progressWindow, IDC_PROGRESS, percent);
 }
 
 // Writes one payload over its target; shows the failure's message itself.
-bool WritePayloadFile(const char* entry, ProgressState* progress) {
+bool WritePayloadFile(const char* entry, uint32_t total, uint32_t* runDone, int* shownPercent) {
   Payload payload{};
   PayloadError error = PayloadError::None;
   if (!FindPayload(FinalPathComponent(entry), &payload, &error)) {
@@ -85,7 +63,9 @@ bool WritePayloadFile(const char* entry, ProgressState* progress) {
       return false;
     }
     offset += written;
-    AfterPiece(progress, written);
+    *runDone += written;
+    ShowProgress(ProgressPercent(*runDone, total), shownPercent);
+    PlatformPumpOneMessage();
   }
   PlatformCloseFile(file);
   return true;
@@ -113,9 +93,10 @@ bool RunInstallation() {
 
   if (!CheckFreeSpace(total)) return false;
 
-  ProgressState progress{total, 0, -1, PlatformTickCount()};
+  uint32_t runDone = 0;
+  int shownPercent = -1;  // the percentage text starts empty
   for (const PayloadEntry* e = table; e->relativePath != nullptr; ++e) {
-    if (!WritePayloadFile(e->relativePath, &progress)) return false;
+    if (!WritePayloadFile(e->relativePath, total, &runDone, &shownPercent)) return false;
   }
 
   int mergeCode = MergeEntryList(kUpdateBuild.entryListName);

@@ -32,8 +32,6 @@ void PlatformPostQuitMessage(int exitCode);
 void PlatformRunMessageLoop(WindowHandle dialog);
 // Removes at most one pending message, translates and dispatches it; never waits.
 void PlatformPumpOneMessage();
-// Milliseconds since some fixed moment; wraps around after 49 days.
-uint32_t PlatformTickCount();
 void PlatformSetWindowText(WindowHandle window, const char* text);
 void PlatformSetDlgItemText(WindowHandle dialog, int controlId, const char* text);
 void PlatformSetProgressPosition(WindowHandle dialog, int controlId, int position);

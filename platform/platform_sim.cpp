@@ -63,8 +63,6 @@ struct Machine {
   int allocationsUntilFailure = -1;
 
   std::function<void()> pumpHook;
-  std::function<void()> writeHook;
-  uint32_t clock = 0;
   std::deque<unsigned> dialogQueue;
   DialogProcedure procedure = nullptr;
   sim::DialogRecord dialog;
@@ -164,8 +162,6 @@ void FailAllocationsFrom(int count) { M().allocationsUntilFailure = count; }
 
 void OnPump(std::function<void()> hook) { M().pumpHook = std::move(hook); }
 void PostToDialog(unsigned message) { M().dialogQueue.push_back(message); }
-void AdvanceClock(uint32_t milliseconds) { M().clock += milliseconds; }
-void OnWrite(std::function<void()> hook) { M().writeHook = std::move(hook); }
 WindowHandle DialogWindow() { return reinterpret_cast<WindowHandle>(&DialogTag); }
 
 const DialogRecord& Dialog() { return M().dialog; }
@@ -248,8 +244,6 @@ void PlatformPumpOneMessage() {
   M().dialogQueue.pop_front();
   Deliver(message);
 }
-
-uint32_t PlatformTickCount() { return M().clock; }
 
 void PlatformSetWindowText(WindowHandle window, const char* text) {
   if (DialogAlive(window)) M().dialog.title = text;
@@ -352,7 +346,6 @@ bool PlatformReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* by
 }
 
 bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_t* bytesWritten) {
-  if (M().writeHook) M().writeHook();
   auto* f = reinterpret_cast<SimFile*>(file);
   std::string key = Key(f->windowsPath);
   *bytesWritten = 0;

@@ -72,11 +72,6 @@ void OnPump(std::function<void()> hook);
 void PostToDialog(unsigned message);
 WindowHandle DialogWindow();
 
-// The clock the program reads; it stands still unless a test moves it.
-void AdvanceClock(uint32_t milliseconds);
-// Called at the start of every write the program makes.
-void OnWrite(std::function<void()> hook);
-
 const DialogRecord& Dialog();
 bool LoopWouldHang();  // the message loop ran out of messages without a quit
 bool QuitPosted();

@@ -55,8 +55,6 @@ void PlatformPumpOneMessage() {
   }
 }
 
-uint32_t PlatformTickCount() { return GetTickCount(); }
-
 void PlatformSetWindowText(WindowHandle window, const char* text) { SetWindowTextA(W(window), text); }
 
 void PlatformSetDlgItemText(WindowHandle dialog, int controlId, const char* text) {
