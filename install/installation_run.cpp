@@ -17,13 +17,7 @@ namespace {
 // One write never exceeds this, so the window is refreshed often enough.
 constexpr uint32_t kChunkLimit = 0xFFFE;
 
-// Shows the percentage when it differs from what the window already shows:
-// setting the same text and position again changes nothing on screen, but
-// costs a repaint per piece, which on a large payload takes longer than the
-// writing itself.
-void ShowProgress(int percent, int* shown) {
-  if (percent == *shown) return;
-  *shown = percent;
+void ShowProgress(int percent) {
   char text[16];
   FormatText(text, sizeof text, "%3d%%", percent);
   PlatformSetDlgItemText(g_state.progressWindow, IDC_PERCENT, text);
@@ -31,7 +25,7 @@ void ShowProgress(int percent, int* shown) {
 }
 
 // Writes one payload over its target; shows the failure's message itself.
-bool WritePayloadFile(const char* entry, uint32_t total, uint32_t* runDone, int* shownPercent) {
+bool WritePayloadFile(const char* entry, uint32_t total, uint32_t* runDone) {
   Payload payload{};
   PayloadError error = PayloadError::None;
   if (!FindPayload(FinalPathComponent(entry), &payload, &error)) {
@@ -64,7 +58,7 @@ bool WritePayloadFile(const char* entry, uint32_t total, uint32_t* runDone, int*
     }
     offset += written;
     *runDone += written;
-    ShowProgress(ProgressPercent(*runDone, total), shownPercent);
+    ShowProgress(ProgressPercent(*runDone, total));
     PlatformPumpOneMessage();
   }
   PlatformCloseFile(file);
@@ -94,9 +88,8 @@ bool RunInstallation() {
   if (!CheckFreeSpace(total)) return false;
 
   uint32_t runDone = 0;
-  int shownPercent = -1;  // the percentage text starts empty
   for (const PayloadEntry* e = table; e->relativePath != nullptr; ++e) {
-    if (!WritePayloadFile(e->relativePath, total, &runDone, &shownPercent)) return false;
+    if (!WritePayloadFile(e->relativePath, total, &runDone)) return false;
   }
 
   int mergeCode = MergeEntryList(kUpdateBuild.entryListName);
