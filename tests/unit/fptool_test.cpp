@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/pe_resources.h"
+#include "tests/unit/pe_fixture.h"
 
 #include <cstring>
 #include <string>
@@ -11,79 +12,19 @@
 
 namespace {
 
-void Put16(ByteBuffer& b, std::size_t at, uint32_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(ByteBuffer& b, std::size_t at, uint32_t v) {
-  Put16(b, at, v & 0xffff);
-  Put16(b, at + 2, v >> 16);
-}
 uint32_t Get32(const ByteBuffer& b, std::size_t at) {
   return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
-
-void Append(ByteBuffer& to, const ByteBuffer& bytes) {
-  std::size_t at = to.size();
-  to.resize(at + bytes.size());
-  if (!bytes.empty()) std::memcpy(&to[at], bytes.data(), bytes.size());
 }
 
 ByteBuffer Text(const std::string& s) { return ByteBuffer(s.begin(), s.end()); }
 
 // A PE32 image whose one section holds RT_RCDATA resources with these names.
 ByteBuffer BuildModule(const std::vector<std::pair<std::string, ByteBuffer>>& records) {
-  const uint32_t rva = 0x1000;
-  const std::size_t n = records.size();
-  ByteBuffer tree(16 + 8 + 16 + 8 * n + n * (16 + 8) + n * 16);
-  const std::size_t typeDir = 24;
-  const std::size_t languageDirs = typeDir + 16 + 8 * n;
-  const std::size_t dataEntries = languageDirs + n * 24;
-  Put16(tree, 14, 1);
-  Put32(tree, 16, 10);
-  Put32(tree, 20, 0x80000000u | typeDir);
-  Put16(tree, typeDir + 12, static_cast<uint32_t>(n));
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::string& name = records[i].first;
-    std::size_t label = tree.size();
-    tree.resize(label + 2 + 2 * name.size());
-    Put16(tree, label, static_cast<uint32_t>(name.size()));
-    for (std::size_t c = 0; c < name.size(); ++c) Put16(tree, label + 2 + 2 * c, static_cast<uint8_t>(name[c]));
-    Put32(tree, typeDir + 16 + 8 * i, 0x80000000u | label);
-    Put32(tree, typeDir + 20 + 8 * i, 0x80000000u | (languageDirs + 24 * i));
-    Put16(tree, languageDirs + 24 * i + 14, 1);
-    Put32(tree, languageDirs + 24 * i + 16, 0x409);
-    Put32(tree, languageDirs + 24 * i + 20, static_cast<uint32_t>(dataEntries + 16 * i));
+  std::vector<FixtureResource> resources;
+  for (const auto& [name, data] : records) {
+    resources.push_back({"#10", name, 0x409, std::string(data.begin(), data.end())});
   }
-  for (std::size_t i = 0; i < n; ++i) {
-    tree.resize((tree.size() + 7) & ~std::size_t{7});
-    Put32(tree, dataEntries + 16 * i, rva + static_cast<uint32_t>(tree.size()));
-    Put32(tree, dataEntries + 16 * i + 4, static_cast<uint32_t>(records[i].second.size()));
-    Append(tree, records[i].second);
-  }
-  const uint32_t raw = static_cast<uint32_t>((tree.size() + 0x1ff) & ~std::size_t{0x1ff});
-  tree.resize(raw);
-  ByteBuffer file(0x200);
-  file[0] = 'M';
-  file[1] = 'Z';
-  Put32(file, 0x3c, 0x40);
-  std::memcpy(&file[0x40], "PE\0\0", 4);
-  Put16(file, 0x44, 0x14c);
-  Put16(file, 0x46, 1);
-  Put16(file, 0x54, 224);
-  const std::size_t optional = 0x58;
-  Put16(file, optional, 0x10b);
-  Put32(file, optional + 92, 16);
-  Put32(file, optional + 96 + 16, rva);
-  Put32(file, optional + 96 + 20, raw);
-  const std::size_t section = optional + 224;
-  std::memcpy(&file[section], ".rsrc", 5);
-  Put32(file, section + 8, raw);
-  Put32(file, section + 12, rva);
-  Put32(file, section + 16, raw);
-  Put32(file, section + 20, 0x200);
-  Append(file, tree);
-  return file;
+  return BuildPe(resources);
 }
 
 ByteBuffer SelfRecord(std::size_t size = 32) {
