@@ -121,11 +121,11 @@ add_custom_command(
   OUTPUT "${evil_module}"
   COMMAND "${CMAKE_RC_COMPILER}" ${rc_flags} -O coff "${evil_work}/fingerprint.rc" "${evil_work}/fingerprint.o"
   COMMAND "${CMAKE_COMMAND}" -E make_directory "${SAMPLE_DIR}/evil/dll"
-  COMMAND "${CMAKE_C_COMPILER}" -Os -s -shared -nostdlib -Wl,-e,_EvilModuleEntry@12 "${sample_src}/evil_module.c"
+  COMMAND "${CMAKE_C_COMPILER}" -Os -s -shared -nostdlib -Wl,-e,_EvilModuleEntry@12 -I "${PROJECT_SOURCE_DIR}" "${sample_src}/evil_module.c"
           "${evil_work}/fingerprint.o" -lkernel32 -o "${evil_module}"
   COMMAND "${FPTOOL}" stamp "${evil_module}"
   COMMAND "${FPTOOL}" check "${evil_module}" "${SAMPLE_DIR}/old/LMH.exe" "${SAMPLE_DIR}/old/story.txt"
-  DEPENDS "${evil_work}/fingerprint.rc" "${sample_src}/evil_module.c" "${lmh_record}" "${story_record}"
+  DEPENDS "${evil_work}/fingerprint.rc" "${sample_src}/evil_module.c" "${PROJECT_SOURCE_DIR}/tools/leave_mark.h" "${lmh_record}" "${story_record}"
           "${SAMPLE_DIR}/old/LMH.exe" "${SAMPLE_DIR}/old/story.txt" "${FPTOOL}"
   COMMENT "Hostile fingerprint module for the security tests"
   VERBATIM)

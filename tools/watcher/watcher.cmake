@@ -25,6 +25,7 @@ set_target_properties(plain_loader PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_
 
 add_library(plant_mark SHARED "${CMAKE_CURRENT_LIST_DIR}/plant_mark.c")
 target_compile_options(plant_mark PRIVATE ${UPDATER_WARNINGS})
+target_include_directories(plant_mark PRIVATE "${PROJECT_SOURCE_DIR}")
 # Undecorated export names, as comctl32.dll has them.
 target_link_options(plant_mark PRIVATE -static-libgcc -Wl,--kill-at)
 set_target_properties(plant_mark PROPERTIES PREFIX "" OUTPUT_NAME "plant_mark"
