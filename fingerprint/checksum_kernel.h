@@ -12,7 +12,9 @@ struct RangeChecksum {
 RangeChecksum ChecksumRange(const uint8_t* bytes, std::size_t count, uint64_t absoluteOffset);
 
 // The loops the processor may offer; ChecksumRange takes the fastest one.
-enum class ChecksumKernel { Scalar, Sse2, Avx2 };
+enum class ChecksumKernel { Scalar, Sse2, Avx2, Avx512Vnni };
+constexpr ChecksumKernel kAllChecksumKernels[] = {ChecksumKernel::Scalar, ChecksumKernel::Sse2, ChecksumKernel::Avx2,
+                                                  ChecksumKernel::Avx512Vnni};
 bool ChecksumKernelAvailable(ChecksumKernel kernel);
 RangeChecksum ChecksumRangeUsing(ChecksumKernel kernel, const uint8_t* bytes, std::size_t count,
                                  uint64_t absoluteOffset);

@@ -55,7 +55,7 @@ void CheckKernels(const uint8_t* bytes, uint32_t length, uint64_t offset) {
   std::vector<uint8_t> shifted(offset & 3, 0);
   shifted.insert(shifted.end(), bytes, bytes + length);
   ChecksumPair expected = OracleChecksum(shifted.data(), static_cast<uint32_t>(shifted.size()), kNoWindow);
-  for (ChecksumKernel kernel : {ChecksumKernel::Scalar, ChecksumKernel::Sse2, ChecksumKernel::Avx2}) {
+  for (ChecksumKernel kernel : kAllChecksumKernels) {
     if (!ChecksumKernelAvailable(kernel)) continue;
     RangeChecksum got = ChecksumRangeUsing(kernel, bytes, length, offset);
     if (got.sum != expected.sum || got.lanes != expected.xorValue) {

@@ -11,7 +11,8 @@ bash "$root/tools/build.sh" >/dev/null
 cmake --build "$build/windows" --target UpDateDemo copy_file process_memory checksum_bench_plain >/dev/null
 
 echo "== checksum, native 64-bit =="
-"$build/native/bin/checksum_bench" --benchmark_min_time=0.5 --benchmark_format=console 2>/dev/null | sed -n '/^buffer/,$p'
+"$build/native/bin/checksum_bench" --benchmark_min_time=0.3 --benchmark_repetitions=5 \
+  --benchmark_enable_random_interleaving=true --benchmark_format=console 2>/dev/null | sed -n '/^buffer/,$p'
 echo
 echo "== checksum, 32-bit Windows program under Wine =="
 mkdir -p "$build/bench"

@@ -79,12 +79,12 @@ TEST(ContentChecksum, AgreesWithTheByteLoopForAnyWindowAndSplit) {
 // offset of the 4-byte grid and every buffer alignment.
 TEST(ContentChecksum, EachKernelAgreesWithTheByteLoop) {
   std::mt19937 random(777);
-  std::vector<uint8_t> storage(3000 + 64);
+  std::vector<uint8_t> storage(3000 + 128);
   for (uint8_t& b : storage) b = static_cast<uint8_t>(random());
-  for (ChecksumKernel kernel : {ChecksumKernel::Scalar, ChecksumKernel::Sse2, ChecksumKernel::Avx2}) {
+  for (ChecksumKernel kernel : kAllChecksumKernels) {
     if (!ChecksumKernelAvailable(kernel)) continue;
-    for (uint32_t length : {0u, 1u, 15u, 16u, 17u, 63u, 64u, 127u, 128u, 129u, 1000u, 3000u}) {
-      for (unsigned misalign = 0; misalign < 8; ++misalign) {
+    for (uint32_t length : {0u, 1u, 15u, 16u, 17u, 63u, 64u, 127u, 128u, 129u, 319u, 320u, 321u, 1000u, 3000u}) {
+      for (unsigned misalign : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 31u, 33u, 63u}) {
         for (uint64_t offset : {uint64_t{0}, uint64_t{1}, uint64_t{2}, uint64_t{3}, uint64_t{1} << 33}) {
           const uint8_t* data = storage.data() + misalign;
           RangeChecksum got = ChecksumRangeUsing(kernel, data, length, offset);
@@ -95,6 +95,17 @@ TEST(ContentChecksum, EachKernelAgreesWithTheByteLoop) {
       }
     }
   }
+  // 17 MiB of 0xFF bytes add up past 2^32, in whatever lanes a loop keeps.
+  std::vector<uint8_t> full(17u << 20, 0xFF);
+  RangeChecksum want = ChecksumRangeScalar(full.data(), full.size(), 0);
+  ASSERT_EQ(want.sum, static_cast<uint32_t>(uint64_t{0xFF} * full.size()));
+  for (ChecksumKernel kernel : kAllChecksumKernels) {
+    if (!ChecksumKernelAvailable(kernel)) continue;
+    RangeChecksum got = ChecksumRangeUsing(kernel, full.data(), full.size(), 0);
+    EXPECT_EQ(got.sum, want.sum) << static_cast<int>(kernel);
+    EXPECT_EQ(got.lanes, want.lanes) << static_cast<int>(kernel);
+  }
+
   // The scalar range walk itself against the oracle, through a whole file.
   ChecksumPair oracle = OracleChecksum(storage.data(), 3000, kNoWindow);
   RangeChecksum scalar = ChecksumRangeScalar(storage.data(), 3000, 0);
