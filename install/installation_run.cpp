@@ -17,15 +17,21 @@ namespace {
 // One write never exceeds this, so the window is refreshed often enough.
 constexpr uint32_t kChunkLimit = 0xFFFE;
 
-void ShowProgress(int percent) {
+// The progress window's two controls that count up during the run.
+struct ProgressControls {
+  WindowHandle percentText;
+  WindowHandle progressBar;
+};
+
+void ShowProgress(const ProgressControls& controls, int percent) {
   char text[16];
   FormatText(text, sizeof text, "%3d%%", percent);
-  PlatformSetDlgItemText(g_state.progressWindow, IDC_PERCENT, text);
-  PlatformSetProgressPosition(g_state.progressWindow, IDC_PROGRESS, percent);
+  PlatformSetWindowText(controls.percentText, text);
+  PlatformSetProgressPosition(controls.progressBar, percent);
 }
 
 // Writes one payload over its target; shows the failure's message itself.
-bool WritePayloadFile(const char* entry, uint32_t total, uint32_t* runDone) {
+bool WritePayloadFile(const char* entry, const ProgressControls& controls, uint32_t total, uint32_t* runDone) {
   Payload payload{};
   PayloadError error = PayloadError::None;
   if (!FindPayload(FinalPathComponent(entry), &payload, &error)) {
@@ -58,7 +64,7 @@ bool WritePayloadFile(const char* entry, uint32_t total, uint32_t* runDone) {
     }
     offset += written;
     *runDone += written;
-    ShowProgress(ProgressPercent(*runDone, total));
+    ShowProgress(controls, ProgressPercent(*runDone, total));
     PlatformPumpOneMessage();
   }
   PlatformCloseFile(file);
@@ -87,9 +93,11 @@ bool RunInstallation() {
 
   if (!CheckFreeSpace(total)) return false;
 
+  const ProgressControls controls{PlatformDialogItem(g_state.progressWindow, IDC_PERCENT),
+                                   PlatformDialogItem(g_state.progressWindow, IDC_PROGRESS)};
   uint32_t runDone = 0;
   for (const PayloadEntry* e = table; e->relativePath != nullptr; ++e) {
-    if (!WritePayloadFile(e->relativePath, total, &runDone)) return false;
+    if (!WritePayloadFile(e->relativePath, controls, total, &runDone)) return false;
   }
 
   int mergeCode = MergeEntryList(kUpdateBuild.entryListName);

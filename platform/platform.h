@@ -32,9 +32,11 @@ void PlatformPostQuitMessage(int exitCode);
 void PlatformRunMessageLoop(WindowHandle dialog);
 // Removes at most one pending message, translates and dispatches it; never waits.
 void PlatformPumpOneMessage();
+// A control of the dialog, looked up once: each lookup is a round trip to the
+// window manager, too dear to repeat for every piece a long run writes.
+WindowHandle PlatformDialogItem(WindowHandle dialog, int controlId);
 void PlatformSetWindowText(WindowHandle window, const char* text);
-void PlatformSetDlgItemText(WindowHandle dialog, int controlId, const char* text);
-void PlatformSetProgressPosition(WindowHandle dialog, int controlId, int position);
+void PlatformSetProgressPosition(WindowHandle progressBar, int position);
 // Sets the window's small icon from the module's icon resource, when it has one.
 void PlatformSetSmallIcon(WindowHandle window, ModuleHandle module, int iconId);
 void PlatformRemoveCloseMenuItem(WindowHandle window);

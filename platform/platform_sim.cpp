@@ -11,6 +11,7 @@
 #include <deque>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -184,6 +185,22 @@ bool DialogAlive(WindowHandle window) {
   return window == sim::DialogWindow() && M().dialog.created && !M().dialog.destroyed;
 }
 
+// Each control of the dialog has a handle of its own: the address of its
+// entry here, which stays put for the life of the program.
+std::map<int, char>& ControlTags() {
+  static std::map<int, char> tags;
+  return tags;
+}
+
+// The control a handle stands for, while the dialog lives; -1 for others.
+int LiveControlId(WindowHandle window) {
+  if (!DialogAlive(sim::DialogWindow())) return -1;
+  for (auto& [id, tag] : ControlTags()) {
+    if (reinterpret_cast<WindowHandle>(&tag) == window) return id;
+  }
+  return -1;
+}
+
 void Deliver(unsigned message) {
   if (DialogAlive(sim::DialogWindow())) M().procedure(sim::DialogWindow(), message, 0, 0);
 }
@@ -245,16 +262,23 @@ void PlatformPumpOneMessage() {
   Deliver(message);
 }
 
+WindowHandle PlatformDialogItem(WindowHandle dialog, int controlId) {
+  if (!DialogAlive(dialog)) return nullptr;
+  return reinterpret_cast<WindowHandle>(&ControlTags()[controlId]);
+}
+
 void PlatformSetWindowText(WindowHandle window, const char* text) {
-  if (DialogAlive(window)) M().dialog.title = text;
+  if (DialogAlive(window)) {
+    M().dialog.title = text;
+    return;
+  }
+  int id = LiveControlId(window);
+  if (id >= 0) M().dialog.itemTexts[id].push_back(text);
 }
 
-void PlatformSetDlgItemText(WindowHandle dialog, int controlId, const char* text) {
-  if (DialogAlive(dialog)) M().dialog.itemTexts[controlId].push_back(text);
-}
-
-void PlatformSetProgressPosition(WindowHandle dialog, int controlId, int position) {
-  if (DialogAlive(dialog)) M().dialog.positions[controlId].push_back(position);
+void PlatformSetProgressPosition(WindowHandle progressBar, int position) {
+  int id = LiveControlId(progressBar);
+  if (id >= 0) M().dialog.positions[id].push_back(position);
 }
 
 void PlatformSetSmallIcon(WindowHandle, ModuleHandle, int) {}  // the updater carries no icon

@@ -57,12 +57,12 @@ void PlatformPumpOneMessage() {
 
 void PlatformSetWindowText(WindowHandle window, const char* text) { SetWindowTextA(W(window), text); }
 
-void PlatformSetDlgItemText(WindowHandle dialog, int controlId, const char* text) {
-  SetDlgItemTextA(W(dialog), controlId, text);
+WindowHandle PlatformDialogItem(WindowHandle dialog, int controlId) {
+  return reinterpret_cast<WindowHandle>(GetDlgItem(W(dialog), controlId));
 }
 
-void PlatformSetProgressPosition(WindowHandle dialog, int controlId, int position) {
-  SendMessageA(GetDlgItem(W(dialog), controlId), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+void PlatformSetProgressPosition(WindowHandle progressBar, int position) {
+  SendMessageA(W(progressBar), PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 void PlatformSetSmallIcon(WindowHandle window, ModuleHandle module, int iconId) {

@@ -9,7 +9,7 @@ intptr_t ProgressDialogProc(WindowHandle window, unsigned message, uintptr_t, in
   switch (message) {
     case WM_INITDIALOG:
       PlatformSetWindowText(window, g_state.caption);
-      PlatformSetProgressPosition(window, IDC_PROGRESS, 0);
+      PlatformSetProgressPosition(PlatformDialogItem(window, IDC_PROGRESS), 0);
       PlatformSetSmallIcon(window, g_state.instance, IDI_UPDATE);
       PlatformRemoveCloseMenuItem(window);
       return 1;
