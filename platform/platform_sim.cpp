@@ -75,6 +75,9 @@ struct Machine {
   int liveFiles = 0;
   int liveModules = 0;
   int liveAllocations = 0;
+  std::map<void*, std::size_t> blockSizes;
+  std::size_t liveBytes = 0;
+  std::size_t peakBytes = 0;
   int liveGuards = 0;
 };
 
@@ -173,6 +176,7 @@ const std::vector<std::string>& Events() { return M().events; }
 int LiveFiles() { return M().liveFiles; }
 int LiveModules() { return M().liveModules; }
 int LiveAllocations() { return M().liveAllocations; }
+std::size_t PeakAllocatedBytes() { return M().peakBytes; }
 int LiveGuards() { return M().liveGuards; }
 
 }  // namespace sim
@@ -326,13 +330,23 @@ void* PlatformAllocZeroed(std::size_t size) {
     --M().allocationsUntilFailure;
   }
   void* block = std::calloc(size == 0 ? 1 : size, 1);
-  if (block != nullptr) ++M().liveAllocations;
+  if (block != nullptr) {
+    ++M().liveAllocations;
+    M().blockSizes[block] = size;
+    M().liveBytes += size;
+    if (M().liveBytes > M().peakBytes) M().peakBytes = M().liveBytes;
+  }
   return block;
 }
 
 void PlatformFree(void* block) {
   if (block == nullptr) return;
   --M().liveAllocations;
+  auto found = M().blockSizes.find(block);
+  if (found != M().blockSizes.end()) {
+    M().liveBytes -= found->second;
+    M().blockSizes.erase(found);
+  }
   std::free(block);
 }
 

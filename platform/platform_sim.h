@@ -90,6 +90,7 @@ const std::vector<std::string>& Events();
 int LiveFiles();
 int LiveModules();
 int LiveAllocations();
+std::size_t PeakAllocatedBytes();  // the most the program held at once since the reset
 int LiveGuards();
 
 }  // namespace sim

@@ -1,6 +1,7 @@
 // Verification over the sample game's real files, read through the
 // simulated platform's own PE reader.
 #include <cstring>
+#include <fstream>
 
 #include "fingerprint/verification.h"
 #include "platform/pe_resources.h"
@@ -45,6 +46,26 @@ TEST_F(Verification, BothSampleVersionsAreIntact) {
   EXPECT_TRUE(VerifyInstallation(kInstall));
   InstallSample("new");
   EXPECT_TRUE(VerifyInstallation(kInstall));
+}
+
+// Files are checked piece by piece: a game executable far larger than the
+// memory verification holds is still found intact. Zero bytes add nothing
+// to either half of the checksum, so the padded file keeps its record.
+TEST_F(Verification, ALargeGameExecutableIsCheckedInBoundedMemory) {
+  InstallSample("new");
+  const std::size_t large = std::size_t{64} << 20;
+  fs::resize_file(Host(ExePath()), large);
+  EXPECT_TRUE(VerifyInstallation(kInstall));
+  EXPECT_LT(sim::PeakAllocatedBytes(), large / 16);
+  EXPECT_EQ(sim::LiveAllocations(), 0);
+
+  // One byte changed deep inside is still noticed.
+  {
+    std::fstream exe(Host(ExePath()), std::ios::in | std::ios::out | std::ios::binary);
+    exe.seekp(static_cast<std::streamoff>(large - 4096));
+    exe.put('\x01');
+  }
+  EXPECT_FALSE(VerifyInstallation(kInstall));
 }
 
 TEST_F(Verification, DamageIsFound) {
