@@ -6,10 +6,10 @@
 // end. The vector loops read whole cache lines: they start on a 64-byte
 // boundary of memory, wherever that falls in the file, and the folded XOR is
 // then rotated by the start's place on the file's 4-byte grid, which moves
-// each byte into the lane its word gives it. Where the processor
-// has it, the byte sum is a dot product with a vector of ones into 32-bit
-// lanes instead: one instruction per 64 bytes, and lanes that wrap modulo
-// 2^32 still add up to the right sum modulo 2^32.
+// each byte into the lane its word gives it. Where the processor has it,
+// the byte sum is a dot product with a vector of ones into 32-bit lanes
+// instead: one instruction per 64 bytes, and lanes that wrap modulo 2^32
+// still add up to the right sum modulo 2^32.
 #include "fingerprint/checksum_kernel.h"
 
 #include <immintrin.h>

@@ -74,8 +74,7 @@ struct Machine {
   std::vector<std::string> events;
   int liveFiles = 0;
   int liveModules = 0;
-  int liveAllocations = 0;
-  std::map<void*, std::size_t> blockSizes;
+  std::map<void*, std::size_t> blockSizes;  // the live allocations
   std::size_t liveBytes = 0;
   std::size_t peakBytes = 0;
   int liveGuards = 0;
@@ -175,7 +174,7 @@ const std::vector<WriteRecord>& Writes() { return M().writes; }
 const std::vector<std::string>& Events() { return M().events; }
 int LiveFiles() { return M().liveFiles; }
 int LiveModules() { return M().liveModules; }
-int LiveAllocations() { return M().liveAllocations; }
+int LiveAllocations() { return static_cast<int>(M().blockSizes.size()); }
 std::size_t PeakAllocatedBytes() { return M().peakBytes; }
 int LiveGuards() { return M().liveGuards; }
 
@@ -331,7 +330,6 @@ void* PlatformAllocZeroed(std::size_t size) {
   }
   void* block = std::calloc(size == 0 ? 1 : size, 1);
   if (block != nullptr) {
-    ++M().liveAllocations;
     M().blockSizes[block] = size;
     M().liveBytes += size;
     if (M().liveBytes > M().peakBytes) M().peakBytes = M().liveBytes;
@@ -341,7 +339,6 @@ void* PlatformAllocZeroed(std::size_t size) {
 
 void PlatformFree(void* block) {
   if (block == nullptr) return;
-  --M().liveAllocations;
   auto found = M().blockSizes.find(block);
   if (found != M().blockSizes.end()) {
     M().liveBytes -= found->second;
