@@ -16,14 +16,7 @@
 
 namespace {
 
-struct View {
-  const uint8_t* data() const { return bytes; }
-  std::size_t size() const { return length; }
-  const uint8_t* bytes;
-  std::size_t length;
-};
-
-View Buffer(std::size_t size) {
+const AlignedBuffer& Buffer(std::size_t size) {
   static std::map<std::size_t, std::unique_ptr<AlignedBuffer>> buffers;
   auto& b = buffers[size];
   if (!b) {
@@ -34,27 +27,27 @@ View Buffer(std::size_t size) {
       std::memcpy(b->bytes + i, &v, 8);
     }
   }
-  return {b->bytes, b->size};
+  return *b;
 }
 
 void BM_Baseline(benchmark::State& state) {
-  const View b = Buffer(static_cast<std::size_t>(state.range(0)));
-  for (auto _ : state) benchmark::DoNotOptimize(SumWords(b.data(), b.size()));
+  const AlignedBuffer& b = Buffer(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(SumWords(b.bytes, b.size));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
 }
 
 void BM_Checksum(benchmark::State& state) {
-  const View b = Buffer(static_cast<std::size_t>(state.range(0)));
+  const AlignedBuffer& b = Buffer(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
-    benchmark::DoNotOptimize(ContentChecksum(b.data(), static_cast<uint32_t>(b.size()), ChecksumWindow{true, 1328}));
+    benchmark::DoNotOptimize(ContentChecksum(b.bytes, static_cast<uint32_t>(b.size), ChecksumWindow{true, 1328}));
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
 }
 
 void BM_ByteLoop(benchmark::State& state) {
-  const View b = Buffer(static_cast<std::size_t>(state.range(0)));
+  const AlignedBuffer& b = Buffer(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
-    benchmark::DoNotOptimize(OracleChecksum(b.data(), static_cast<uint32_t>(b.size()), ChecksumWindow{true, 1328}));
+    benchmark::DoNotOptimize(OracleChecksum(b.bytes, static_cast<uint32_t>(b.size), ChecksumWindow{true, 1328}));
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
 }

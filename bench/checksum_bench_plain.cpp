@@ -4,10 +4,10 @@
 // the best of several alternating rounds of at least 0.2 s.
 #include <algorithm>
 #include <chrono>
-#include <memory>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <random>
 
