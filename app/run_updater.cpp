@@ -2,17 +2,16 @@
 
 #include <cstring>
 
-#include "app/messages.h"
-#include "app/text_format.h"
-#include "app/update_build.h"
-#include "app/updater_state.h"
+#include "core/messages.h"
+#include "base/text_format.h"
+#include "core/update_build.h"
+#include "core/updater_state.h"
 #include "fingerprint/verification.h"
 #include "platform/win_values.h"
 #include "profile/profile_file.h"
 #include "ui/progress_dialog.h"
 #include "ui/resource_ids.h"
 
-UpdaterState g_state;
 
 namespace {
 

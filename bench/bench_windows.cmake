@@ -2,16 +2,13 @@
 add_executable(copy_file EXCLUDE_FROM_ALL "${PROJECT_SOURCE_DIR}/bench/copy_file.cpp")
 add_executable(process_memory EXCLUDE_FROM_ALL "${PROJECT_SOURCE_DIR}/bench/process_memory.cpp")
 foreach(t copy_file process_memory)
-  target_compile_options(${t} PRIVATE ${UPDATER_WARNINGS})
-  target_link_options(${t} PRIVATE -static -static-libgcc -static-libstdc++)
-  set_target_properties(${t} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bench")
+      set_target_properties(${t} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bench")
 endforeach()
 target_link_libraries(process_memory PRIVATE psapi)
 
 # The checksum benchmark as the shipped 32-bit program runs it.
 add_executable(checksum_bench_plain EXCLUDE_FROM_ALL "${PROJECT_SOURCE_DIR}/bench/checksum_bench_plain.cpp")
 target_include_directories(checksum_bench_plain PRIVATE "${PROJECT_SOURCE_DIR}")
-target_compile_options(checksum_bench_plain PRIVATE ${UPDATER_WARNINGS})
 target_link_libraries(checksum_bench_plain PRIVATE updater_logic)
-target_link_options(checksum_bench_plain PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--large-address-aware)
+target_link_options(checksum_bench_plain PRIVATE -Wl,--large-address-aware)
 set_target_properties(checksum_bench_plain PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bench")

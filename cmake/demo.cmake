@@ -19,19 +19,6 @@ add_custom_command(
   COMMENT "Demonstration payload: the new sample version grown to ${DEMO_PAYLOAD_SIZE} bytes"
   VERBATIM)
 
-updater_payload(UpDateDemo "${demo_payload}" "${demo_dir}/generated" demo_payload_files)
-# A script of its own, so that it is rebuilt when the demonstration payload changes.
-file(WRITE "${demo_dir}/generated/updater_demo.rc" "#include \"res/updater.rc\"\n")
-set_source_files_properties("${demo_dir}/generated/updater_demo.rc" PROPERTIES
-  OBJECT_DEPENDS "${UpDateDemo_payload_checked};${PROJECT_SOURCE_DIR}/res/updater.rc")
-add_executable(UpDateDemo WIN32 EXCLUDE_FROM_ALL
-  platform/platform_win32.cpp
-  platform/win32_entry.cpp
-  "${demo_dir}/generated/updater_demo.rc")
-target_compile_options(UpDateDemo PRIVATE ${UPDATER_WARNINGS})
-target_include_directories(UpDateDemo PRIVATE "${PROJECT_SOURCE_DIR}" "${demo_dir}/generated")
-target_link_libraries(UpDateDemo PRIVATE updater_logic)
-target_link_options(UpDateDemo PRIVATE ${UPDATER_STATIC_LINK} -s)
-set_target_properties(UpDateDemo PROPERTIES OUTPUT_NAME UpDate RUNTIME_OUTPUT_DIRECTORY "${demo_dir}/bin")
+add_updater(UpDateDemo "${demo_payload}" "${demo_dir}/generated" "${demo_dir}/bin" EXCLUDE_FROM_ALL)
 add_custom_target(demo_payload DEPENDS ${demo_files})
 add_dependencies(UpDateDemo demo_payload)

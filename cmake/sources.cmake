@@ -1,18 +1,26 @@
-# The updater's logic: one list for the program and for its tests.
+# The updater's logic, from the ground up: one list for the program and for
+# its tests.
 set(UPDATER_LOGIC_SOURCES
-  app/messages.cpp
-  app/run_updater.cpp
-  app/text_format.cpp
-  app/update_build.cpp
+  base/text_format.cpp
+  core/messages.cpp
+  core/update_build.cpp
+  core/updater_state.cpp
   fingerprint/checksum.cpp
   fingerprint/checksum_kernel.cpp
   fingerprint/records.cpp
   fingerprint/verification.cpp
   install/entry_list_merge.cpp
+  install/entry_list_text.cpp
   install/free_space.cpp
   install/installation_run.cpp
   install/payload.cpp
   profile/profile_file.cpp
   ui/progress_dialog.cpp
+  ui/progress_view.cpp
+  app/run_updater.cpp
 )
 list(TRANSFORM UPDATER_LOGIC_SOURCES PREPEND "${PROJECT_SOURCE_DIR}/")
+
+add_library(updater_logic STATIC ${UPDATER_LOGIC_SOURCES})
+target_include_directories(updater_logic PUBLIC "${PROJECT_SOURCE_DIR}")
+target_compile_options(updater_logic PRIVATE ${UPDATER_CHARSET})

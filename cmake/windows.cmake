@@ -12,19 +12,16 @@ endif()
 set(UPDATE_PAYLOAD_DIR "" CACHE PATH
     "Folder holding the payload files (LMH.exe and RESOURCE.dll); empty for the sample game's new version")
 
-add_library(updater_logic STATIC ${UPDATER_LOGIC_SOURCES})
-target_include_directories(updater_logic PUBLIC "${PROJECT_SOURCE_DIR}")
-target_compile_options(updater_logic PRIVATE ${UPDATER_WARNINGS} ${UPDATER_CHARSET})
-
-set(UPDATER_STATIC_LINK -static -static-libgcc -static-libstdc++ -mwindows
-    -Wl,--major-subsystem-version,5 -Wl,--minor-subsystem-version,1
-    -Wl,--major-os-version,5 -Wl,--minor-os-version,1)
+# Every Windows program and library carries its runtime: nothing to install
+# beside it under Wine or on a player's machine.
+add_link_options(-static -static-libgcc -static-libstdc++)
 
 # ---- UpDate.exe ----
 set(UPDATE_PAYLOAD_ENTRIES "LMH.exe;dll/RESOURCE.dll" CACHE STRING
     "The payload files under the payload folder, as the build's payload table lists them")
 set(UPDATE_GAME_EXECUTABLE "LMH.exe" CACHE STRING "The game executable that the fingerprint module has a record of")
 include(cmake/payload.cmake)
+include(cmake/updater.cmake)
 
 if(UPDATE_PAYLOAD_DIR STREQUAL "")
   set(payload_dir "${CMAKE_BINARY_DIR}/sample/new")
@@ -33,9 +30,9 @@ else()
   get_filename_component(payload_dir "${UPDATE_PAYLOAD_DIR}" ABSOLUTE)
   set(payload_from_sample FALSE)
 endif()
-updater_payload(UpDate "${payload_dir}" "${CMAKE_BINARY_DIR}/generated" UPDATE_PAYLOAD_FILES)
 if(NOT payload_from_sample)
-  foreach(f IN LISTS UPDATE_PAYLOAD_FILES)
+  foreach(entry IN LISTS UPDATE_PAYLOAD_ENTRIES)
+    set(f "${payload_dir}/${entry}")
     if(NOT EXISTS "${f}")
       message(FATAL_ERROR "Payload file missing: ${f}\n"
                           "UPDATE_PAYLOAD_DIR must hold: ${UPDATE_PAYLOAD_ENTRIES}")
@@ -43,21 +40,11 @@ if(NOT payload_from_sample)
   endforeach()
 endif()
 
-add_executable(UpDate WIN32
-  platform/platform_win32.cpp
-  platform/win32_entry.cpp
-  res/updater.rc)
-target_compile_options(UpDate PRIVATE ${UPDATER_WARNINGS})
-target_include_directories(UpDate PRIVATE "${PROJECT_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/generated")
-target_link_libraries(UpDate PRIVATE updater_logic)
-target_link_options(UpDate PRIVATE ${UPDATER_STATIC_LINK} -s)
-set_source_files_properties(res/updater.rc PROPERTIES
-  OBJECT_DEPENDS "${UpDate_payload_checked};${PROJECT_SOURCE_DIR}/res/update.manifest;${PROJECT_SOURCE_DIR}/res/version.h")
-set_target_properties(UpDate PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+add_updater(UpDate "${payload_dir}" "${CMAKE_BINARY_DIR}/generated" "${CMAKE_BINARY_DIR}/bin")
 
 # Sample game (old and new versions) and the helpers of the end-to-end tests.
-include(sample/sample.cmake OPTIONAL)
-include(tools/watcher/watcher.cmake OPTIONAL)
+include(sample/sample.cmake)
+include(tests/watcher/watcher.cmake)
 include(cmake/demo.cmake)
 include(bench/bench_windows.cmake)
 if(payload_from_sample AND TARGET sample_game)

@@ -9,6 +9,7 @@
 #include "fingerprint/checksum.h"
 
 #include "fingerprint/checksum_kernel.h"
+#include "fingerprint/fingerprint_format.h"
 
 namespace {
 
@@ -39,10 +40,10 @@ void ChecksumUpdate(ChecksumState& state, const uint8_t* bytes, uint32_t length)
   if (state.window.present) {
     uint64_t start = state.window.start;
     Range part{};
-    if (Overlap(state.offset, length, {start, start + 12}, &part)) {
+    if (Overlap(state.offset, length, {start, start + kChecksumWindowSize}, &part)) {
       state.pair.sum -= ChecksumRangeScalar(bytes + (part.begin - state.offset), part.end - part.begin, part.begin).sum;
     }
-    if (Overlap(state.offset, length, {RoundUp4(start), RoundUp4(start + 12)}, &part)) {
+    if (Overlap(state.offset, length, {RoundUp4(start), RoundUp4(start + kChecksumWindowSize)}, &part)) {
       state.pair.xorValue ^=
           ChecksumRangeScalar(bytes + (part.begin - state.offset), part.end - part.begin, part.begin).lanes;
     }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/byte_order.h"
+
 namespace {
 
 constexpr std::size_t kHexCopyLimit = 1023;
@@ -10,11 +12,6 @@ int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
-}
-
-uint32_t ReadLittleEndian32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
 }
 
 }  // namespace
@@ -45,8 +42,8 @@ uint32_t ParseHexText(const char* text, std::size_t length) {
 FileFingerprint ReadFileFingerprint(uint8_t (&copy)[kRecordCopySize]) {
   const char* text = reinterpret_cast<const char*>(copy);
   FileFingerprint record{};
-  record.xorValue = ParseHexText(text + 8, kRecordCopySize - 8);
-  copy[8] = 0;
+  record.xorValue = ParseHexText(text + kTextRecordXorAt, kRecordCopySize - kTextRecordXorAt);
+  copy[kTextRecordXorAt] = 0;
   record.sum = ParseHexText(text, kRecordCopySize);
   return record;
 }
@@ -54,9 +51,9 @@ FileFingerprint ReadFileFingerprint(uint8_t (&copy)[kRecordCopySize]) {
 FingerprintSelfRecord ReadSelfRecord(const uint8_t (&copy)[kRecordCopySize]) {
   FingerprintSelfRecord record{};
   std::memcpy(record.marker, copy, sizeof record.marker);
-  record.windowStart = ReadLittleEndian32(copy + 4);
-  record.sum = ReadLittleEndian32(copy + 8);
-  record.xorValue = ReadLittleEndian32(copy + 12);
+  record.windowStart = ReadLe32(copy + kSelfRecordWindowAt);
+  record.sum = ReadLe32(copy + kSelfRecordSumAt);
+  record.xorValue = ReadLe32(copy + kSelfRecordXorAt);
   std::memcpy(record.reserved, copy + 16, sizeof record.reserved);
   return record;
 }

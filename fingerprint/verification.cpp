@@ -2,12 +2,11 @@
 
 #include <cstring>
 
-#include "app/text_format.h"
-#include "app/update_build.h"
+#include "base/text_format.h"
+#include "core/update_build.h"
 
 namespace {
 
-const char kSelfRecordName[] = "RESOURCE.dll";
 // Files are read in pieces of this size so that memory does not grow with
 // the file: a large installation must not fail for want of one huge buffer.
 constexpr uint32_t kReadPieceSize = 1u << 20;
@@ -71,8 +70,8 @@ bool VerifyInstallation(const char* installFolder) {
   char executablePath[kPathSize];
   // A path that does not fit names no file of this installation.
   if (!FormatText(executableName, sizeof executableName, "%s.exe", kUpdateBuild.productAbbreviation) ||
-      !FormatText(modulePath, sizeof modulePath, "%s\\dll\\RESOURCE.dll", installFolder) ||
-      !FormatText(executablePath, sizeof executablePath, "%s\\%s", installFolder, executableName)) {
+      !JoinPath(modulePath, sizeof modulePath, installFolder, kFingerprintModulePath) ||
+      !JoinPath(executablePath, sizeof executablePath, installFolder, executableName)) {
     return false;
   }
 

@@ -10,20 +10,16 @@ include("${CMAKE_CURRENT_LIST_DIR}/targets.cmake")
 
 set(FUZZ_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=undefined)
 
-# Only the sources the targets reach. Clang cannot encode code page 932, so
-# nothing that holds the program's Japanese texts is built here: that is why
-# run_updater.cpp, which owns the updater's state, is left out and
-# fuzz/updater_state.cpp stands in for its one definition.
+# Only the sources the targets reach, none of them holding the program's
+# code page 932 texts, which clang cannot encode.
 add_library(fuzz_logic STATIC
-  "${FUZZ_REPO_ROOT}/app/text_format.cpp"
+  "${FUZZ_REPO_ROOT}/base/text_format.cpp"
   "${FUZZ_REPO_ROOT}/fingerprint/checksum.cpp"
   "${FUZZ_REPO_ROOT}/fingerprint/checksum_kernel.cpp"
   "${FUZZ_REPO_ROOT}/fingerprint/records.cpp"
-  "${FUZZ_REPO_ROOT}/install/entry_list_merge.cpp"
-  "${FUZZ_REPO_ROOT}/platform/pe_resources.cpp"
-  "${FUZZ_REPO_ROOT}/platform/platform_sim.cpp"
-  "${FUZZ_REPO_ROOT}/platform/profile_text.cpp"
-  "${CMAKE_CURRENT_LIST_DIR}/updater_state.cpp"
+  "${FUZZ_REPO_ROOT}/install/entry_list_text.cpp"
+  "${FUZZ_REPO_ROOT}/base/pe_resources.cpp"
+  "${FUZZ_REPO_ROOT}/platform/sim/profile_text.cpp"
 )
 target_include_directories(fuzz_logic PUBLIC "${FUZZ_REPO_ROOT}")
 target_compile_options(fuzz_logic PUBLIC -g -fno-omit-frame-pointer ${FUZZ_SANITIZERS} PRIVATE -fsanitize=fuzzer-no-link)

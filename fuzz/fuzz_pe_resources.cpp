@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/pe_resources.h"
+#include "base/pe_resources.h"
 
 namespace {
 

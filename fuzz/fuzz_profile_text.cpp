@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/profile_text.h"
+#include "platform/sim/profile_text.h"
 
 namespace {
 

@@ -6,8 +6,7 @@ set(FUZZ_DIR "${CMAKE_CURRENT_LIST_DIR}")
 
 foreach(name IN LISTS FUZZ_TARGETS)
   add_executable(fuzz_replay_${name} "${FUZZ_DIR}/fuzz_${name}.cpp" "${FUZZ_DIR}/replay_main.cpp")
-  target_compile_options(fuzz_replay_${name} PRIVATE ${UPDATER_WARNINGS})
-  target_link_libraries(fuzz_replay_${name} PRIVATE updater_logic platform_sim)
+    target_link_libraries(fuzz_replay_${name} PRIVATE updater_logic platform_sim)
   add_test(NAME fuzz_replay_${name}
            COMMAND fuzz_replay_${name} "${FUZZ_DIR}/corpus/${name}" "${FUZZ_DIR}/regressions/${name}")
 endforeach()

@@ -3,17 +3,15 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/text_format.h"
-#include "app/updater_state.h"
+#include "base/text_format.h"
+#include "core/updater_state.h"
+#include "install/entry_list_text.h"
 #include "platform/platform.h"
 
 namespace {
 
-constexpr std::size_t kEntrySize = 1024;
 // A target larger than this is not a list file; refuse it as if memory ran out.
 constexpr uint64_t kLargestTarget = 64u << 20;
-
-const char kEntryEnd[] = ";\n";
 
 // Reads the whole target into a zero-terminated buffer. Code 0 on success.
 int ReadTarget(const char* path, char** text, std::size_t* size) {
@@ -62,40 +60,7 @@ bool WriteAll(FileHandle file, const char* data, std::size_t size) {
   return true;
 }
 
-void AppendBytes(char* merged, std::size_t mergedSize, std::size_t* length, const char* bytes, std::size_t count) {
-  if (merged != nullptr && *length + count <= mergedSize) std::memcpy(merged + *length, bytes, count);
-  *length += count;
-}
-
 }  // namespace
-
-std::size_t LineLength(const char* text) {
-  for (std::size_t p = 0;; ++p) {
-    if (text[p] == '\0') return p;
-    if (text[p] == '\r') return text[p + 1] == '\n' ? p + 2 : p + 1;
-    if (text[p] == '\n') return p + 1;
-  }
-}
-
-std::size_t BuildMergedText(const char* list, const char* target, char* merged, std::size_t mergedSize) {
-  std::size_t length = 0;
-  for (const char* at = list; *at != '\0'; at += LineLength(at)) {
-    // An entry runs to the next ';' even across line ends.
-    std::size_t entryLength = std::strcspn(at, ";");
-    // An entry that does not fit the entry buffer is not a real entry; skip
-    // it rather than cut it into something that was never listed.
-    if (entryLength >= kEntrySize) continue;
-    char entry[kEntrySize];
-    std::memcpy(entry, at, entryLength);
-    entry[entryLength] = '\0';
-    if (entry[0] == '\n' || entry[0] == '\r') continue;
-    if (std::strstr(target, entry) != nullptr) continue;
-    AppendBytes(merged, mergedSize, &length, entry, entryLength);
-    AppendBytes(merged, mergedSize, &length, kEntryEnd, 2);
-  }
-  AppendBytes(merged, mergedSize, &length, target, std::strlen(target));
-  return length;
-}
 
 int MergeEntryList(const char* name) {
   if (name == nullptr || name[0] == '\0') return MERGE_OK;
@@ -113,7 +78,7 @@ int MergeEntryList(const char* name) {
   char path[kPathSize];
   char* target = nullptr;
   std::size_t targetSize = 0;
-  int code = FormatText(path, sizeof path, "%s\\%s", g_state.installFolder, name)
+  int code = JoinPath(path, sizeof path, g_state.installFolder, name)
                  ? ReadTarget(path, &target, &targetSize)
                  : MERGE_TARGET_UNREADABLE;
   if (code != MERGE_OK) {
@@ -121,9 +86,10 @@ int MergeEntryList(const char* name) {
     return code;
   }
 
-  // The target grows by the list's size, as earlier merges did; when the
-  // merged text is longer (lines without ';' or terminator) it grows by more
-  // rather than lose a byte.
+  // The target grows by the list's size, which a later merge relies on
+  // (it reads the old text up to its first zero byte); when the merged text
+  // is longer (lines without ';' or terminator) it grows by more rather than
+  // lose a byte.
   std::size_t writeSize = static_cast<std::size_t>(listSize) + targetSize;
   std::size_t mergedLength = BuildMergedText(list, target, nullptr, 0);
   if (mergedLength > writeSize) writeSize = mergedLength;

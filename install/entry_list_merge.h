@@ -17,11 +17,3 @@ enum MergeResult {
 // the file of the same name under the install folder. The build passes its
 // entry-list name; an empty name merges nothing.
 int MergeEntryList(const char* listName);
-
-// Length of the text's first line including its terminator (CR LF, LF or CR).
-std::size_t LineLength(const char* text);
-
-// The merge itself, on texts already in memory. Writes into merged (which
-// holds mergedSize bytes) and returns the merged text's length; with merged
-// null it only measures.
-std::size_t BuildMergedText(const char* list, const char* target, char* merged, std::size_t mergedSize);

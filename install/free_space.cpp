@@ -1,7 +1,7 @@
 #include "install/free_space.h"
 
-#include "app/messages.h"
-#include "app/updater_state.h"
+#include "core/messages.h"
+#include "core/updater_state.h"
 #include "platform/platform.h"
 
 bool CheckFreeSpace(uint32_t neededBytes) {

@@ -2,36 +2,22 @@
 
 #include <cstdint>
 
-#include "app/messages.h"
-#include "app/text_format.h"
-#include "app/update_build.h"
-#include "app/updater_state.h"
+#include "core/messages.h"
+#include "base/text_format.h"
+#include "core/update_build.h"
+#include "core/updater_state.h"
 #include "install/entry_list_merge.h"
 #include "install/free_space.h"
 #include "install/payload.h"
 #include "platform/platform.h"
-#include "ui/resource_ids.h"
 
 namespace {
 
 // One write never exceeds this, so the window is refreshed often enough.
 constexpr uint32_t kChunkLimit = 0xFFFE;
 
-// The progress window's two controls that count up during the run.
-struct ProgressControls {
-  WindowHandle percentText;
-  WindowHandle progressBar;
-};
-
-void ShowProgress(const ProgressControls& controls, int percent) {
-  char text[16];
-  FormatText(text, sizeof text, "%3d%%", percent);
-  PlatformSetWindowText(controls.percentText, text);
-  PlatformSetProgressPosition(controls.progressBar, percent);
-}
-
 // Writes one payload over its target; shows the failure's message itself.
-bool WritePayloadFile(const char* entry, const ProgressControls& controls, uint32_t total, uint32_t* runDone) {
+bool WritePayloadFile(const char* entry, ProgressReport report, uint32_t total, uint32_t* runDone) {
   Payload payload{};
   PayloadError error = PayloadError::None;
   if (!FindPayload(FinalPathComponent(entry), &payload, &error)) {
@@ -42,7 +28,7 @@ bool WritePayloadFile(const char* entry, const ProgressControls& controls, uint3
   char target[kPathSize];
   FileHandle file = nullptr;
   // A target path that does not fit cannot be created either.
-  if (FormatText(target, sizeof target, "%s\\%s", g_state.installFolder, entry)) {
+  if (JoinPath(target, sizeof target, g_state.installFolder, entry)) {
     file = PlatformOpenFile(target, FileMode::WriteCreateAlways);
   }
   if (file == nullptr) {
@@ -64,8 +50,7 @@ bool WritePayloadFile(const char* entry, const ProgressControls& controls, uint3
     }
     offset += written;
     *runDone += written;
-    ShowProgress(controls, ProgressPercent(*runDone, total));
-    PlatformPumpOneMessage();
+    report(ProgressPercent(*runDone, total));
   }
   PlatformCloseFile(file);
   return true;
@@ -74,14 +59,14 @@ bool WritePayloadFile(const char* entry, const ProgressControls& controls, uint3
 }  // namespace
 
 int ProgressPercent(unsigned runDone, unsigned total) {
-  // The old single-precision total is kept: it decides where a very large
+  // The total is taken in single precision: it decides where a very large
   // run ends (99 instead of 100).
   float totalSingle = static_cast<float>(total);
   double fraction = static_cast<double>(runDone) / static_cast<double>(totalSingle);
   return static_cast<int>(fraction * 100.0);
 }
 
-bool RunInstallation() {
+bool RunInstallation(ProgressReport report) {
   const PayloadEntry* table = kUpdateBuild.payloadTable;
 
   uint32_t total = 0;
@@ -93,11 +78,9 @@ bool RunInstallation() {
 
   if (!CheckFreeSpace(total)) return false;
 
-  const ProgressControls controls{PlatformDialogItem(g_state.progressWindow, IDC_PERCENT),
-                                   PlatformDialogItem(g_state.progressWindow, IDC_PROGRESS)};
   uint32_t runDone = 0;
   for (const PayloadEntry* e = table; e->relativePath != nullptr; ++e) {
-    if (!WritePayloadFile(e->relativePath, controls, total, &runDone)) return false;
+    if (!WritePayloadFile(e->relativePath, report, total, &runDone)) return false;
   }
 
   int mergeCode = MergeEntryList(kUpdateBuild.entryListName);

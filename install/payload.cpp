@@ -1,7 +1,7 @@
 #include "install/payload.h"
 
-#include "app/messages.h"
-#include "app/updater_state.h"
+#include "core/messages.h"
+#include "core/updater_state.h"
 #include "platform/platform.h"
 
 bool FindPayload(const char* name, Payload* payload, PayloadError* error) {

@@ -1,6 +1,6 @@
 #pragma once
 // The one boundary between the updater's logic and the system. Two backends
-// implement it: platform_win32.cpp (the real program) and platform_sim.cpp
+// implement it: platform_win32.cpp (the real program) and sim/platform_sim.cpp
 // (the native tests); the build links exactly one of them.
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +16,11 @@ using InstanceGuard = PlatformGuardTag*;
 
 // The system's path limit, terminator included.
 constexpr std::size_t kPathSize = 260;
+
+// ---- The process ----
+// Makes library loading safe and registers the progress bar's window class;
+// called once, before anything else.
+void PlatformPrepareProcess();
 
 // ---- Windows, dialogs and messages ----
 using DialogProcedure = intptr_t (*)(WindowHandle window, unsigned message, uintptr_t wParam, intptr_t lParam);

@@ -3,10 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/messages.h"
-#include "app/text_format.h"
-#include "app/update_build.h"
-#include "app/updater_state.h"
+#include "core/messages.h"
+#include "base/text_format.h"
+#include "core/update_build.h"
+#include "core/updater_state.h"
 #include "platform/platform.h"
 
 namespace {
@@ -19,8 +19,11 @@ const char kMissing[] = "*";
 
 // A path that does not fit is treated like a file that is not there.
 bool FormProfilePath(char* path) {
-  return FormatText(path, kPathSize, "%s\\%s\\%s.ini", g_state.appDataFolder, kUpdateBuild.makerFolder,
-                    kUpdateBuild.productAbbreviation);
+  char makerFolder[kPathSize];
+  char fileName[kPathSize];
+  return JoinPath(makerFolder, sizeof makerFolder, g_state.appDataFolder, kUpdateBuild.makerFolder) &&
+         FormatText(fileName, sizeof fileName, "%s.ini", kUpdateBuild.productAbbreviation) &&
+         JoinPath(path, kPathSize, makerFolder, fileName);
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }

@@ -3,7 +3,7 @@
    so a loader that only checks fingerprints would be fooled; the updater
    must only ever map such a module as data, and the tests use this one to
    show that it does. */
-#include "tools/leave_mark.h"
+#include "tests/leave_mark.h"
 
 BOOL WINAPI EvilModuleEntry(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   (void)reserved;

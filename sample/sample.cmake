@@ -27,10 +27,11 @@ set(SAMPLE_NEW_RECORD_OFFSET 1324)
 set(sample_new_padding_bytes 416)
 set(sample_new_trailer_bytes 1184)
 
-# A resource-only module: no code, no imports, the resource section alone.
+# Resource-only modules come from the one recipe that make_module.sh and
+# the tests use too.
+set(link_module "${PROJECT_SOURCE_DIR}/tools/link_module.sh")
 set(resource_only_script "${PROJECT_SOURCE_DIR}/tools/resource_only.ld")
 separate_arguments(rc_flags NATIVE_COMMAND "${CMAKE_RC_FLAGS}")
-set(module_link_flags -shared -nostdlib -s -Wl,-e,0 -Wl,--subsystem,windows -Wl,-T,${resource_only_script})
 
 function(sample_zero_words out count)
   string(REPEAT "0, " ${count} words)
@@ -43,8 +44,8 @@ function(sample_version version version_text)
 
   add_executable(lmh_${version} WIN32 "${sample_src}/lmh.cpp")
   target_compile_definitions(lmh_${version} PRIVATE "LMH_VERSION_TEXT=\"${version_text}\"")
-  target_compile_options(lmh_${version} PRIVATE ${UPDATER_WARNINGS} -Os)
-  target_link_options(lmh_${version} PRIVATE -static -static-libgcc -static-libstdc++ -mwindows -s)
+  target_compile_options(lmh_${version} PRIVATE -Os)
+  target_link_options(lmh_${version} PRIVATE -mwindows -s)
   set_target_properties(lmh_${version} PROPERTIES OUTPUT_NAME LMH RUNTIME_OUTPUT_DIRECTORY "${work}")
 
   set(game_steps COMMAND "${CMAKE_COMMAND}" -E copy "$<TARGET_FILE:lmh_${version}>" "${out}/LMH.exe")
@@ -85,9 +86,7 @@ function(sample_version version version_text)
 
   set(module "${out}/dll/RESOURCE.dll")
   set(module_steps
-      COMMAND "${CMAKE_RC_COMPILER}" ${rc_flags} -O coff "${work}/fingerprint.rc" "${work}/fingerprint.o"
-      COMMAND "${CMAKE_COMMAND}" -E make_directory "${out}/dll"
-      COMMAND "${CMAKE_C_COMPILER}" ${module_link_flags} "${work}/fingerprint.o" -o "${module}")
+      COMMAND bash "${link_module}" "${work}/fingerprint.rc" "${module}")
   if(version STREQUAL "new")
     math(EXPR window "${SAMPLE_NEW_RECORD_OFFSET} + 4")
     list(APPEND module_steps COMMAND "${FPTOOL}" trim "${module}" RESOURCE.dll ${self_record_lead})
@@ -98,7 +97,7 @@ function(sample_version version version_text)
        COMMAND "${FPTOOL}" stamp "${module}"
        COMMAND "${FPTOOL}" check "${module}" "${out}/LMH.exe" "${out}/story.txt")
   add_custom_command(OUTPUT "${module}" ${module_steps}
-                     DEPENDS "${work}/fingerprint.rc" "${lmh_record}" "${story_record}" "${resource_only_script}"
+                     DEPENDS "${work}/fingerprint.rc" "${lmh_record}" "${story_record}" "${link_module}" "${resource_only_script}"
                              "${FPTOOL}"
                      COMMENT "Sample game ${version}: dll/RESOURCE.dll"
                      VERBATIM)
@@ -125,7 +124,7 @@ add_custom_command(
           "${evil_work}/fingerprint.o" -lkernel32 -o "${evil_module}"
   COMMAND "${FPTOOL}" stamp "${evil_module}"
   COMMAND "${FPTOOL}" check "${evil_module}" "${SAMPLE_DIR}/old/LMH.exe" "${SAMPLE_DIR}/old/story.txt"
-  DEPENDS "${evil_work}/fingerprint.rc" "${sample_src}/evil_module.c" "${PROJECT_SOURCE_DIR}/tools/leave_mark.h" "${lmh_record}" "${story_record}"
+  DEPENDS "${evil_work}/fingerprint.rc" "${sample_src}/evil_module.c" "${PROJECT_SOURCE_DIR}/tests/leave_mark.h" "${lmh_record}" "${story_record}"
           "${SAMPLE_DIR}/old/LMH.exe" "${SAMPLE_DIR}/old/story.txt" "${FPTOOL}"
   COMMENT "Hostile fingerprint module for the security tests"
   VERBATIM)

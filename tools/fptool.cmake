@@ -2,15 +2,12 @@
 # files; the Windows tree runs it to make the sample game's modules.
 add_library(fptool_core STATIC "${PROJECT_SOURCE_DIR}/tools/fptool_core.cpp")
 target_include_directories(fptool_core PUBLIC "${PROJECT_SOURCE_DIR}")
-target_compile_options(fptool_core PRIVATE ${UPDATER_WARNINGS})
 target_link_libraries(fptool_core PUBLIC updater_logic pe_resources)
 
 add_executable(fptool "${PROJECT_SOURCE_DIR}/tools/fptool.cpp")
-target_compile_options(fptool PRIVATE ${UPDATER_WARNINGS})
 target_link_libraries(fptool PRIVATE fptool_core)
 
 add_executable(fptool_tests "${PROJECT_SOURCE_DIR}/tests/unit/fptool_test.cpp")
-target_compile_options(fptool_tests PRIVATE ${UPDATER_WARNINGS})
 target_link_libraries(fptool_tests PRIVATE fptool_core GTest::gtest_main)
 add_test(NAME fptool_tests COMMAND fptool_tests)
 

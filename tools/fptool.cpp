@@ -122,7 +122,7 @@ int Check(const std::string& modulePath, int fileCount, char** files) {
   SelfCheck self = CheckSelfRecord(module);
   if (!self.found) {
     std::printf("%s: %zu bytes, no readable self record \"%s\": mismatch\n", modulePath.c_str(), module.size(),
-                kSelfRecordResource);
+                kSelfRecordName);
     ok = false;
   } else {
     std::printf(

@@ -5,24 +5,17 @@
 #include <cstring>
 
 #include "fingerprint/records.h"
-#include "platform/pe_resources.h"
+#include "base/byte_order.h"
+#include "base/pe_resources.h"
 
-const char kSelfRecordResource[] = "RESOURCE.dll";
 const char kFillerResource[] = "FILLER";
 
 namespace {
 
 const char kRawDataType[] = "#10";
-// The record's window starts at its field at offset 4 and covers the
-// window start, the sum and the xor.
-constexpr uint32_t kWindowFieldOffset = 4;
-constexpr uint32_t kSumFieldOffset = 8;
-constexpr uint32_t kXorFieldOffset = 12;
-constexpr uint32_t kStampedFieldsEnd = 16;
+constexpr uint32_t kStampedFieldsEnd = kSelfRecordXorAt + 4;
 
-void Put32(ByteBuffer& bytes, std::size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
+void Put32(ByteBuffer& bytes, std::size_t at, uint32_t value) { WriteLe32(bytes.data() + at, value); }
 
 std::string Hex8(uint32_t value) {
   char text[9];
@@ -43,11 +36,11 @@ bool CopyRecord(const ByteBuffer& module, const PeResourceEntry& entry, uint8_t 
 // sum and for the xor (see fingerprint/checksum.h).
 struct Counted {
   ChecksumWindow window;
-  bool InSum(uint64_t at) const { return !window.present || at < window.start || at >= uint64_t{window.start} + 12; }
+  bool InSum(uint64_t at) const { return !window.present || at < window.start || at >= uint64_t{window.start} + kChecksumWindowSize; }
   bool InXor(uint64_t at) const {
     if (!window.present) return true;
     uint64_t begin = (uint64_t{window.start} + 3) & ~uint64_t{3};
-    uint64_t end = (uint64_t{window.start} + 12 + 3) & ~uint64_t{3};
+    uint64_t end = (uint64_t{window.start} + kChecksumWindowSize + 3) & ~uint64_t{3};
     return at < begin || at >= end;
   }
 };
@@ -128,8 +121,8 @@ bool ParseNumber(const std::string& text, bool hex, uint32_t* value) {
 
 bool StampModule(ByteBuffer& module, std::string* error) {
   PeResourceEntry entry{};
-  if (!PeFindResource(module.data(), module.size(), kRawDataType, kSelfRecordResource, &entry)) {
-    *error = std::string("no RT_RCDATA resource \"") + kSelfRecordResource + "\" (or not a readable PE file)";
+  if (!PeFindResource(module.data(), module.size(), kRawDataType, kSelfRecordName, &entry)) {
+    *error = std::string("no RT_RCDATA resource \"") + kSelfRecordName + "\" (or not a readable PE file)";
     return false;
   }
   if (entry.size < kStampedFieldsEnd) {
@@ -143,11 +136,11 @@ bool StampModule(ByteBuffer& module, std::string* error) {
     return false;
   }
   ByteBuffer stamped = module;
-  uint32_t windowStart = entry.fileOffset + kWindowFieldOffset;
+  uint32_t windowStart = entry.fileOffset + kSelfRecordWindowAt;
   Put32(stamped, windowStart, windowStart);
   ChecksumPair pair = WholeFileChecksum(stamped, ChecksumWindow{true, windowStart});
-  Put32(stamped, entry.fileOffset + kSumFieldOffset, pair.sum);
-  Put32(stamped, entry.fileOffset + kXorFieldOffset, pair.xorValue);
+  Put32(stamped, entry.fileOffset + kSelfRecordSumAt, pair.sum);
+  Put32(stamped, entry.fileOffset + kSelfRecordXorAt, pair.xorValue);
   module.swap(stamped);
   return true;
 }
@@ -156,7 +149,7 @@ SelfCheck CheckSelfRecord(const ByteBuffer& module) {
   SelfCheck check;
   PeResourceEntry entry{};
   uint8_t copy[kRecordCopySize];
-  if (!PeFindResource(module.data(), module.size(), kRawDataType, kSelfRecordResource, &entry) ||
+  if (!PeFindResource(module.data(), module.size(), kRawDataType, kSelfRecordName, &entry) ||
       !CopyRecord(module, entry, copy)) {
     return check;
   }

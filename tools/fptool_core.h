@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fingerprint/checksum.h"
+#include "fingerprint/fingerprint_format.h"
 
 using ByteBuffer = std::vector<uint8_t>;
 
@@ -16,8 +17,6 @@ ChecksumPair WholeFileChecksum(const ByteBuffer& bytes, ChecksumWindow window);
 // Reads "1a2b", "0x1A2B" (at most 8 digits) or, for decimal, "1324".
 bool ParseNumber(const std::string& text, bool hex, uint32_t* value);
 
-// The resource name of a fingerprint module's record of itself.
-extern const char kSelfRecordResource[];
 // By default, an RT_RCDATA resource of this name is the room `pad` fills in
 // place.
 extern const char kFillerResource[];

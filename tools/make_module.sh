@@ -42,9 +42,6 @@ trap 'rm -rf "$work"' EXIT
   echo 'END'
 } > "$work/module.rc"
 
-i686-w64-mingw32-windres -c 65001 -O coff "$work/module.rc" "$work/module.o"
-mkdir -p "$(dirname "$out")"
-i686-w64-mingw32-gcc -shared -nostdlib -s -Wl,-e,0 -Wl,--subsystem,windows \
-  -Wl,-T,"$root/tools/resource_only.ld" "$work/module.o" -o "$out"
+bash "$root/tools/link_module.sh" "$work/module.rc" "$out"
 "$fptool" stamp "$out"
 "$fptool" check "$out" "$@"

@@ -1,8 +1,9 @@
 #include "ui/progress_dialog.h"
 
-#include "app/updater_state.h"
+#include "core/updater_state.h"
 #include "install/installation_run.h"
 #include "profile/profile_file.h"
+#include "ui/progress_view.h"
 #include "ui/resource_ids.h"
 
 intptr_t ProgressDialogProc(WindowHandle window, unsigned message, uintptr_t, intptr_t) {
@@ -23,7 +24,8 @@ intptr_t ProgressDialogProc(WindowHandle window, unsigned message, uintptr_t, in
     case WM_COMMAND:
       return 1;  // Enter and Escape must not end the dialog
     case UWM_START_UPDATE:
-      if (!RunInstallation()) {
+      BeginProgressView(window);
+      if (!RunInstallation(ShowRunProgress)) {
         PlatformDestroyWindow(window);
         return 1;
       }

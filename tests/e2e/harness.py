@@ -481,11 +481,7 @@ def build_module(out: Path, records: Dict[str, bytes], self_record: bool = True)
         if self_record:
             lines += ["RESOURCE.dll RCDATA", "BEGIN", '  "/**/", 0L, 0L, 0L, 0L, 0L, 0L, 0L', "END"]
         (work / "module.rc").write_text("\n".join(lines) + "\n")
-        subprocess.run(["i686-w64-mingw32-windres", "-c", "65001", "-O", "coff", str(work / "module.rc"),
-                        str(work / "module.o")], check=True, capture_output=True)
-        out.parent.mkdir(parents=True, exist_ok=True)
-        subprocess.run(["i686-w64-mingw32-gcc", "-shared", "-nostdlib", "-s", "-Wl,-e,0", "-Wl,--subsystem,windows",
-                        f"-Wl,-T,{root / 'tools' / 'resource_only.ld'}", str(work / "module.o"), "-o", str(out)],
+        subprocess.run(["bash", str(root / "tools" / "link_module.sh"), str(work / "module.rc"), str(out)],
                        check=True, capture_output=True)
     if self_record:
         fptool("stamp", out)

@@ -1,7 +1,8 @@
 #include <cstring>
 
-#include "app/updater_state.h"
+#include "core/updater_state.h"
 #include "install/entry_list_merge.h"
+#include "install/entry_list_text.h"
 #include "tests/unit/sim_fixture.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/pe_resources.h"
+#include "base/pe_resources.h"
 #include "tests/unit/sim_fixture.h"
 
 namespace {

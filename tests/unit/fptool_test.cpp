@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/pe_resources.h"
+#include "base/pe_resources.h"
 #include "tests/unit/pe_fixture.h"
 
 #include <cstring>

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "app/updater_state.h"
+#include "core/updater_state.h"
 #include "install/installation_run.h"
 #include "install/payload.h"
 #include "platform/win_values.h"

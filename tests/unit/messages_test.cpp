@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/messages.h"
-#include "app/updater_state.h"
-#include "platform/platform_sim.h"
+#include "core/messages.h"
+#include "core/updater_state.h"
+#include "platform/sim/platform_sim.h"
 #include "platform/win_values.h"
 
 namespace {

@@ -9,16 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_order.h"
+
 using Bytes = std::vector<uint8_t>;
 
-inline void Put16(Bytes& b, std::size_t at, uint32_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-inline void Put32(Bytes& b, std::size_t at, uint32_t v) {
-  Put16(b, at, v & 0xffff);
-  Put16(b, at + 2, v >> 16);
-}
+inline void Put16(Bytes& b, std::size_t at, uint32_t v) { WriteLe16(b.data() + at, v); }
+inline void Put32(Bytes& b, std::size_t at, uint32_t v) { WriteLe32(b.data() + at, v); }
 
 struct FixtureResource {
   std::string type;  // "#n" for an id

@@ -1,4 +1,4 @@
-#include "platform/pe_resources.h"
+#include "base/pe_resources.h"
 
 #include "tests/unit/pe_fixture.h"
 

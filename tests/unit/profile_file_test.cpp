@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "app/updater_state.h"
+#include "core/updater_state.h"
 #include "profile/profile_file.h"
 #include "tests/unit/sim_fixture.h"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/profile_text.h"
+#include "platform/sim/profile_text.h"
 
 namespace {
 

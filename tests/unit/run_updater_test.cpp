@@ -1,6 +1,6 @@
 // The whole program over the simulated platform, through each way it ends.
 #include "app/run_updater.h"
-#include "app/updater_state.h"
+#include "core/updater_state.h"
 #include "platform/win_values.h"
 #include "tests/unit/sim_fixture.h"
 

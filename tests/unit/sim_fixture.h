@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform_sim.h"
+#include "platform/sim/platform_sim.h"
 
 namespace fs = std::filesystem;
 

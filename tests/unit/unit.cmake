@@ -3,7 +3,7 @@ file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/tests/unit/
 # The tool's tests link the tool's own library and run on their own.
 list(FILTER UNIT_TEST_SOURCES EXCLUDE REGEX "fptool_test\\.cpp$")
 add_executable(unit_tests ${UNIT_TEST_SOURCES})
-target_compile_options(unit_tests PRIVATE ${UPDATER_WARNINGS} ${UPDATER_CHARSET})
+target_compile_options(unit_tests PRIVATE ${UPDATER_CHARSET})
 target_link_libraries(unit_tests PRIVATE updater_logic platform_sim GTest::gtest_main Threads::Threads)
 
 include(GoogleTest)

@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "fingerprint/verification.h"
-#include "platform/pe_resources.h"
+#include "base/pe_resources.h"
 #include "tests/unit/sim_fixture.h"
 
 namespace {

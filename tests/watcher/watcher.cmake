@@ -1,16 +1,13 @@
 # watcher.exe: the console program that the end-to-end tests run under Wine
 # to start UpDate.exe, read its windows and answer its message boxes.
 add_executable(watcher "${CMAKE_CURRENT_LIST_DIR}/watcher.cpp")
-target_compile_options(watcher PRIVATE ${UPDATER_WARNINGS})
-target_link_options(watcher PRIVATE -static -static-libgcc -static-libstdc++)
 target_link_libraries(watcher PRIVATE gdi32 user32)
 set_target_properties(watcher PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 
 # The hook module watcher.exe places in the watched program (see watch_hook.cpp).
 add_library(watch_hook SHARED "${CMAKE_CURRENT_LIST_DIR}/watch_hook.cpp")
-target_compile_options(watch_hook PRIVATE ${UPDATER_WARNINGS})
 # Undecorated export names: watcher.exe asks for "WatchCallWndProc".
-target_link_options(watch_hook PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--kill-at)
+target_link_options(watch_hook PRIVATE -Wl,--kill-at)
 set_target_properties(watch_hook PROPERTIES PREFIX "" OUTPUT_NAME "watch_hook"
                       RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 add_dependencies(watcher watch_hook)
@@ -18,16 +15,13 @@ add_dependencies(watcher watch_hook)
 # The library-loading tests' helpers: a careless loader (the control) and a
 # library to plant beside a program under a system library's name.
 add_executable(plain_loader "${CMAKE_CURRENT_LIST_DIR}/plain_loader.cpp")
-target_compile_options(plain_loader PRIVATE ${UPDATER_WARNINGS})
-target_link_options(plain_loader PRIVATE -static -static-libgcc -static-libstdc++)
 target_link_libraries(plain_loader PRIVATE comctl32)
 set_target_properties(plain_loader PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 
 add_library(plant_mark SHARED "${CMAKE_CURRENT_LIST_DIR}/plant_mark.c")
-target_compile_options(plant_mark PRIVATE ${UPDATER_WARNINGS})
 target_include_directories(plant_mark PRIVATE "${PROJECT_SOURCE_DIR}")
 # Undecorated export names, as comctl32.dll has them.
-target_link_options(plant_mark PRIVATE -static-libgcc -Wl,--kill-at)
+target_link_options(plant_mark PRIVATE -Wl,--kill-at)
 set_target_properties(plant_mark PROPERTIES PREFIX "" OUTPUT_NAME "plant_mark"
                       RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 add_dependencies(watcher plain_loader plant_mark)

@@ -1,6 +1,6 @@
-#include "platform/profile_text.h"
+#include "platform/sim/profile_text.h"
 
-#include "platform/ascii_case.h"
+#include "base/ascii_case.h"
 
 #include <cstddef>
 

@@ -1,6 +1,6 @@
 // The constants of this update build. A new update for the same game changes
 // updateNumber and the payload files; another game changes the names too.
-#include "app/update_build.h"
+#include "core/update_build.h"
 
 namespace {
 const PayloadEntry kPayloadTable[] = {

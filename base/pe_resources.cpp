@@ -1,6 +1,7 @@
-#include "platform/pe_resources.h"
+#include "base/pe_resources.h"
 
-#include "platform/ascii_case.h"
+#include "base/ascii_case.h"
+#include "base/byte_order.h"
 
 #include <set>
 
@@ -17,13 +18,6 @@ constexpr uint32_t kResourceDirectoryIndex = 2;
 constexpr uint32_t kHighBit = 0x80000000u;
 // Type, name, language: the loader looks no deeper, and neither do we.
 constexpr int kLeafLevel = 2;
-
-uint16_t Read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
-uint32_t Read32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
 
 // Offsets and lengths come from the file, so every range test is done in 64
 // bits where no sum of two 32-bit values can wrap.
@@ -43,18 +37,18 @@ class PeImage {
   // Reads the headers; false for anything the loader would not take as PE.
   bool ReadHeaders(uint32_t* resourceRva) {
     if (file_ == nullptr || size_ < kDosHeaderSize || file_[0] != 'M' || file_[1] != 'Z') return false;
-    uint64_t pe = Read32(file_ + kNewHeaderOffsetField);
+    uint64_t pe = ReadLe32(file_ + kNewHeaderOffsetField);
     if (!Fits(pe, 4 + kCoffHeaderSize, size_)) return false;
     if (file_[pe] != 'P' || file_[pe + 1] != 'E' || file_[pe + 2] != 0 || file_[pe + 3] != 0) return false;
     const uint8_t* coff = file_ + pe + 4;
-    uint32_t sectionCount = Read16(coff + 2);
-    uint32_t optionalSize = Read16(coff + 16);
+    uint32_t sectionCount = ReadLe16(coff + 2);
+    uint32_t optionalSize = ReadLe16(coff + 16);
     uint64_t optional = pe + 4 + kCoffHeaderSize;
     if (optionalSize < 2 || !Fits(optional, optionalSize, size_)) return false;
 
     uint32_t countField = 0;
     uint32_t directories = 0;
-    switch (Read16(file_ + optional)) {
+    switch (ReadLe16(file_ + optional)) {
       case 0x10b:  // PE32
         countField = 92;
         directories = 96;
@@ -67,14 +61,14 @@ class PeImage {
         return false;
     }
     if (optionalSize < directories) return false;
-    uint32_t directoryCount = Read32(file_ + optional + countField);
+    uint32_t directoryCount = ReadLe32(file_ + optional + countField);
     *resourceRva = 0;
     uint32_t resourceSize = 0;
     if (directoryCount > kResourceDirectoryIndex) {
       uint32_t at = directories + kResourceDirectoryIndex * 8;
       if (!Fits(at, 8, optionalSize)) return false;
-      *resourceRva = Read32(file_ + optional + at);
-      resourceSize = Read32(file_ + optional + at + 4);
+      *resourceRva = ReadLe32(file_ + optional + at);
+      resourceSize = ReadLe32(file_ + optional + at + 4);
     }
     if (resourceSize == 0) *resourceRva = 0;
 
@@ -83,7 +77,7 @@ class PeImage {
     sections_.clear();
     for (uint32_t i = 0; i < sectionCount; ++i) {
       const uint8_t* header = file_ + table + uint64_t{i} * kSectionHeaderSize;
-      sections_.push_back(Section{Read32(header + 12), Read32(header + 8), Read32(header + 16), Read32(header + 20)});
+      sections_.push_back(Section{ReadLe32(header + 12), ReadLe32(header + 8), ReadLe32(header + 16), ReadLe32(header + 20)});
     }
     return true;
   }
@@ -133,11 +127,11 @@ class TreeWalker {
     }
     uint64_t at = field & ~kHighBit;
     if (!Fits(at, 2, length_)) return false;
-    uint32_t units = Read16(At(at));
+    uint32_t units = ReadLe16(At(at));
     if (!Fits(at + 2, uint64_t{units} * 2, length_)) return false;
     label->clear();
     for (uint32_t i = 0; i < units; ++i) {
-      uint16_t unit = Read16(At(at + 2 + uint64_t{i} * 2));
+      uint16_t unit = ReadLe16(At(at + 2 + uint64_t{i} * 2));
       // Only ASCII names are ever looked up; anything else just must not
       // pass for one.
       label->push_back(unit != 0 && unit < 0x80 ? static_cast<char>(unit) : '?');
@@ -150,13 +144,13 @@ class TreeWalker {
     // times over, would otherwise multiply the work without end.
     if (!visited_.insert(offset).second) return false;
     if (!Fits(offset, kDirectoryHeaderSize, length_)) return false;
-    uint64_t count = uint64_t{Read16(At(offset + 12))} + Read16(At(offset + 14));
+    uint64_t count = uint64_t{ReadLe16(At(offset + 12))} + ReadLe16(At(offset + 14));
     if (!Fits(offset + kDirectoryHeaderSize, count * kDirectoryEntrySize, length_)) return false;
     for (uint64_t i = 0; i < count; ++i) {
       const uint8_t* entry = At(offset + kDirectoryHeaderSize + i * kDirectoryEntrySize);
       std::string label;
-      if (!ReadLabel(Read32(entry), &label)) return false;
-      uint32_t target = Read32(entry + 4);
+      if (!ReadLabel(ReadLe32(entry), &label)) return false;
+      uint32_t target = ReadLe32(entry + 4);
       bool isDirectory = (target & kHighBit) != 0;
       if (isDirectory != (level < kLeafLevel)) return false;
       labels_[level] = label;
@@ -166,8 +160,8 @@ class TreeWalker {
       }
       if (label[0] != '#') return false;  // a language is always a number
       if (!Fits(target, kDataEntrySize, length_)) return false;
-      uint32_t dataRva = Read32(At(target));
-      uint32_t dataSize = Read32(At(target + 4));
+      uint32_t dataRva = ReadLe32(At(target));
+      uint32_t dataSize = ReadLe32(At(target + 4));
       uint64_t dataOffset = 0;
       uint64_t sectionEnd = 0;
       if (!image_.MapRange(dataRva, dataSize, &dataOffset, &sectionEnd)) return false;

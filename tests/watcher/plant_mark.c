@@ -2,7 +2,7 @@
    (comctl32.dll): the functions a program imports from there do nothing,
    and loading it leaves marker files, C:\plant_mark.txt and plant_mark.txt
    beside it, so that a test sees whether a program picked it up. */
-#include "tools/leave_mark.h"
+#include "tests/leave_mark.h"
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   (void)reserved;

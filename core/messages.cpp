@@ -1,17 +1,17 @@
-#include "app/messages.h"
+#include "core/messages.h"
 
 #include <cstdarg>
 
-#include "app/text_format.h"
-#include "app/update_build.h"
-#include "app/updater_state.h"
+#include "base/text_format.h"
+#include "core/update_build.h"
+#include "core/updater_state.h"
 #include "platform/platform.h"
 #include "platform/win_values.h"
 
 namespace {
 
 constexpr unsigned kTextSize = 1024;
-// The two free-space messages have always been formatted into a short buffer.
+// The two free-space messages are formatted into a short buffer and cut to fit it.
 constexpr unsigned kDiskTextSize = 255;
 constexpr unsigned kWarning = MB_OK | MB_ICONWARNING;
 

@@ -1,7 +1,7 @@
 // The simulated backend of the native tests. Files and profile files are real
 // host files reached through mapped drive letters; windows, message boxes,
 // resources and faults are simulated and recorded.
-#include "platform/platform_sim.h"
+#include "platform/sim/platform_sim.h"
 
 #include <sys/stat.h>
 
@@ -16,9 +16,9 @@
 #include <set>
 #include <sstream>
 
-#include "platform/ascii_case.h"
-#include "platform/pe_resources.h"
-#include "platform/profile_text.h"
+#include "base/ascii_case.h"
+#include "base/pe_resources.h"
+#include "platform/sim/profile_text.h"
 #include "platform/win_values.h"
 
 namespace {
@@ -179,6 +179,10 @@ std::size_t PeakAllocatedBytes() { return M().peakBytes; }
 int LiveGuards() { return M().liveGuards; }
 
 }  // namespace sim
+
+// ---------------------------------------------------------------- process
+
+void PlatformPrepareProcess() {}
 
 // ---------------------------------------------------------------- windows
 

@@ -1,4 +1,4 @@
-#include "app/text_format.h"
+#include "base/text_format.h"
 
 #include <cstdint>
 #include <cstring>
@@ -125,6 +125,10 @@ bool FormatText(char* out, std::size_t size, const char* format, ...) {
 
 bool CopyText(char* out, std::size_t size, const char* source) {
   return FormatText(out, size, "%s", source);
+}
+
+bool JoinPath(char* out, std::size_t size, const char* folder, const char* relative) {
+  return FormatText(out, size, "%s\\%s", folder, relative);
 }
 
 const char* FinalPathComponent(const char* path) {

@@ -13,6 +13,11 @@ bool FormatText(char* out, std::size_t size, const char* format, ...);
 // True when byte may start a double-byte character of code page 932.
 bool IsLeadByte932(unsigned char byte);
 
+// Joins a folder and a path under it with one backslash; nothing is
+// normalised. False, with out cut, when the path does not fit: callers treat
+// such a path like a file that is not there.
+bool JoinPath(char* out, std::size_t size, const char* folder, const char* relative);
+
 // Final component of a backslash-separated path (the part after the last '\').
 const char* FinalPathComponent(const char* path);
 

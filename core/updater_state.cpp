@@ -1,0 +1,3 @@
+#include "core/updater_state.h"
+
+UpdaterState g_state;
