@@ -5,9 +5,14 @@
 
 namespace {
 
+// What the two controls show now. Under Wine every call to a control is a
+// round trip to the window server, dearer than writing the piece itself, so
+// a value already on screen is not set again.
 struct ProgressView {
   WindowHandle percentText;
   WindowHandle progressBar;
+  int textShows;  // -1 while the text is still empty
+  int barShows;
 };
 
 ProgressView g_view;
@@ -17,12 +22,20 @@ ProgressView g_view;
 void BeginProgressView(WindowHandle dialog) {
   g_view.percentText = PlatformDialogItem(dialog, IDC_PERCENT);
   g_view.progressBar = PlatformDialogItem(dialog, IDC_PROGRESS);
+  g_view.textShows = -1;
+  g_view.barShows = 0;  // the dialog starts the bar at 0
 }
 
 void ShowRunProgress(int percent) {
-  char text[16];
-  FormatText(text, sizeof text, "%3d%%", percent);
-  PlatformSetWindowText(g_view.percentText, text);
-  PlatformSetProgressPosition(g_view.progressBar, percent);
+  if (percent != g_view.textShows) {
+    char text[16];
+    FormatText(text, sizeof text, "%3d%%", percent);
+    PlatformSetWindowText(g_view.percentText, text);
+    g_view.textShows = percent;
+  }
+  if (percent != g_view.barShows) {
+    PlatformSetProgressPosition(g_view.progressBar, percent);
+    g_view.barShows = percent;
+  }
   PlatformPumpOneMessage();
 }

@@ -76,17 +76,15 @@ class UpdateTest(unittest.TestCase):
         self.assertTrue(progress.shown, report)
         self.assertEqual(progress.title_bytes, CAPTION.encode("cp932"), report)
         self.assertEqual(progress.status_bytes, PROGRESS_STATUS.encode("cp932"), report)
-        # Every percentage the program set (logged inside it): never falling,
-        # ending at 100%. The last one may stand too briefly to be seen from
-        # outside, so the screen only has to show some of them, rising.
+        # Every percentage the program set is logged inside it; the last one
+        # may stand too briefly to be seen from outside, so the screen only
+        # has to show some of them, rising.
         self.assertTrue(run.hooked, f"watch_hook.dll was not placed in the program\n{report}")
         set_texts = progress.percents_set
         self.assertTrue(set_texts, report)
-        for text in set_texts:
-            self.assertRegex(text, r"^[ \d]{2}\d%$", report)
-        set_values = progress.values(set_texts)
-        self.assertEqual(set_values, sorted(set_values), f"percentages must not fall\n{report}")
-        self.assertEqual(set_texts[-1], "100%", report)
+        # The eight pieces show 16, 33, 49, 66, 82, 99, 99 and 100; the second
+        # 99 is already on screen and is not set again.
+        self.assertEqual(set_texts, [" 16%", " 33%", " 49%", " 66%", " 82%", " 99%", "100%"], report)
         self.assertTrue(progress.percents, report)
         self.assertTrue(set(progress.percents) <= set(set_texts), report)
         seen_values = progress.values(progress.percents)

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "core/updater_state.h"
@@ -88,14 +90,50 @@ TEST_F(InstallationRun, WritesInBoundedChunksWithOneRunningPercentage) {
   EXPECT_EQ(sim::Writes().back().path, std::string(kInstall) + "\\dll\\RESOURCE.dll");
   EXPECT_EQ(shown, (std::vector<std::string>{" 16%", " 33%", " 49%", " 66%", " 82%", " 99%", " 99%", "100%"}));
   EXPECT_EQ(bar, (std::vector<int>{16, 33, 49, 66, 82, 99, 99, 100}));
-  // Set after every piece, so a message let through after it shows the news.
-  EXPECT_EQ(sim::Dialog().itemTexts.at(IDC_PERCENT), shown);
-  EXPECT_EQ(sim::Dialog().positions.at(IDC_PROGRESS), (std::vector<int>{0, 16, 33, 49, 66, 82, 99, 99, 100}));
+  // A value already on screen is not set again: the second 99 costs nothing.
+  EXPECT_EQ(sim::Dialog().itemTexts.at(IDC_PERCENT),
+            (std::vector<std::string>{" 16%", " 33%", " 49%", " 66%", " 82%", " 99%", "100%"}));
+  EXPECT_EQ(sim::Dialog().positions.at(IDC_PROGRESS), (std::vector<int>{0, 16, 33, 49, 66, 82, 99, 100}));
   EXPECT_EQ(ReadBytes(Host(std::string(kInstall) + "\\LMH.exe")), exe_);
   EXPECT_EQ(ReadBytes(Host(std::string(kInstall) + "\\dll\\RESOURCE.dll")), dll_);
   EXPECT_TRUE(g_state.succeeded);
   EXPECT_TRUE(sim::Dialog().destroyed);
   EXPECT_TRUE(sim::MessageBoxes().empty());
+}
+
+// Over a hundred pieces: the first shows "  0%" in the text while the bar,
+// already at 0, is left alone; after every piece the window shows the run's
+// percentage, and each control is set only when its value changes.
+TEST_F(InstallationRun, AfterEveryPieceTheWindowShowsThePercentageSettingOnlyChanges) {
+  CarryPayload(65534u * 150, 1000);
+  const uint32_t total = 65534u * 150 + 1000;
+  std::vector<std::string> shownText;
+  std::vector<int> shownBar;
+  std::vector<std::string> expectedText;
+  std::vector<int> expectedBar;
+  uint32_t done = 0;
+  sim::OnPump([&] {
+    shownText.push_back(sim::Dialog().itemTexts.at(IDC_PERCENT).back());
+    shownBar.push_back(sim::Dialog().positions.at(IDC_PROGRESS).back());
+    done += sim::Writes().back().size;
+    int percent = ProgressPercent(done, total);
+    char text[8];
+    std::snprintf(text, sizeof text, "%3d%%", percent);
+    expectedText.push_back(text);
+    expectedBar.push_back(percent);
+  });
+  StartRun();
+  ASSERT_TRUE(g_state.succeeded);
+  ASSERT_EQ(shownText.size(), 151u);
+  EXPECT_EQ(shownText.front(), "  0%");
+  EXPECT_EQ(shownText, expectedText);
+  EXPECT_EQ(shownBar, expectedBar);
+  const auto& texts = sim::Dialog().itemTexts.at(IDC_PERCENT);
+  const auto& positions = sim::Dialog().positions.at(IDC_PROGRESS);
+  EXPECT_EQ(std::adjacent_find(texts.begin(), texts.end()), texts.end()) << "a text set twice in a row";
+  EXPECT_EQ(std::adjacent_find(positions.begin(), positions.end()), positions.end()) << "a position set twice in a row";
+  EXPECT_EQ(texts.size(), 101u);      // "  0%" to "100%"
+  EXPECT_EQ(positions.size(), 101u);  // the dialog's 0, then 1 to 100
 }
 
 TEST_F(InstallationRun, AnEmptyPayloadCreatesAnEmptyFile) {
