@@ -1,8 +1,9 @@
 # The Windows side of the whole-run benchmark (bench/run_bench.py): built on request.
 add_executable(copy_file EXCLUDE_FROM_ALL "${PROJECT_SOURCE_DIR}/bench/copy_file.cpp")
 add_executable(process_memory EXCLUDE_FROM_ALL "${PROJECT_SOURCE_DIR}/bench/process_memory.cpp")
-foreach(t copy_file process_memory)
-      set_target_properties(${t} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bench")
+add_executable(pump_floor EXCLUDE_FROM_ALL "${PROJECT_SOURCE_DIR}/bench/pump_floor.cpp")
+foreach(t copy_file process_memory pump_floor)
+  set_target_properties(${t} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bench")
 endforeach()
 target_link_libraries(process_memory PRIVATE psapi)
 

@@ -1,24 +1,29 @@
-// The plain copy that a whole update run is measured against: the same
-// bytes copied from one file to another in the same Wine prefix, read and
-// written in pieces of the size the updater writes. Prints the seconds the
-// copy took.
-//   copy_file.exe SOURCE TARGET
+// The copies that a whole update run is measured against: the same bytes
+// copied from one file to another in the same Wine prefix, read and written
+// in pieces of the size the updater writes; --durable flushes the copy to the
+// disk before closing it, as the update does before it switches files in.
+// Prints the seconds the copy took.
+//   copy_file.exe [--durable] SOURCE TARGET
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: copy_file.exe SOURCE TARGET\n");
+  bool durable = argc == 4 && std::strcmp(argv[1], "--durable") == 0;
+  if (argc != 3 && !durable) {
+    std::fprintf(stderr, "usage: copy_file.exe [--durable] SOURCE TARGET\n");
     return 2;
   }
+  const char* sourcePath = argv[argc - 2];
+  const char* targetPath = argv[argc - 1];
   std::vector<char> piece(0xFFFE);
   LARGE_INTEGER frequency, begin, end;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&begin);
-  HANDLE source = CreateFileA(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  HANDLE target = CreateFileA(argv[2], GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+  HANDLE source = CreateFileA(sourcePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE target = CreateFileA(targetPath, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (source == INVALID_HANDLE_VALUE || target == INVALID_HANDLE_VALUE) return 1;
   for (;;) {
@@ -28,6 +33,7 @@ int main(int argc, char** argv) {
     DWORD written = 0;
     if (!WriteFile(target, piece.data(), got, &written, nullptr) || written != got) return 1;
   }
+  if (durable && !FlushFileBuffers(target)) return 1;
   CloseHandle(source);
   CloseHandle(target);
   QueryPerformanceCounter(&end);

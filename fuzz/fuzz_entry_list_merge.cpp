@@ -45,6 +45,7 @@ void CheckNewEntries(const char* added, std::size_t length, const char* target) 
     FUZZ_CHECK(end > at && end + 1 < length && added[end + 1] == '\n');
     std::string entry(added + at, end - at);
     FUZZ_CHECK(entry.find('\0') == std::string::npos);
+    FUZZ_CHECK(entry.size() < kEntrySize);  // longer entries are skipped, never cut or overrun
     FUZZ_CHECK(std::strstr(target, entry.c_str()) == nullptr);
     at = end + 2;
   }

@@ -2,13 +2,14 @@
 # Prints the benchmarks' figures (it asserts nothing):
 #  1. the checksum beside a plain vectorised read of the same buffers, native
 #     (Google Benchmark) and as the shipped 32-bit program runs it, under Wine;
-#  2. the whole update run under Wine beside a plain copy of the same bytes,
+#  2. the whole update run under Wine (192 MiB and 768 MiB) beside a plain and
+#     a durable copy of the same bytes and the floor of its window refresh,
 #     and the peak memory of verifying a 1 GiB game executable.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${UPDATER_BUILD_DIR:-$root/build}")
 bash "$root/tools/build.sh" >/dev/null
-cmake --build "$build/windows" --target UpDateDemo copy_file process_memory checksum_bench_plain >/dev/null
+cmake --build "$build/windows" --target UpDateDemo UpDateBench768 copy_file process_memory pump_floor checksum_bench_plain >/dev/null
 
 echo "== checksum, native 64-bit =="
 "$build/native/bin/checksum_bench" --benchmark_min_time=0.3 --benchmark_repetitions=5 \

@@ -4,6 +4,7 @@ planted beside it under a system library's name. Each case first shows
 that the hostile module does run when a careless program loads it, so that
 the absence of its mark means something."""
 
+import json
 import shutil
 import unittest
 from pathlib import Path
@@ -64,6 +65,22 @@ class SecurityTest(unittest.TestCase):
         self.assertIn(b'"ok":true', done.stdout, done.stdout + done.stderr)
         self.assertTrue(marks[0].exists(), "control: loading the module did not run it; the check above is blind")
         self.assertTrue((control / "evil_mark.txt").exists())
+
+    def test_fallback_load_on_an_older_system_runs_no_code(self):
+        # Before Vista the system refuses the image-resource flag and the
+        # module is mapped as a plain data file: still no code of it runs.
+        evil = self.wine.windows_build_dir / "sample" / "evil" / "dll" / "RESOURCE.dll"
+        folder = self.folder("evil-old-system")
+        module = Path(shutil.copy2(evil, folder / "RESOURCE.dll"))
+        marks = [self.wine.drive_c / "evil_mark.txt", folder / "evil_mark.txt"]
+        self.clear(*marks)
+        done = harness.run_windows_program(self.wine, harness.built_program("old_system_loader.exe"),
+                                           "C:\\e2e\\evil-old-system\\" + module.name)
+        result = json.loads(done.stdout)
+        self.assertTrue(result["loaded"], result)
+        self.assertTrue(result["self_record_readable"], result)
+        self.assertEqual(len(result["flags"]), 2, f"the fallback load did not run: {result}")
+        self.assertEqual([m for m in marks if m.exists()], [], f"the fallback load ran the module's code: {result}")
 
     def test_library_planted_beside_the_program(self):
         plant = harness.built_program("plant_mark.dll")

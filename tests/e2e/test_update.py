@@ -54,6 +54,10 @@ class UpdateTest(unittest.TestCase):
         self.assertEqual(run.second.get("windows"), [], report)
         self.assertEqual(run.second.get("code"), 0, report)
         self.assertTrue(run.second.get("first_box_alive"), report)
+        # Another window was in front when the second start came; it hands the
+        # player back to the first one's box.
+        self.assertFalse(run.second.get("foreground_was_first_box"), report)
+        self.assertTrue(run.second.get("foreground_is_first_box"), report)
         # The first goes on as if nothing had happened.
         self.assertBox(run.messages[0], CONFIRM_UPDATE, (BUTTON_OK, BUTTON_CANCEL), MB_OKCANCEL | MB_ICONWARNING,
                        report)

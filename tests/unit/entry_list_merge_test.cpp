@@ -50,6 +50,10 @@ TEST_F(EntryListMerge, MergesAsTheListSays) {
        "a\nb\nc;\nb\nc;\nc;\n"},
       {"an entry longer than the entry buffer is skipped, the rest merged",
        std::string(1100, 'x') + ";\ny;\n", "", "y;\n" + std::string(1102, '\0')},
+      {"an entry of 1,023 bytes fills the entry buffer and is added", std::string(1023, 'x') + ";\n", "",
+       std::string(1023, 'x') + ";\n"},
+      {"an entry of 1,024 bytes does not fit and is skipped", std::string(1024, 'x') + ";\ny;\n", "",
+       "y;\n" + std::string(1026, '\0')},
   };
   for (const auto& c : cases) {
     ResetMachine();

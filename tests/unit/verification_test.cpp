@@ -68,6 +68,30 @@ TEST_F(Verification, ALargeGameExecutableIsCheckedInBoundedMemory) {
   EXPECT_FALSE(VerifyInstallation(kInstall));
 }
 
+// Changes that each half of the checksum misses on its own: neither half may
+// be left out of the comparison. `from` is where the search for bytes to
+// change starts, in bytes the loader does not look at (the module's DOS stub,
+// the middle of the game's code) and away from the self record.
+void KeepTheSumChangeTheXor(std::vector<uint8_t>& bytes, std::size_t from) {
+  // Two neighbouring bytes sit in different lanes.
+  std::size_t i = from;
+  while (i + 1 < bytes.size() && bytes[i] == bytes[i + 1]) ++i;
+  ASSERT_LT(i + 1, bytes.size());
+  std::swap(bytes[i], bytes[i + 1]);
+}
+
+void KeepTheXorChangeTheSum(std::vector<uint8_t>& bytes, std::size_t from) {
+  // The same bit flipped in two words' same lane cancels in the XOR; with the
+  // bit equal in both, the sum moves by two.
+  std::size_t i = from;
+  while (i + 4 < bytes.size() && (bytes[i] & 1) != (bytes[i + 4] & 1)) ++i;
+  ASSERT_LT(i + 4, bytes.size());
+  bytes[i] ^= 1;
+  bytes[i + 4] ^= 1;
+}
+
+constexpr std::size_t kDosStub = 0x40;
+
 TEST_F(Verification, DamageIsFound) {
   const std::vector<uint8_t> intact = Module();
   const uint32_t record = SelfRecordOffset(intact);
@@ -82,6 +106,8 @@ TEST_F(Verification, DamageIsFound) {
       {"the marker, which is not examined but counted", [&](std::vector<uint8_t>& m) { m[record] = 'x'; }, false},
       {"truncated", [](std::vector<uint8_t>& m) { m.resize(m.size() / 2); }, false},
       {"not a module at all", [](std::vector<uint8_t>& m) { m.assign(64, 'z'); }, false},
+      {"the same byte sum", [](std::vector<uint8_t>& m) { KeepTheSumChangeTheXor(m, kDosStub); }, false},
+      {"the same xor", [](std::vector<uint8_t>& m) { KeepTheXorChangeTheSum(m, kDosStub); }, false},
       {"an intact module after restamping", [&](std::vector<uint8_t>& m) { m[m.size() - 1] ^= 0x01; Restamp(m); },
        true},
   };
@@ -91,6 +117,24 @@ TEST_F(Verification, DamageIsFound) {
     SetModule(damaged);
     EXPECT_EQ(VerifyFingerprintModule(ModulePath().c_str()), c.modulePasses) << c.what;
     EXPECT_EQ(VerifyInstallation(kInstall), c.modulePasses) << c.what;
+  }
+}
+
+TEST_F(Verification, GameExecutableDamageIsFound) {
+  const std::vector<uint8_t> intact = ReadBytes(Host(ExePath()));
+  const struct {
+    const char* what;
+    std::function<void(std::vector<uint8_t>&)> damage;
+  } cases[] = {
+      {"one byte", [](std::vector<uint8_t>& e) { e[e.size() / 2] ^= 0x80; }},
+      {"the same byte sum", [](std::vector<uint8_t>& e) { KeepTheSumChangeTheXor(e, e.size() / 2); }},
+      {"the same xor", [](std::vector<uint8_t>& e) { KeepTheXorChangeTheSum(e, e.size() / 2); }},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> damaged = intact;
+    c.damage(damaged);
+    WriteBytes(Host(ExePath()), std::string(damaged.begin(), damaged.end()));
+    EXPECT_FALSE(VerifyInstallation(kInstall)) << c.what;
   }
 }
 

@@ -25,3 +25,11 @@ target_link_options(plant_mark PRIVATE -Wl,--kill-at)
 set_target_properties(plant_mark PROPERTIES PREFIX "" OUTPUT_NAME "plant_mark"
                       RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 add_dependencies(watcher plain_loader plant_mark)
+
+# The fingerprint module's fallback load, as on a system before Vista: the
+# Win32 backend itself, with LoadLibraryExA refusing the image-resource flag.
+add_executable(old_system_loader "${CMAKE_CURRENT_LIST_DIR}/old_system_loader.cpp"
+               "${PROJECT_SOURCE_DIR}/platform/platform_win32.cpp")
+target_include_directories(old_system_loader PRIVATE "${PROJECT_SOURCE_DIR}")
+set_target_properties(old_system_loader PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+add_dependencies(watcher old_system_loader)

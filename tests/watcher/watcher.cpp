@@ -404,10 +404,16 @@ void WaitForGoAhead(const Options& options, int boxIndex, HANDLE process) {
 
 // Watches a second start of the program to its end while the first waits.
 void RunSecondStart(const Options& options, HWND firstBox) {
+  // Another window takes the front first, as when the player has gone on
+  // with something else: the second start must bring the first box back.
+  HWND decoy = CreateWindowExA(0, "STATIC", "watcher decoy", WS_POPUP | WS_CAPTION | WS_VISIBLE, 40, 40, 200, 80,
+                               nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  if (decoy != nullptr) SetForegroundWindow(decoy);
   PROCESS_INFORMATION info;
   DWORD error = 0;
   if (!StartProgram(options.program, &info, &error)) {
     Emit("second_start", "\"error\":" + std::to_string(error));
+    if (decoy != nullptr) DestroyWindow(decoy);
     return;
   }
   Emit("second_start", "\"pid\":" + std::to_string(info.dwProcessId) + ",\"foreground_was_first_box\":" +
@@ -437,6 +443,7 @@ void RunSecondStart(const Options& options, HWND firstBox) {
                           Bool(foreground == firstBox));
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
+  if (decoy != nullptr) DestroyWindow(decoy);
 }
 
 int Run(const Options& options) {
