@@ -1,6 +1,7 @@
-// The simulated platform keeps its profile files with these two functions:
-// what is written must read back, and a write must leave the other
-// sections alone.
+// The simulated platform keeps its profile files with these two functions
+// (the program itself uses the system's): what is written must read back,
+// and a write must leave the other sections alone, or the native tests of
+// the profile logic would test a simulation unlike the system.
 //
 // Write-then-read holds only for names and values that the format can carry
 // as they are; the fuzzer checks it when

@@ -1,3 +1,8 @@
+// The simulated platform's profile-file parser, not the program's: the
+// program reads and writes its profile file through the system's profile
+// functions. These tests keep the simulation faithful to how the system
+// reads the game's profile file, so that the native tests of the profile
+// logic mean something.
 #include <gtest/gtest.h>
 
 #include <string>
