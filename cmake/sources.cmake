@@ -9,6 +9,7 @@ set(UPDATER_LOGIC_SOURCES
   fingerprint/records.cpp
   fingerprint/verification.cpp
   install/entry_list_merge.cpp
+  install/file_switch.cpp
   install/free_space.cpp
   install/installation_run.cpp
   install/payload.cpp

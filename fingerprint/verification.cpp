@@ -8,11 +8,14 @@
 namespace {
 
 const char kSelfRecordName[] = "RESOURCE.dll";
+
 // Files are read in pieces of this size so that memory does not grow with
 // the file: a large installation must not fail for want of one huge buffer.
 constexpr uint32_t kReadPieceSize = 1u << 20;
 
 }  // namespace
+
+const char kModuleEntry[] = "dll\\RESOURCE.dll";
 
 bool ReadFingerprintRecord(const char* name, ModuleHandle module, uint8_t (&copy)[kRecordCopySize]) {
   const void* data = nullptr;
@@ -65,26 +68,36 @@ bool VerifyFingerprintModule(const char* modulePath) {
   return actual.sum == record.sum && actual.xorValue == record.xorValue;
 }
 
+bool FormExecutableName(char (&name)[kPathSize]) {
+  return FormatText(name, sizeof name, "%s.exe", kUpdateBuild.productAbbreviation);
+}
+
+GameFileCheck VerifyGameFiles(const char* modulePath, const char* executablePath) {
+  char executableName[kPathSize];
+  if (!FormExecutableName(executableName)) return GameFileCheck::ExecutableFails;
+  if (!VerifyFingerprintModule(modulePath)) return GameFileCheck::ModuleFails;
+
+  ModuleHandle module = PlatformLoadDataModule(modulePath);
+  if (module == nullptr) return GameFileCheck::ModuleFails;
+  uint8_t copy[kRecordCopySize];
+  if (!ReadFingerprintRecord(executableName, module, copy)) return GameFileCheck::ExecutableFails;
+  FileFingerprint expected = ReadFileFingerprint(copy);
+
+  ChecksumPair actual{};
+  if (!ComputeFileChecksum(executablePath, kNoWindow, &actual)) return GameFileCheck::ExecutableFails;
+  bool matches = actual.sum == expected.sum && actual.xorValue == expected.xorValue;
+  return matches ? GameFileCheck::Intact : GameFileCheck::ExecutableFails;
+}
+
 bool VerifyInstallation(const char* installFolder) {
   char executableName[kPathSize];
   char modulePath[kPathSize];
   char executablePath[kPathSize];
   // A path that does not fit names no file of this installation.
-  if (!FormatText(executableName, sizeof executableName, "%s.exe", kUpdateBuild.productAbbreviation) ||
-      !FormatText(modulePath, sizeof modulePath, "%s\\dll\\RESOURCE.dll", installFolder) ||
+  if (!FormExecutableName(executableName) ||
+      !FormatText(modulePath, sizeof modulePath, "%s\\%s", installFolder, kModuleEntry) ||
       !FormatText(executablePath, sizeof executablePath, "%s\\%s", installFolder, executableName)) {
     return false;
   }
-
-  if (!VerifyFingerprintModule(modulePath)) return false;
-
-  ModuleHandle module = PlatformLoadDataModule(modulePath);
-  if (module == nullptr) return false;
-  uint8_t copy[kRecordCopySize];
-  if (!ReadFingerprintRecord(executableName, module, copy)) return false;
-  FileFingerprint expected = ReadFileFingerprint(copy);
-
-  ChecksumPair actual{};
-  if (!ComputeFileChecksum(executablePath, kNoWindow, &actual)) return false;
-  return actual.sum == expected.sum && actual.xorValue == expected.xorValue;
+  return VerifyGameFiles(modulePath, executablePath) == GameFileCheck::Intact;
 }
