@@ -2,6 +2,7 @@
 // operations in turn failing, and in turn cut off as if the process died
 // there: the installation is always the old one or the new one, and the next
 // start leaves nothing of the run behind.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,13 @@ TEST_F(EveryFileOperation, FailedOrCutOffTheRunLeavesTheOldOrTheNewInstallation)
   }
   // Four moves switch two files; the whole road is printed when a case fails.
   ASSERT_GT(lastMove, 4u);
+  // A new file goes in only once it is on the disk.
+  for (std::size_t i = 0; i < clean.size(); ++i) {
+    std::size_t newFile = clean[i].find(".UpDate-new>");
+    if (clean[i].rfind("move:", 0) != 0 || newFile == std::string::npos) continue;
+    const std::string flushed = "flush:" + clean[i].substr(5, newFile + 11 - 5);
+    EXPECT_NE(std::find(clean.begin(), clean.begin() + i, flushed), clean.begin() + i) << clean[i];
+  }
   std::string road;
   for (std::size_t i = 0; i < clean.size(); ++i) road += std::to_string(i + 1) + " " + clean[i] + "\n";
   SCOPED_TRACE("the clean run's file operations:\n" + road);
