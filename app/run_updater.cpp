@@ -7,6 +7,7 @@
 #include "core/update_build.h"
 #include "core/updater_state.h"
 #include "fingerprint/verification.h"
+#include "install/file_switch.h"
 #include "platform/win_values.h"
 #include "profile/profile_file.h"
 #include "ui/progress_dialog.h"
@@ -24,6 +25,9 @@ int RunPhases(int showCommand) {
     ShowMessage(MSG_INSTALL_NOT_FOUND, kUpdateBuild.productName);
     return kExitNotFound;
   }
+  // A run that died leaves its new files or its old ones beside the targets;
+  // the check below must see one whole installation, the old or the new.
+  RecoverLeftovers();
   if (!VerifyInstallation(g_state.installFolder)) {
     ShowMessage(MSG_INSTALL_DATA_BROKEN);
     return kExitBroken;

@@ -11,6 +11,7 @@ set(UPDATER_LOGIC_SOURCES
   fingerprint/verification.cpp
   install/entry_list_merge.cpp
   install/entry_list_text.cpp
+  install/file_switch.cpp
   install/free_space.cpp
   install/installation_run.cpp
   install/payload.cpp

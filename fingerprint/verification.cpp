@@ -64,26 +64,36 @@ bool VerifyFingerprintModule(const char* modulePath) {
   return actual.sum == record.sum && actual.xorValue == record.xorValue;
 }
 
+bool FormExecutableName(char (&name)[kPathSize]) {
+  return FormatText(name, sizeof name, "%s.exe", kUpdateBuild.productAbbreviation);
+}
+
+GameFileCheck VerifyGameFiles(const char* modulePath, const char* executablePath) {
+  char executableName[kPathSize];
+  if (!FormExecutableName(executableName)) return GameFileCheck::ExecutableFails;
+  if (!VerifyFingerprintModule(modulePath)) return GameFileCheck::ModuleFails;
+
+  ModuleHandle module = PlatformLoadDataModule(modulePath);
+  if (module == nullptr) return GameFileCheck::ModuleFails;
+  uint8_t copy[kRecordCopySize];
+  if (!ReadFingerprintRecord(executableName, module, copy)) return GameFileCheck::ExecutableFails;
+  FileFingerprint expected = ReadFileFingerprint(copy);
+
+  ChecksumPair actual{};
+  if (!ComputeFileChecksum(executablePath, kNoWindow, &actual)) return GameFileCheck::ExecutableFails;
+  bool matches = actual.sum == expected.sum && actual.xorValue == expected.xorValue;
+  return matches ? GameFileCheck::Intact : GameFileCheck::ExecutableFails;
+}
+
 bool VerifyInstallation(const char* installFolder) {
   char executableName[kPathSize];
   char modulePath[kPathSize];
   char executablePath[kPathSize];
   // A path that does not fit names no file of this installation.
-  if (!FormatText(executableName, sizeof executableName, "%s.exe", kUpdateBuild.productAbbreviation) ||
+  if (!FormExecutableName(executableName) ||
       !JoinPath(modulePath, sizeof modulePath, installFolder, kFingerprintModulePath) ||
       !JoinPath(executablePath, sizeof executablePath, installFolder, executableName)) {
     return false;
   }
-
-  if (!VerifyFingerprintModule(modulePath)) return false;
-
-  ModuleHandle module = PlatformLoadDataModule(modulePath);
-  if (module == nullptr) return false;
-  uint8_t copy[kRecordCopySize];
-  if (!ReadFingerprintRecord(executableName, module, copy)) return false;
-  FileFingerprint expected = ReadFileFingerprint(copy);
-
-  ChecksumPair actual{};
-  if (!ComputeFileChecksum(executablePath, kNoWindow, &actual)) return false;
-  return actual.sum == expected.sum && actual.xorValue == expected.xorValue;
+  return VerifyGameFiles(modulePath, executablePath) == GameFileCheck::Intact;
 }

@@ -7,6 +7,15 @@
 // True when the installation's fingerprint module matches its own record and
 // the game executable matches the module's record of it.
 bool VerifyInstallation(const char* installFolder);
+
+// The game executable's name, "<abbreviation>.exe"; false when it does not fit.
+bool FormExecutableName(char (&name)[kPathSize]);
+
+enum class GameFileCheck { Intact, ModuleFails, ExecutableFails };
+// The check of VerifyInstallation over any two files: the module against its
+// own record, then the executable against the module's record of the game
+// executable.
+GameFileCheck VerifyGameFiles(const char* modulePath, const char* executablePath);
 bool VerifyFingerprintModule(const char* modulePath);
 // Copies the raw-data resource `name` of `module` into the zero-filled copy.
 // Releases `module` on every path.

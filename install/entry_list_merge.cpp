@@ -6,6 +6,7 @@
 #include "base/text_format.h"
 #include "core/updater_state.h"
 #include "install/entry_list_text.h"
+#include "install/file_switch.h"
 #include "platform/platform.h"
 
 namespace {
@@ -62,7 +63,8 @@ bool WriteAll(FileHandle file, const char* data, std::size_t size) {
 
 }  // namespace
 
-int MergeEntryList(const char* name) {
+int MergeEntryList(const char* name, bool* written) {
+  *written = false;
   if (name == nullptr || name[0] == '\0') return MERGE_OK;
 
   const void* data = nullptr;
@@ -101,12 +103,18 @@ int MergeEntryList(const char* name) {
   }
   BuildMergedText(list, target, merged, writeSize);
 
-  FileHandle file = PlatformOpenFile(path, FileMode::WriteExisting);
+  // The merged text goes beside the target, to be switched in with the
+  // payload files.
+  char newFile[kPathSize];
+  FileHandle file = FormSwitchPath(name, Beside::NewFile, newFile)
+                        ? PlatformOpenFile(newFile, FileMode::WriteCreateAlways)
+                        : nullptr;
   if (file == nullptr) {
     code = MERGE_TARGET_UNWRITABLE;
   } else {
-    if (!WriteAll(file, merged, writeSize)) code = MERGE_TARGET_UNWRITABLE;
+    if (!WriteAll(file, merged, writeSize) || !PlatformFlushFile(file)) code = MERGE_TARGET_UNWRITABLE;
     PlatformCloseFile(file);
+    *written = true;
   }
   PlatformFree(merged);
   PlatformFree(target);

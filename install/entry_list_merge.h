@@ -14,6 +14,9 @@ enum MergeResult {
 
 // Adds to the target text file every entry of the list resource `listName`
 // that the file does not contain yet; the new entries go first. The target is
-// the file of the same name under the install folder. The build passes its
-// entry-list name; an empty name merges nothing.
-int MergeEntryList(const char* listName);
+// the file of the same name under the install folder; the merged text is
+// written beside it, as its new file, and *written says whether one was
+// made (also on a failed write, so that it can be removed). The build passes
+// its entry-list name; an empty name merges nothing.
+int MergeEntryList(const char* listName, bool* written);
+

@@ -2,11 +2,15 @@
 
 #include <cstdint>
 
-#include "core/messages.h"
+#include "base/ascii_case.h"
 #include "base/text_format.h"
+#include "core/messages.h"
 #include "core/update_build.h"
 #include "core/updater_state.h"
+#include "fingerprint/fingerprint_format.h"
+#include "fingerprint/verification.h"
 #include "install/entry_list_merge.h"
+#include "install/file_switch.h"
 #include "install/free_space.h"
 #include "install/payload.h"
 #include "platform/platform.h"
@@ -16,25 +20,24 @@ namespace {
 // One write never exceeds this, so the window is refreshed often enough.
 constexpr uint32_t kChunkLimit = 0xFFFE;
 
-// Writes one payload over its target; shows the failure's message itself.
-bool WritePayloadFile(const char* entry, ProgressReport report, uint32_t total, uint32_t* runDone) {
+// Writes one payload in full beside its target. On failure *failure is the
+// message that names the entry.
+bool WritePayloadFile(const char* entry, ProgressReport report, uint32_t total, uint32_t* runDone,
+                      MessageId* failure) {
   Payload payload{};
   PayloadError error = PayloadError::None;
   if (!FindPayload(FinalPathComponent(entry), &payload, &error)) {
-    ShowMessage(error == PayloadError::NotLoaded ? MSG_WRITE_NOT_LOADED : MSG_WRITE_NO_PAYLOAD, entry);
+    *failure = error == PayloadError::NotLoaded ? MSG_WRITE_NOT_LOADED : MSG_WRITE_NO_PAYLOAD;
     return false;
   }
 
-  char target[kPathSize];
-  FileHandle file = nullptr;
-  // A target path that does not fit cannot be created either.
-  if (JoinPath(target, sizeof target, g_state.installFolder, entry)) {
-    file = PlatformOpenFile(target, FileMode::WriteCreateAlways);
-  }
-  if (file == nullptr) {
-    ShowMessage(MSG_WRITE_CREATE_FAILED, entry);
-    return false;
-  }
+  *failure = MSG_WRITE_CREATE_FAILED;
+  char newFile[kPathSize];
+  // A path that does not fit cannot be created either.
+  FileHandle file = FormSwitchPath(entry, Beside::NewFile, newFile)
+                        ? PlatformOpenFile(newFile, FileMode::WriteCreateAlways)
+                        : nullptr;
+  if (file == nullptr) return false;
 
   uint32_t offset = 0;
   while (offset < payload.size) {
@@ -42,18 +45,69 @@ bool WritePayloadFile(const char* entry, ProgressReport report, uint32_t total, 
     uint32_t piece = remaining < kChunkLimit ? remaining : kChunkLimit;
     uint32_t written = 0;
     // A write that fails or makes no progress would otherwise spin forever
-    // or leave the file cut short behind a "finished" message.
+    // or leave the file cut short.
     if (!PlatformWriteFile(file, payload.bytes + offset, piece, &written) || written == 0 || written > piece) {
       PlatformCloseFile(file);
-      ShowMessage(MSG_WRITE_CREATE_FAILED, entry);
       return false;
     }
     offset += written;
     *runDone += written;
     report(ProgressPercent(*runDone, total));
   }
+  // The switch must never put in a file whose bytes are still on their way.
+  bool flushed = PlatformFlushFile(file);
+  PlatformCloseFile(file);
+  return flushed;
+}
+
+// A target that another program holds open, the game still running above
+// all, is found before anything is written.
+bool TargetFreeToReplace(const char* entry) {
+  char target[kPathSize];
+  if (!FormSwitchPath(entry, Beside::Target, target)) return false;
+  if (PlatformQueryPath(target) == PathKind::Missing) return true;
+  FileHandle file = PlatformOpenFile(target, FileMode::WriteExclusive);
+  if (file == nullptr) return false;
   PlatformCloseFile(file);
   return true;
+}
+
+// The file the next start will check in place of `entry`: the new one when
+// the run writes it, else the installed one. Null when the path does not fit.
+const char* FileToProve(const char* entry, int count, char (&path)[kPathSize], const char** shownEntry) {
+  *shownEntry = entry;
+  for (int i = 0; i < count; ++i) {
+    if (SameIgnoringAsciiCase(SwitchTargetEntry(i), entry)) {
+      *shownEntry = SwitchTargetEntry(i);
+      return FormSwitchPath(entry, Beside::NewFile, path) ? path : nullptr;
+    }
+  }
+  return FormSwitchPath(entry, Beside::Target, path) ? path : nullptr;
+}
+
+// Runs the installation's own check over the set as it would be after the
+// switch. False when it fails; failedEntry then names the file that fails.
+bool ProveNewSet(int count, char (&failedEntry)[kPathSize]) {
+  char executableName[kPathSize];
+  char modulePath[kPathSize];
+  char executablePath[kPathSize];
+  const char* moduleEntry = kFingerprintModulePath;
+  const char* executableEntry = executableName;
+  const char* module = nullptr;
+  const char* executable = nullptr;
+  GameFileCheck check = GameFileCheck::ExecutableFails;
+  if (FormExecutableName(executableName)) {
+    module = FileToProve(kFingerprintModulePath, count, modulePath, &moduleEntry);
+    executable = FileToProve(executableName, count, executablePath, &executableEntry);
+    if (module == nullptr) {
+      check = GameFileCheck::ModuleFails;
+    } else if (executable != nullptr) {
+      check = VerifyGameFiles(module, executable);
+    }
+  }
+  if (check == GameFileCheck::Intact) return true;
+  CopyText(failedEntry, sizeof failedEntry, check == GameFileCheck::ModuleFails ? moduleEntry : executableEntry);
+  return false;
 }
 
 }  // namespace
@@ -67,10 +121,8 @@ int ProgressPercent(unsigned runDone, unsigned total) {
 }
 
 bool RunInstallation(ProgressReport report) {
-  const PayloadEntry* table = kUpdateBuild.payloadTable;
-
   uint32_t total = 0;
-  for (const PayloadEntry* e = table; e->relativePath != nullptr; ++e) {
+  for (const PayloadEntry* e = kUpdateBuild.payloadTable; e->relativePath != nullptr; ++e) {
     Payload payload{};
     PayloadError error = PayloadError::None;
     if (FindPayload(FinalPathComponent(e->relativePath), &payload, &error)) total += payload.size;
@@ -78,15 +130,49 @@ bool RunInstallation(ProgressReport report) {
 
   if (!CheckFreeSpace(total)) return false;
 
-  uint32_t runDone = 0;
-  for (const PayloadEntry* e = table; e->relativePath != nullptr; ++e) {
-    if (!WritePayloadFile(e->relativePath, report, total, &runDone)) return false;
+  const int targets = SwitchTargetCount(true);
+  for (int i = 0; i < targets; ++i) {
+    if (!TargetFreeToReplace(SwitchTargetEntry(i))) {
+      ShowMessage(MSG_WRITE_CREATE_FAILED, SwitchTargetEntry(i));
+      return false;
+    }
   }
 
-  int mergeCode = MergeEntryList(kUpdateBuild.entryListName);
+  // Everything is written beside the targets first; until the switch the
+  // installation stays as it was, and every failure takes the new files away
+  // again before it is told.
+  const int payloads = SwitchTargetCount(false);
+  uint32_t runDone = 0;
+  for (int i = 0; i < payloads; ++i) {
+    MessageId failure = MSG_WRITE_CREATE_FAILED;
+    if (!WritePayloadFile(SwitchTargetEntry(i), report, total, &runDone, &failure)) {
+      RemoveNewFiles(i + 1);
+      ShowMessage(failure, SwitchTargetEntry(i));
+      return false;
+    }
+  }
+
+  bool listWritten = false;
+  int mergeCode = MergeEntryList(kUpdateBuild.entryListName, &listWritten);
   if (mergeCode != MERGE_OK) {
+    RemoveNewFiles(targets);
     ShowMessage(MSG_MERGE_FAILED, static_cast<unsigned>(mergeCode));
     return false;
   }
+  const int count = listWritten ? targets : payloads;
+
+  char unproven[kPathSize];
+  if (!ProveNewSet(count, unproven)) {
+    RemoveNewFiles(count);
+    ShowMessage(MSG_WRITE_CREATE_FAILED, unproven);
+    return false;
+  }
+
+  int failed = 0;
+  if (!SwitchInNewFiles(count, &failed)) {
+    ShowMessage(MSG_WRITE_CREATE_FAILED, SwitchTargetEntry(failed));
+    return false;
+  }
+  RemoveOldFiles(count);
   return true;
 }

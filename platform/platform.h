@@ -65,12 +65,19 @@ enum class FileMode {
   ReadExisting,       // GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING
   WriteCreateAlways,  // GENERIC_WRITE, FILE_SHARE_WRITE, CREATE_ALWAYS
   WriteExisting,      // GENERIC_WRITE, FILE_SHARE_WRITE, OPEN_EXISTING
+  WriteExclusive,     // GENERIC_WRITE, no sharing, OPEN_EXISTING: fails while anyone holds the file
 };
 FileHandle PlatformOpenFile(const char* path, FileMode mode);  // null on failure
 bool PlatformFileSize(FileHandle file, uint64_t* size);
 bool PlatformReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* bytesRead);
 bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_t* bytesWritten);
 void PlatformCloseFile(FileHandle file);
+// Returns once the file's written bytes are on the disk.
+bool PlatformFlushFile(FileHandle file);
+// Renames within one volume, on the disk before it returns; an existing `to`
+// is replaced only when `replace` is set.
+bool PlatformMoveFile(const char* from, const char* to, bool replace);
+bool PlatformDeleteFile(const char* path);
 
 enum class PathKind { Missing, File, Directory };
 PathKind PlatformQueryPath(const char* path);

@@ -116,9 +116,9 @@ FileHandle PlatformOpenFile(const char* path, FileMode mode) {
   DWORD access = GENERIC_READ;
   DWORD share = FILE_SHARE_READ;
   DWORD disposition = OPEN_EXISTING;
-  if (mode == FileMode::WriteCreateAlways || mode == FileMode::WriteExisting) {
+  if (mode != FileMode::ReadExisting) {
     access = GENERIC_WRITE;
-    share = FILE_SHARE_WRITE;
+    share = mode == FileMode::WriteExclusive ? 0 : FILE_SHARE_WRITE;
     disposition = mode == FileMode::WriteCreateAlways ? CREATE_ALWAYS : OPEN_EXISTING;
   }
   HANDLE file = CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -150,6 +150,15 @@ bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_
 void PlatformCloseFile(FileHandle file) {
   if (file != nullptr) CloseHandle(F(file));
 }
+
+bool PlatformFlushFile(FileHandle file) { return FlushFileBuffers(F(file)) != FALSE; }
+
+bool PlatformMoveFile(const char* from, const char* to, bool replace) {
+  DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  return MoveFileExA(from, to, flags) != FALSE;
+}
+
+bool PlatformDeleteFile(const char* path) { return DeleteFileA(path) != FALSE; }
 
 PathKind PlatformQueryPath(const char* path) {
   WIN32_FIND_DATAA found;

@@ -78,6 +78,12 @@ struct Machine {
   std::size_t liveBytes = 0;
   std::size_t peakBytes = 0;
   int liveGuards = 0;
+
+  std::vector<std::string> fileOperations;
+  int failOperation = 0;
+  int cutOffOperation = 0;
+  std::set<SimFile*> openFiles;
+  std::set<SimModule*> modules;
 };
 
 Machine& M() {
@@ -107,13 +113,31 @@ bool IsDirectory(const std::string& hostPath) {
   return stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Counts one file operation; false when the test makes it fail.
+bool FileOperation(const char* kind, const std::string& what) {
+  M().fileOperations.push_back(std::string(kind) + ":" + what);
+  int n = static_cast<int>(M().fileOperations.size());
+  if (n == M().cutOffOperation) throw sim::ProcessGone{};
+  return n != M().failOperation;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- control
 
 namespace sim {
 
-void Reset() { M() = Machine(); }
+void Reset() {
+  // A run cut off mid-way leaves its handles and buffers behind, as a dead
+  // process does; the system takes them back.
+  for (SimFile* f : M().openFiles) {
+    std::fclose(f->stream);
+    delete f;
+  }
+  for (SimModule* m : M().modules) delete m;
+  for (auto& block : M().blockSizes) std::free(block.first);
+  M() = Machine();
+}
 
 void MapDrive(char letter, const std::string& hostFolder) { M().drives[LowerAscii(letter)] = hostFolder; }
 
@@ -162,6 +186,10 @@ void LimitWrites(const std::string& windowsPath, uint64_t limitBytes) { M().writ
 void FailWritesWithError(const std::string& windowsPath) { M().writeErrors.insert(Key(windowsPath)); }
 void FailReads(const std::string& windowsPath) { M().readErrors.insert(Key(windowsPath)); }
 void FailAllocationsFrom(int count) { M().allocationsUntilFailure = count; }
+
+const std::vector<std::string>& FileOperations() { return M().fileOperations; }
+void FailFileOperation(int n) { M().failOperation = n; }
+void CutOffAtFileOperation(int n) { M().cutOffOperation = n; }
 
 void OnPump(std::function<void()> hook) { M().pumpHook = std::move(hook); }
 void PostToDialog(unsigned message) { M().dialogQueue.push_back(message); }
@@ -354,6 +382,8 @@ void PlatformFree(void* block) {
 // ---------------------------------------------------------------- files
 
 FileHandle PlatformOpenFile(const char* path, FileMode mode) {
+  static const char* const kinds[] = {"open-read", "open-create", "open-write", "open-exclusive"};
+  if (!FileOperation(kinds[static_cast<int>(mode)], path)) return nullptr;
   std::string host = sim::HostPath(path);
   if (host.empty() || IsDirectory(host)) return nullptr;
   if (mode != FileMode::ReadExisting && M().denied.count(Key(path)) != 0) return nullptr;
@@ -362,7 +392,9 @@ FileHandle PlatformOpenFile(const char* path, FileMode mode) {
   if (stream == nullptr) return nullptr;
   ++M().liveFiles;
   M().writtenSoFar[Key(path)] = 0;
-  return reinterpret_cast<FileHandle>(new SimFile{stream, path});
+  auto* f = new SimFile{stream, path};
+  M().openFiles.insert(f);
+  return reinterpret_cast<FileHandle>(f);
 }
 
 bool PlatformFileSize(FileHandle file, uint64_t* size) {
@@ -388,6 +420,7 @@ bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_
   auto* f = reinterpret_cast<SimFile*>(file);
   std::string key = Key(f->windowsPath);
   *bytesWritten = 0;
+  if (!FileOperation("write", f->windowsPath)) return false;
   if (M().writeErrors.count(key) != 0) return false;
   uint32_t allowed = size;
   auto limit = M().writeLimits.find(key);
@@ -405,9 +438,35 @@ bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_
 void PlatformCloseFile(FileHandle file) {
   if (file == nullptr) return;
   auto* f = reinterpret_cast<SimFile*>(file);
+  M().openFiles.erase(f);
   std::fclose(f->stream);
   delete f;
   --M().liveFiles;
+}
+
+bool PlatformFlushFile(FileHandle file) {
+  auto* f = reinterpret_cast<SimFile*>(file);
+  if (!FileOperation("flush", f->windowsPath)) return false;
+  return std::fflush(f->stream) == 0;
+}
+
+bool PlatformMoveFile(const char* from, const char* to, bool replace) {
+  if (!FileOperation("move", std::string(from) + ">" + to)) return false;
+  std::string hostFrom = sim::HostPath(from);
+  std::string hostTo = sim::HostPath(to);
+  struct stat st {};
+  if (hostFrom.empty() || hostTo.empty() || stat(hostFrom.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  // A file another process holds open cannot be renamed, nor renamed over.
+  if (M().denied.count(Key(from)) != 0 || M().denied.count(Key(to)) != 0) return false;
+  if (stat(hostTo.c_str(), &st) == 0 && (!replace || S_ISDIR(st.st_mode))) return false;
+  return std::rename(hostFrom.c_str(), hostTo.c_str()) == 0;
+}
+
+bool PlatformDeleteFile(const char* path) {
+  if (!FileOperation("delete", path)) return false;
+  std::string host = sim::HostPath(path);
+  if (host.empty() || IsDirectory(host) || M().denied.count(Key(path)) != 0) return false;
+  return std::remove(host.c_str()) == 0;
 }
 
 PathKind PlatformQueryPath(const char* path) {
@@ -435,6 +494,7 @@ void PlatformReadProfileString(const char* section, const char* key, const char*
 
 bool PlatformWriteProfileString(const char* section, const char* key, const char* value, const char* path) {
   M().events.push_back(std::string("profile-write:") + section + "/" + key);
+  if (!FileOperation("profile-write", path)) return false;
   std::string host = sim::HostPath(path);
   if (host.empty() || IsDirectory(host)) return false;
   std::string content;
@@ -491,6 +551,7 @@ ResourceLookup PlatformFindResource(ModuleHandle module, ResourceType type, cons
 }
 
 ModuleHandle PlatformLoadDataModule(const char* path) {
+  if (!FileOperation("load", path)) return nullptr;
   std::string host = sim::HostPath(path);
   std::string content;
   if (host.empty() || IsDirectory(host) || !ReadHostFile(host, &content)) return nullptr;
@@ -500,11 +561,13 @@ ModuleHandle PlatformLoadDataModule(const char* path) {
   // The system refuses to map what is not a well-formed module.
   if (!PeReadResources(module->image.data(), module->image.size(), &entries)) return nullptr;
   ++M().liveModules;
+  M().modules.insert(module.get());
   return reinterpret_cast<ModuleHandle>(module.release());
 }
 
 void PlatformFreeModule(ModuleHandle module) {
   if (module == nullptr || module == sim::OwnModule()) return;
+  M().modules.erase(reinterpret_cast<SimModule*>(module));
   delete reinterpret_cast<SimModule*>(module);
   --M().liveModules;
 }

@@ -66,6 +66,17 @@ void FailWritesWithError(const std::string& windowsPath);
 void FailReads(const std::string& windowsPath);
 void FailAllocationsFrom(int count);  // the count-th allocation from now, and all after it, fail
 
+// Every file operation the program asks for (open, write, flush, move,
+// delete, profile write, module load) counts, from 1 after the reset; the
+// log names each as "<kind>:<path>" ("move:<from>><to>").
+const std::vector<std::string>& FileOperations();
+// Operation n fails as the system would report it.
+void FailFileOperation(int n);
+// At operation n the process is gone: nothing of it is performed and
+// ProcessGone is thrown through the program; what it wrote before stays.
+struct ProcessGone {};
+void CutOffAtFileOperation(int n);
+
 // Called each time the program lets one pending message through.
 void OnPump(std::function<void()> hook);
 // Queues a message for the dialog, delivered by the next pump or the message loop.

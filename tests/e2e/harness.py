@@ -451,6 +451,15 @@ def fptool(*args) -> str:
     return done.stdout
 
 
+def verify_installation(install: Path) -> str:
+    """Empty when the installation passes the updater's check (the module
+    matches its own record, the game executable the module's record of it);
+    else what fptool found."""
+    done = subprocess.run([str(host_tool_fptool()), "check", str(install / "dll" / "RESOURCE.dll"),
+                           str(install / "LMH.exe")], capture_output=True, text=True)
+    return "" if done.returncode == 0 else done.stdout + done.stderr
+
+
 def record_text(path: Path) -> str:
     """A file's 16-digit text record, as the fingerprint module holds it."""
     return fptool("record", path).strip()

@@ -136,6 +136,9 @@ class UpdateTest(unittest.TestCase):
                        caption=FILE_CAPTION.format(file="LMH.exe"), owner="progress")
         self.assertBox(aborted, UPDATE_ABORTED, (BUTTON_OK,), MB_OK | MB_ICONWARNING, report)
         self.assertEqual(run.exit_code, 0, report)
+        # Told before the first piece is written: the percentage never moved.
+        self.assertTrue(run.hooked, report)
+        self.assertEqual(run.progress.percents_set if run.progress else [], [], report)
         # Nothing written, and no record of an update that did not happen.
         self.assertEqual(harness.tree_digest(self.install), files_before)
         self.assertEqual(self.wine.profile_bytes(), profile_before)

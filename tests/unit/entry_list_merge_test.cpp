@@ -28,6 +28,14 @@ class EntryListMerge : public SimTest {
     sim::AddOwnResource(ResourceType::Payload, "LIST.TXT", std::vector<uint8_t>(list.begin(), list.end()));
   }
   fs::path Target() { return Host(std::string(kInstall) + "\\list.txt"); }
+  // The merged text waits beside the target until the run switches it in.
+  fs::path NewFile() { return Host(std::string(kInstall) + "\\list.txt.UpDate-new"); }
+  int Merge(const char* name, bool expectWritten) {
+    bool written = !expectWritten;
+    int code = MergeEntryList(name, &written);
+    EXPECT_EQ(written, expectWritten) << name;
+    return code;
+  }
 };
 
 TEST_F(EntryListMerge, MergesAsTheListSays) {
@@ -59,15 +67,17 @@ TEST_F(EntryListMerge, MergesAsTheListSays) {
     ResetMachine();
     CarryList(c.list);
     WriteBytes(Target(), c.target);
-    EXPECT_EQ(MergeEntryList("list.txt"), MERGE_OK) << c.what;
-    EXPECT_EQ(ReadText(Target()), c.after) << c.what;
+    EXPECT_EQ(Merge("list.txt", true), MERGE_OK) << c.what;
+    EXPECT_EQ(ReadText(NewFile()), c.after) << c.what;
+    EXPECT_EQ(ReadText(Target()), c.target) << c.what;
   }
 }
 
 TEST_F(EntryListMerge, NothingToMerge) {
-  EXPECT_EQ(MergeEntryList(""), MERGE_OK);  // this build: no list at all
-  EXPECT_EQ(MergeEntryList("list.txt"), MERGE_OK);  // no list resource
+  EXPECT_EQ(Merge("", false), MERGE_OK);  // this build: no list at all
+  EXPECT_EQ(Merge("list.txt", false), MERGE_OK);  // no list resource
   EXPECT_FALSE(fs::exists(Target()));
+  EXPECT_FALSE(fs::exists(NewFile()));
 }
 
 TEST_F(EntryListMerge, FailuresLeaveTheTargetAlone) {
@@ -76,14 +86,22 @@ TEST_F(EntryListMerge, FailuresLeaveTheTargetAlone) {
     const char* what;
     std::function<void(const std::string&)> fault;
     int code;
+    bool written;
   } cases[] = {
       {"list unloadable", [](const std::string&) { sim::MakeOwnResourceUnloadable(ResourceType::Payload, "list.txt"); },
-       MERGE_LIST_NOT_LOADED},
-      {"no memory for the list", [](const std::string&) { sim::FailAllocationsFrom(1); }, MERGE_NO_MEMORY_LIST},
-      {"target unreadable", [](const std::string& t) { sim::FailReads(t); }, MERGE_TARGET_UNREADABLE},
-      {"no memory for the target", [](const std::string&) { sim::FailAllocationsFrom(2); }, MERGE_NO_MEMORY_TARGET},
+       MERGE_LIST_NOT_LOADED, false},
+      {"no memory for the list", [](const std::string&) { sim::FailAllocationsFrom(1); }, MERGE_NO_MEMORY_LIST,
+       false},
+      {"target unreadable", [](const std::string& t) { sim::FailReads(t); }, MERGE_TARGET_UNREADABLE, false},
+      {"no memory for the target", [](const std::string&) { sim::FailAllocationsFrom(2); }, MERGE_NO_MEMORY_TARGET,
+       false},
       {"no memory for the merged text", [](const std::string&) { sim::FailAllocationsFrom(3); },
-       MERGE_NO_MEMORY_MERGED},
+       MERGE_NO_MEMORY_MERGED, false},
+      // Operation 1 reads the target, 2 creates the new file beside it.
+      {"new file not creatable", [](const std::string&) { sim::FailFileOperation(2); }, MERGE_TARGET_UNWRITABLE,
+       false},
+      {"new file not written", [](const std::string&) { sim::FailFileOperation(3); }, MERGE_TARGET_UNWRITABLE, true},
+      {"new file not flushed", [](const std::string&) { sim::FailFileOperation(4); }, MERGE_TARGET_UNWRITABLE, true},
   };
   const std::string target = std::string(kInstall) + "\\list.txt";
   for (const auto& c : cases) {
@@ -91,7 +109,7 @@ TEST_F(EntryListMerge, FailuresLeaveTheTargetAlone) {
     CarryList("a;\r\n");
     WriteBytes(Target(), original);
     c.fault(target);
-    EXPECT_EQ(MergeEntryList("list.txt"), c.code) << c.what;
+    EXPECT_EQ(Merge("list.txt", c.written), c.code) << c.what;
     EXPECT_EQ(ReadText(Target()), original) << c.what;
     EXPECT_EQ(sim::LiveAllocations(), 0) << c.what;
     EXPECT_EQ(sim::LiveFiles(), 0) << c.what;
@@ -99,7 +117,7 @@ TEST_F(EntryListMerge, FailuresLeaveTheTargetAlone) {
   ResetMachine();
   CarryList("a;\r\n");
   fs::remove(Target());
-  EXPECT_EQ(MergeEntryList("list.txt"), MERGE_TARGET_UNREADABLE);
+  EXPECT_EQ(Merge("list.txt", false), MERGE_TARGET_UNREADABLE);
   EXPECT_FALSE(fs::exists(Target()));
 }
 

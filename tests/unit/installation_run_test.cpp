@@ -6,6 +6,7 @@
 #include "install/installation_run.h"
 #include "install/payload.h"
 #include "platform/win_values.h"
+#include "tests/unit/module_fixture.h"
 #include "tests/unit/sim_fixture.h"
 #include "ui/progress_dialog.h"
 #include "ui/resource_ids.h"
@@ -40,9 +41,12 @@ class InstallationRun : public SimTest {
     WriteInstalledProfile();
   }
 
+  // A game executable of exeSize bytes and a module of at least dllSize
+  // bytes that describes it.
   void CarryPayload(std::size_t exeSize, std::size_t dllSize) {
     exe_ = Pattern(exeSize, 1);
-    dll_ = Pattern(dllSize, 2);
+    dll_ = FingerprintModuleFor(exe_, dllSize);
+    ASSERT_FALSE(dll_.empty());
     sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
     sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", dll_);
   }
@@ -53,6 +57,15 @@ class InstallationRun : public SimTest {
     g_state.progressWindow = PlatformCreateDialog(g_state.instance, IDD_UPDATE, ProgressDialogProc);
     ASSERT_NE(g_state.progressWindow, nullptr);
     PlatformSendMessage(g_state.progressWindow, UWM_START_UPDATE, 0, 0);
+  }
+
+  // Temporaries and old files set aside that are still in the installation.
+  std::vector<std::string> Leftovers() {
+    std::vector<std::string> found;
+    for (const auto& e : fs::recursive_directory_iterator(Host(kInstall))) {
+      if (e.path().filename().string().find(".UpDate-") != std::string::npos) found.push_back(e.path().string());
+    }
+    return found;
   }
 
   std::vector<std::string> Captions() {
@@ -86,8 +99,9 @@ TEST_F(InstallationRun, WritesInBoundedChunksWithOneRunningPercentage) {
   std::vector<uint32_t> sizes;
   for (const auto& w : sim::Writes()) sizes.push_back(w.size);
   EXPECT_EQ(sizes, (std::vector<uint32_t>{65534, 65534, 65534, 65534, 65534, 65534, 524, 2560}));
-  EXPECT_EQ(sim::Writes().front().path, std::string(kInstall) + "\\LMH.exe");
-  EXPECT_EQ(sim::Writes().back().path, std::string(kInstall) + "\\dll\\RESOURCE.dll");
+  // Each file is written beside its target, then switched in.
+  EXPECT_EQ(sim::Writes().front().path, std::string(kInstall) + "\\LMH.exe.UpDate-new");
+  EXPECT_EQ(sim::Writes().back().path, std::string(kInstall) + "\\dll\\RESOURCE.dll.UpDate-new");
   EXPECT_EQ(shown, (std::vector<std::string>{" 16%", " 33%", " 49%", " 66%", " 82%", " 99%", " 99%", "100%"}));
   EXPECT_EQ(bar, (std::vector<int>{16, 33, 49, 66, 82, 99, 99, 100}));
   // A value already on screen is not set again: the second 99 costs nothing.
@@ -96,6 +110,7 @@ TEST_F(InstallationRun, WritesInBoundedChunksWithOneRunningPercentage) {
   EXPECT_EQ(sim::Dialog().positions.at(IDC_PROGRESS), (std::vector<int>{0, 16, 33, 49, 66, 82, 99, 100}));
   EXPECT_EQ(ReadBytes(Host(std::string(kInstall) + "\\LMH.exe")), exe_);
   EXPECT_EQ(ReadBytes(Host(std::string(kInstall) + "\\dll\\RESOURCE.dll")), dll_);
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{});
   EXPECT_TRUE(g_state.succeeded);
   EXPECT_TRUE(sim::Dialog().destroyed);
   EXPECT_TRUE(sim::MessageBoxes().empty());
@@ -164,23 +179,27 @@ TEST_F(InstallationRun, TheRecordIsWrittenBeforeTheWindowCloses) {
   EXPECT_NE(ReadText(ProfilePath()).find("[UPDATE]\r\nNonActivation=1\r\n"), std::string::npos);
 }
 
-TEST_F(InstallationRun, FailuresStopTheRunWithTheirMessages) {
+TEST_F(InstallationRun, FailuresLeaveTheInstallationAsItWas) {
   const std::string exePath = std::string(kInstall) + "\\LMH.exe";
   const std::string dllPath = std::string(kInstall) + "\\dll\\RESOURCE.dll";
+  const std::string exeNew = exePath + ".UpDate-new";
   const std::string updater = "Lantern Moonharbor - Update Program";
   const struct {
     const char* what;
     std::function<void()> fault;
     std::vector<std::string> captions;
     const char* lastText;
-    bool exeReplaced;
+    bool newFileCreated;
   } cases[] = {
-      {"executable held open", [&] { sim::HoldOpenWithoutWriteSharing(exePath); }, {kPerFileExe}, "[0x000A0003]", false},
+      // Found before the first byte is written.
+      {"executable held open", [&] { sim::HoldOpenWithoutWriteSharing(exePath); }, {kPerFileExe}, "[0x000A0003]",
+       false},
+      {"module held open", [&] { sim::HoldOpenWithoutWriteSharing(dllPath); }, {kPerFileDll}, "[0x000A0003]", false},
       {"dll folder gone", [&] { fs::remove_all(Host(std::string(kInstall) + "\\dll")); }, {kPerFileDll},
        "[0x000A0003]", true},
-      {"write error", [&] { sim::FailWritesWithError(exePath); }, {kPerFileExe}, "[0x000A0003]", false},
-      {"disk fills during the write", [&] { sim::LimitWrites(exePath, 70000); }, {kPerFileExe}, "[0x000A0003]",
-       false},
+      {"write error", [&] { sim::FailWritesWithError(exeNew); }, {kPerFileExe}, "[0x000A0003]", true},
+      {"disk fills during the write", [&] { sim::LimitWrites(exeNew, 70000); }, {kPerFileExe}, "[0x000A0003]",
+       true},
       {"payload missing",
        [&] {
          ResetMachine();
@@ -190,6 +209,25 @@ TEST_F(InstallationRun, FailuresStopTheRunWithTheirMessages) {
        {updater, updater, kPerFileDll}, "[0x000A0001]", true},
       {"payload unloadable", [&] { sim::MakeOwnResourceUnloadable(ResourceType::Payload, "resource.dll"); },
        {updater, updater, kPerFileDll}, "[0x000A0002]", true},
+      // A set that the next start would find broken is never switched in.
+      {"new module describes another executable",
+       [&] {
+         ResetMachine();
+         PrepareInstall();
+         sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
+         sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", FingerprintModuleFor(Pattern(10, 3)));
+       },
+       {kPerFileExe}, "[0x000A0003]", true},
+      {"new module fails its own record",
+       [&] {
+         ResetMachine();
+         PrepareInstall();
+         std::vector<uint8_t> module = dll_;
+         module.back() ^= 1;
+         sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
+         sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", module);
+       },
+       {kPerFileDll}, "[0x000A0003]", true},
   };
   for (const auto& c : cases) {
     ResetMachine();
@@ -203,7 +241,14 @@ TEST_F(InstallationRun, FailuresStopTheRunWithTheirMessages) {
     ASSERT_FALSE(sim::MessageBoxes().empty()) << c.what;
     EXPECT_NE(sim::MessageBoxes().back().text.find(c.lastText), std::string::npos) << c.what;
     EXPECT_EQ(sim::MessageBoxes().back().owner, g_state.progressWindow) << c.what;
-    EXPECT_EQ(ReadBytes(Host(exePath)) == exe_, c.exeReplaced) << c.what;
+    bool created = false;
+    for (const auto& op : sim::FileOperations()) created = created || op.rfind("open-create:", 0) == 0;
+    EXPECT_EQ(created, c.newFileCreated) << c.what;
+    EXPECT_EQ(ReadText(Host(exePath)), "old exe") << c.what;
+    if (fs::exists(Host(std::string(kInstall) + "\\dll"))) {
+      EXPECT_EQ(ReadText(Host(dllPath)), "old dll") << c.what;
+    }
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << c.what;
     EXPECT_EQ(ReadText(ProfilePath()).find("NonActivation"), std::string::npos) << c.what;
     EXPECT_EQ(sim::LiveFiles(), 0) << c.what;
   }

@@ -1,0 +1,29 @@
+#pragma once
+// A fingerprint module made to measure: it records the given game executable
+// and carries a correct record of itself, so that a test's payload passes
+// the installation's check whatever its bytes.
+#include <cstdio>
+#include <string>
+
+#include "fingerprint/checksum.h"
+#include "base/pe_resources.h"
+#include "tests/unit/pe_fixture.h"
+
+// At least minimumSize bytes: zero bytes after the image change neither half
+// of the checksum.
+inline Bytes FingerprintModuleFor(const Bytes& executable, std::size_t minimumSize = 0) {
+  ChecksumPair game = ContentChecksum(executable.data(), static_cast<uint32_t>(executable.size()), kNoWindow);
+  char record[17];
+  std::snprintf(record, sizeof record, "%08x%08x", game.sum, game.xorValue);
+  Bytes module = BuildPe({{"#10", "LMH.exe", 0x411, record},
+                          {"#10", "RESOURCE.dll", 0x411, std::string("/**/") + std::string(28, '\0')}});
+  if (module.size() < minimumSize) module.resize(minimumSize);
+  PeResourceEntry self;
+  if (!PeFindResource(module.data(), module.size(), "#10", "RESOURCE.dll", &self)) return {};
+  const uint32_t window = static_cast<uint32_t>(self.fileOffset) + 4;
+  Put32(module, self.fileOffset + 4, window);
+  ChecksumPair pair = ContentChecksum(module.data(), static_cast<uint32_t>(module.size()), {true, window});
+  Put32(module, self.fileOffset + 8, pair.sum);
+  Put32(module, self.fileOffset + 12, pair.xorValue);
+  return module;
+}
