@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/messages.h"
+#include "app/screen_text.h"
 #include "app/text_format.h"
 #include "app/update_build.h"
 #include "app/updater_state.h"
@@ -62,7 +63,10 @@ int RunUpdater(ModuleHandle instance, int showCommand) {
              kUpdateBuild.productAbbreviation, kUpdateBuild.updateNumber);
   InstanceGuard guard = nullptr;
   if (!PlatformAcquireInstanceGuard(guardKey, &guard)) {
-    PlatformBringWindowToFront(g_state.caption);
+    // The running one's title was set from the same bytes the same way.
+    char16_t title[kScreenTextUnits];
+    PlatformTextToScreen(g_state.caption, title, kScreenTextUnits);
+    PlatformBringWindowToFront(title);
     return kExitDone;
   }
 

@@ -2,6 +2,7 @@
 set(UPDATER_LOGIC_SOURCES
   app/messages.cpp
   app/run_updater.cpp
+  app/screen_text.cpp
   app/text_format.cpp
   app/update_build.cpp
   fingerprint/checksum.cpp

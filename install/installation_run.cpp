@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "app/messages.h"
+#include "app/screen_text.h"
 #include "app/text_format.h"
 #include "app/update_build.h"
 #include "app/updater_state.h"
@@ -26,7 +27,7 @@ struct ProgressControls {
 void ShowProgress(const ProgressControls& controls, int percent) {
   char text[16];
   FormatText(text, sizeof text, "%3d%%", percent);
-  PlatformSetWindowText(controls.percentText, text);
+  SetScreenText(controls.percentText, text);
   PlatformSetProgressPosition(controls.progressBar, percent);
 }
 
