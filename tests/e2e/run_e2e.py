@@ -47,8 +47,7 @@ def main() -> int:
     try:
         result = unittest.TextTestRunner(verbosity=2, resultclass=TimedResult).run(suite)
     finally:
-        if harness._session is not None:
-            harness._session.stop()
+        harness.stop_sessions()
     print(f"e2e: {result.testsRun} cases in {time.monotonic() - began:.1f} s")
     return 0 if result.wasSuccessful() else 1
 
