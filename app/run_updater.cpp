@@ -2,8 +2,9 @@
 
 #include <cstring>
 
-#include "core/messages.h"
 #include "base/text_format.h"
+#include "core/messages.h"
+#include "core/screen_text.h"
 #include "core/update_build.h"
 #include "core/updater_state.h"
 #include "fingerprint/verification.h"
@@ -65,7 +66,10 @@ int RunUpdater(ModuleHandle instance, int showCommand) {
              kUpdateBuild.productAbbreviation, kUpdateBuild.updateNumber);
   InstanceGuard guard = nullptr;
   if (!PlatformAcquireInstanceGuard(guardKey, &guard)) {
-    PlatformBringWindowToFront(g_state.caption);
+    // The running one's title was set from the same bytes the same way.
+    char16_t title[kScreenTextUnits];
+    PlatformTextToScreen(g_state.caption, title, kScreenTextUnits);
+    PlatformBringWindowToFront(title);
     return kExitDone;
   }
 

@@ -3,6 +3,7 @@
 set(UPDATER_LOGIC_SOURCES
   base/text_format.cpp
   core/messages.cpp
+  core/screen_text.cpp
   core/update_build.cpp
   core/updater_state.cpp
   fingerprint/checksum.cpp

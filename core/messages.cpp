@@ -3,6 +3,7 @@
 #include <cstdarg>
 
 #include "base/text_format.h"
+#include "core/screen_text.h"
 #include "core/update_build.h"
 #include "core/updater_state.h"
 #include "platform/platform.h"
@@ -88,6 +89,11 @@ int ShowMessage(MessageId id, ...) {
   FormatTextV(text, row.textBufferSize, row.text, args);
   va_end(args);
 
+  char16_t shownText[kScreenTextUnits];
+  char16_t shownCaption[kScreenTextUnits];
+  PlatformTextToScreen(text, shownText, kScreenTextUnits);
+  PlatformTextToScreen(caption, shownCaption, kScreenTextUnits);
+
   WindowHandle owner = row.owner == OwnerKind::ProgressWindow ? g_state.progressWindow : nullptr;
-  return PlatformMessageBox(owner, text, caption, row.style);
+  return PlatformMessageBox(owner, shownText, shownCaption, row.style);
 }

@@ -40,21 +40,30 @@ void PlatformPumpOneMessage();
 // A control of the dialog, looked up once: each lookup is a round trip to the
 // window manager, too dear to repeat for every piece a long run writes.
 WindowHandle PlatformDialogItem(WindowHandle dialog, int controlId);
-void PlatformSetWindowText(WindowHandle window, const char* text);
+void PlatformSetWindowText(WindowHandle window, const char16_t* text);
 void PlatformSetProgressPosition(WindowHandle progressBar, int position);
 // Sets the window's small icon from the module's icon resource, when it has one.
 void PlatformSetSmallIcon(WindowHandle window, ModuleHandle module, int iconId);
 void PlatformRemoveCloseMenuItem(WindowHandle window);
 
+// ---- Texts on the screen ----
+// The program's texts are code page 932 bytes whatever code page the system
+// is set to; the screen gets them as UTF-16, converted from 932 explicitly.
+// Converts text into buffer (bufferUnits UTF-16 units, terminator included;
+// a text never needs more units than it has bytes). Bytes that are not code
+// page 932 are read as the system's own code page reads them, as the "A"
+// functions would, and false is returned: the text still shows.
+bool PlatformTextToScreen(const char* text, char16_t* buffer, std::size_t bufferUnits);
+
 // ---- Message boxes ----
-int PlatformMessageBox(WindowHandle owner, const char* text, const char* caption, unsigned style);
+int PlatformMessageBox(WindowHandle owner, const char16_t* text, const char16_t* caption, unsigned style);
 
 // ---- Single running instance ----
 // False only when another process holds the guard for this key; *guard may be
 // null when the system could not make one at all.
 bool PlatformAcquireInstanceGuard(const char* key, InstanceGuard* guard);
 void PlatformReleaseInstanceGuard(InstanceGuard guard);
-void PlatformBringWindowToFront(const char* title);
+void PlatformBringWindowToFront(const char16_t* title);
 
 // ---- Memory ----
 void* PlatformAllocZeroed(std::size_t size);  // null when no memory

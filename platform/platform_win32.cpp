@@ -1,4 +1,5 @@
-// The real backend: each operation is the Win32 "A" call the logic expects.
+// The real backend: each operation is the Win32 "A" call the logic expects;
+// texts on the screen go through the "W" calls, converted from code page 932.
 #include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
@@ -10,6 +11,11 @@ namespace {
 HWND W(WindowHandle window) { return reinterpret_cast<HWND>(window); }
 HMODULE M(ModuleHandle module) { return reinterpret_cast<HMODULE>(module); }
 HANDLE F(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "the W functions take UTF-16 units");
+const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+
+constexpr UINT kTextCodePage = 932;
 
 // The one dialog procedure of the program, reached through a stdcall
 // trampoline: the logic's procedure uses the default calling convention.
@@ -24,7 +30,9 @@ INT_PTR CALLBACK DialogTrampoline(HWND window, UINT message, WPARAM wParam, LPAR
 
 WindowHandle PlatformCreateDialog(ModuleHandle instance, int templateId, DialogProcedure procedure) {
   g_dialogProcedure = procedure;
-  HWND window = CreateDialogParamA(reinterpret_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(templateId), nullptr,
+  // A Unicode dialog: the template's texts and font name reach the controls
+  // as stored, not through the system's code page.
+  HWND window = CreateDialogParamW(reinterpret_cast<HINSTANCE>(instance), MAKEINTRESOURCEW(templateId), nullptr,
                                    DialogTrampoline, 0);
   return reinterpret_cast<WindowHandle>(window);
 }
@@ -56,7 +64,7 @@ void PlatformPumpOneMessage() {
   }
 }
 
-void PlatformSetWindowText(WindowHandle window, const char* text) { SetWindowTextA(W(window), text); }
+void PlatformSetWindowText(WindowHandle window, const char16_t* text) { SetWindowTextW(W(window), Wide(text)); }
 
 WindowHandle PlatformDialogItem(WindowHandle dialog, int controlId) {
   return reinterpret_cast<WindowHandle>(GetDlgItem(W(dialog), controlId));
@@ -75,8 +83,16 @@ void PlatformRemoveCloseMenuItem(WindowHandle window) {
   RemoveMenu(GetSystemMenu(W(window), FALSE), SC_CLOSE, MF_BYCOMMAND);
 }
 
-int PlatformMessageBox(WindowHandle owner, const char* text, const char* caption, unsigned style) {
-  return MessageBoxA(W(owner), text, caption, style);
+bool PlatformTextToScreen(const char* text, char16_t* buffer, std::size_t bufferUnits) {
+  auto* out = reinterpret_cast<wchar_t*>(buffer);
+  int units = static_cast<int>(bufferUnits);
+  if (MultiByteToWideChar(kTextCodePage, MB_ERR_INVALID_CHARS, text, -1, out, units) > 0) return true;
+  if (MultiByteToWideChar(CP_ACP, 0, text, -1, out, units) == 0 && bufferUnits > 0) buffer[0] = 0;
+  return false;
+}
+
+int PlatformMessageBox(WindowHandle owner, const char16_t* text, const char16_t* caption, unsigned style) {
+  return MessageBoxW(W(owner), Wide(text), Wide(caption), style);
 }
 
 bool PlatformAcquireInstanceGuard(const char* key, InstanceGuard* guard) {
@@ -99,8 +115,8 @@ void PlatformReleaseInstanceGuard(InstanceGuard guard) {
   if (guard != nullptr) CloseHandle(reinterpret_cast<HANDLE>(guard));
 }
 
-void PlatformBringWindowToFront(const char* title) {
-  HWND window = FindWindowA(nullptr, title);
+void PlatformBringWindowToFront(const char16_t* title) {
+  HWND window = FindWindowW(nullptr, Wide(title));
   if (window == nullptr) return;
   if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
   SetForegroundWindow(window);

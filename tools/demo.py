@@ -11,6 +11,11 @@ a picture of every window the player would see.
 
   python3 tools/demo.py [--updater EXE] [--installation DIR] [--pictures DIR]
                         [--interactive] [--answer OK|Cancel|Yes|No ...]
+                        [--locale en_US.UTF-8]
+
+With --locale the system is set to that language instead of Japanese (code
+page 1252 for en_US.UTF-8), and the pictures' names end in the locale's
+language, as 1-message-en_US.png.
 """
 
 import argparse
@@ -65,8 +70,8 @@ def describe_installation(tool: Path, folder: Path, payload: Path) -> bool:
 class Pictures:
     """Screenshots of the Wine windows, cut to the window's rectangle."""
 
-    def __init__(self, folder: Path, display: str, enabled: bool):
-        self.folder, self.display, self.enabled = folder, display, enabled
+    def __init__(self, folder: Path, display: str, enabled: bool, suffix: str = ""):
+        self.folder, self.display, self.enabled, self.suffix = folder, display, enabled, suffix
         self.saved = []
         if enabled:
             folder.mkdir(parents=True, exist_ok=True)
@@ -75,7 +80,7 @@ class Pictures:
         if not self.enabled or not rect:
             return
         left, top, right, bottom = rect
-        out = self.folder / f"{name}.png"
+        out = self.folder / f"{name}{self.suffix}.png"
         # A short moment lets the window finish painting.
         time.sleep(0.15)
         subprocess.run(["import", "-display", self.display, "-window", "root",
@@ -92,8 +97,8 @@ def run(session, updater: Path, answers, pictures: Pictures, interactive: bool):
     def on_event(event):
         kind = event.get("event")
         if kind == "message":
-            text = bytes.fromhex(event["text"]).decode("cp932", errors="replace")
-            caption = bytes.fromhex(event["caption"]).decode("cp932", errors="replace")
+            text = bytes.fromhex(event["text_w"]).decode("utf-8")
+            caption = bytes.fromhex(event["caption_w"]).decode("utf-8")
             buttons = " / ".join(BUTTON_NAMES.get(b, str(b)) for b in event["buttons"])
             say(f"  message {event['index']}: [{caption}]  {buttons}, {ICON_NAMES.get(event['icon'], event['icon'])}")
             for text_line in text.split("\n"):
@@ -102,8 +107,8 @@ def run(session, updater: Path, answers, pictures: Pictures, interactive: bool):
         elif kind == "answer":
             say(f"    answered {event['answer']}")
         elif kind == "progress_visible" and event.get("visible"):
-            title = bytes.fromhex(event["title"]).decode("cp932", errors="replace")
-            status = bytes.fromhex(event["status"]).decode("cp932", errors="replace")
+            title = bytes.fromhex(event["title_w"]).decode("utf-8")
+            status = bytes.fromhex(event["status_w"]).decode("utf-8")
             say(f"  progress window: [{title}]  {status}")
             state["rect"] = event.get("rect")
         elif kind == "percent":
@@ -142,6 +147,8 @@ def main():
                         help="where the PNG pictures go")
     parser.add_argument("--interactive", action="store_true",
                         help="show the windows on $DISPLAY and let you click the buttons yourself")
+    parser.add_argument("--locale", default=harness.JAPANESE_LOCALE,
+                        help="the locale the system is set to (default: ja_JP.UTF-8, code page 932)")
     parser.add_argument("--answer", action="append", default=None,
                         help="answer to the next box (OK, Cancel, Yes, No); default: OK to every box")
     args = parser.parse_args()
@@ -152,10 +159,11 @@ def main():
     answers = args.answer or ["OK"] * 4
     tool = fptool(build)
 
-    work = build / "demo" / "wine"
+    japanese = args.locale == harness.JAPANESE_LOCALE
+    work = build / "demo" / ("wine" if japanese else f"wine-{args.locale}")
     shutil.rmtree(work, ignore_errors=True)  # a fresh prefix, as on a player's machine
     say(f"Making a fresh Wine prefix in {work} ...")
-    session = harness.WineSession(windows, work)
+    session = harness.WineSession(windows, work, args.locale)
     if args.interactive:
         session._start_xvfb = lambda: os.environ["DISPLAY"]
     session.start()
@@ -170,7 +178,8 @@ def main():
             say(f"    {line}")
         say()
         say(f"Running {args.updater}:")
-        pictures = Pictures(args.pictures, session.env["DISPLAY"], not args.interactive)
+        suffix = "" if japanese else "-" + args.locale.split(".")[0]
+        pictures = Pictures(args.pictures, session.env["DISPLAY"], not args.interactive, suffix)
         exit_code = run(session, args.updater, answers, pictures, args.interactive)
         say(f"  exit code: {exit_code}")
         say()

@@ -1,5 +1,6 @@
 #include "ui/progress_dialog.h"
 
+#include "core/screen_text.h"
 #include "core/updater_state.h"
 #include "install/installation_run.h"
 #include "profile/profile_file.h"
@@ -9,7 +10,7 @@
 intptr_t ProgressDialogProc(WindowHandle window, unsigned message, uintptr_t, intptr_t) {
   switch (message) {
     case WM_INITDIALOG:
-      PlatformSetWindowText(window, g_state.caption);
+      SetScreenText(window, g_state.caption);
       PlatformSetProgressPosition(PlatformDialogItem(window, IDC_PROGRESS), 0);
       PlatformSetSmallIcon(window, g_state.instance, IDI_UPDATE);
       PlatformRemoveCloseMenuItem(window);

@@ -1,6 +1,7 @@
 #include "ui/progress_view.h"
 
 #include "base/text_format.h"
+#include "core/screen_text.h"
 #include "ui/resource_ids.h"
 
 namespace {
@@ -30,7 +31,7 @@ void ShowRunProgress(int percent) {
   if (percent != g_view.textShows) {
     char text[16];
     FormatText(text, sizeof text, "%3d%%", percent);
-    PlatformSetWindowText(g_view.percentText, text);
+    SetScreenText(g_view.percentText, text);
     g_view.textShows = percent;
   }
   if (percent != g_view.barShows) {

@@ -3,6 +3,7 @@
 // resources and faults are simulated and recorded.
 #include "platform/sim/platform_sim.h"
 
+#include <iconv.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -121,6 +122,31 @@ bool FileOperation(const char* kind, const std::string& what) {
   return n != M().failOperation;
 }
 
+// Converts all of in with glibc's iconv; false when a byte sequence has no
+// form in the target.
+bool Convert(const char* to, const char* from, const std::string& in, std::string* out) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  out->assign(in.size() * 2 + 8, '\0');
+  char* inPtr = const_cast<char*>(in.data());
+  std::size_t inLeft = in.size();
+  char* outPtr = &(*out)[0];
+  std::size_t outLeft = out->size();
+  bool ok = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1) && inLeft == 0;
+  iconv_close(cd);
+  out->resize(out->size() - outLeft);
+  return ok;
+}
+
+std::string Utf16Bytes(const std::u16string& text) {
+  std::string bytes;
+  for (char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- control
@@ -181,6 +207,14 @@ int UnansweredBoxes() { return M().unanswered; }
 void FailDialogCreation() { M().failDialog = true; }
 void HoldGuardElsewhere() { M().guardElsewhere = true; }
 std::string BroughtToFront() { return M().broughtToFront; }
+
+std::string To932(const std::u16string& text) {
+  std::string bytes;
+  if (Convert("CP932", "UTF-16LE", Utf16Bytes(text), &bytes)) return bytes;
+  bytes.clear();
+  for (char16_t unit : text) bytes += unit < 0x100 ? static_cast<char>(unit) : '?';
+  return bytes;
+}
 void HoldOpenWithoutWriteSharing(const std::string& windowsPath) { M().denied.insert(Key(windowsPath)); }
 void LimitWrites(const std::string& windowsPath, uint64_t limitBytes) { M().writeLimits[Key(windowsPath)] = limitBytes; }
 void FailWritesWithError(const std::string& windowsPath) { M().writeErrors.insert(Key(windowsPath)); }
@@ -302,13 +336,14 @@ WindowHandle PlatformDialogItem(WindowHandle dialog, int controlId) {
   return reinterpret_cast<WindowHandle>(&ControlTags()[controlId]);
 }
 
-void PlatformSetWindowText(WindowHandle window, const char* text) {
+void PlatformSetWindowText(WindowHandle window, const char16_t* text) {
   if (DialogAlive(window)) {
-    M().dialog.title = text;
+    M().dialog.title16 = text;
+    M().dialog.title = sim::To932(text);
     return;
   }
   int id = LiveControlId(window);
-  if (id >= 0) M().dialog.itemTexts[id].push_back(text);
+  if (id >= 0) M().dialog.itemTexts[id].push_back(sim::To932(text));
 }
 
 void PlatformSetProgressPosition(WindowHandle progressBar, int position) {
@@ -322,7 +357,30 @@ void PlatformRemoveCloseMenuItem(WindowHandle window) {
   if (DialogAlive(window)) M().dialog.closeMenuRemoved = true;
 }
 
-int PlatformMessageBox(WindowHandle owner, const char* text, const char* caption, unsigned style) {
+bool PlatformTextToScreen(const char* text, char16_t* buffer, std::size_t bufferUnits) {
+  if (bufferUnits == 0) return false;
+  buffer[0] = 0;
+  std::string bytes;
+  bool from932 = Convert("UTF-16LE", "CP932", text, &bytes);
+  if (!from932) {
+    // The simulated system's own code page: each byte is the unit of its value.
+    bytes.clear();
+    for (const char* p = text; *p != '\0'; ++p) {
+      bytes += *p;
+      bytes += '\0';
+    }
+  }
+  std::size_t units = bytes.size() / 2;
+  if (units >= bufferUnits) return false;  // as the system, nothing when it does not fit
+  for (std::size_t i = 0; i < units; ++i) {
+    buffer[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                      static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+  }
+  buffer[units] = 0;
+  return from932;
+}
+
+int PlatformMessageBox(WindowHandle owner, const char16_t* text, const char16_t* caption, unsigned style) {
   int answer = IDOK;
   if (!M().answers.empty()) {
     answer = M().answers.front();
@@ -331,8 +389,8 @@ int PlatformMessageBox(WindowHandle owner, const char* text, const char* caption
     ++M().unanswered;
     answer = (style & 0x0F) == MB_YESNO ? IDNO : IDCANCEL;
   }
-  M().boxes.push_back({text, caption, style, owner, answer});
-  M().events.push_back(std::string("box:") + caption);
+  M().boxes.push_back({sim::To932(text), sim::To932(caption), text, caption, style, owner, answer});
+  M().events.push_back("box:" + M().boxes.back().caption);
   return answer;
 }
 
@@ -348,7 +406,7 @@ void PlatformReleaseInstanceGuard(InstanceGuard guard) {
   if (guard != nullptr) --M().liveGuards;
 }
 
-void PlatformBringWindowToFront(const char* title) { M().broughtToFront = title; }
+void PlatformBringWindowToFront(const char16_t* title) { M().broughtToFront = sim::To932(title); }
 
 // ---------------------------------------------------------------- memory
 

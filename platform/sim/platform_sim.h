@@ -11,9 +11,14 @@
 
 namespace sim {
 
+// Texts reach the screen as UTF-16 (text16, caption16, ...); beside them the
+// simulation keeps the same texts converted back to code page 932 bytes
+// (text, caption, ...), as the program's tables hold them.
 struct MessageBoxRecord {
-  std::string text;     // the bytes shown (code page 932)
+  std::string text;
   std::string caption;
+  std::u16string text16;
+  std::u16string caption16;
   unsigned style;
   WindowHandle owner;
   int answer;
@@ -26,6 +31,7 @@ struct DialogRecord {
   bool closeMenuRemoved = false;
   int templateId = 0;
   std::string title;
+  std::u16string title16;
   std::map<int, std::vector<std::string>> itemTexts;  // every text each control was given
   std::map<int, std::vector<int>> positions;           // every position each progress bar was given
 };
@@ -57,6 +63,12 @@ int UnansweredBoxes();
 void FailDialogCreation();
 void HoldGuardElsewhere();
 std::string BroughtToFront();
+
+// UTF-16 to code page 932 bytes, as the system converts a window's text
+// back for an "A" reader; units with no 932 form come back as the byte of
+// their low half, as the simulation's stand-in for the system's own code
+// page (see PlatformTextToScreen) shows bytes.
+std::string To932(const std::u16string& text);
 // As a file another process holds open without write sharing: it can be
 // read but not opened for writing.
 void HoldOpenWithoutWriteSharing(const std::string& windowsPath);

@@ -37,6 +37,11 @@ _ICON_STYLES = {"none": 0x0, "error": 0x10, "question": 0x20, "warning": 0x30, "
 
 _PREFIX_READY = ".e2e-ready.json"
 
+# Code page 932 for the "A" functions, as on a system set to Japanese.
+JAPANESE_LOCALE = "ja_JP.UTF-8"
+# Another code page (1252), as on most systems elsewhere.
+ENGLISH_LOCALE = "en_US.UTF-8"
+
 
 class HarnessError(Exception):
     """The harness itself could not do its work (not a finding about UpDate.exe)."""
@@ -44,6 +49,11 @@ class HarnessError(Exception):
 
 def _decode(hex_text: str) -> bytes:
     return bytes.fromhex(hex_text)
+
+
+def _wide(event: dict, name: str) -> str:
+    """A text as its window holds it (watcher.exe reads it with the "W" functions)."""
+    return bytes.fromhex(event.get(name, "")).decode("utf-8")
 
 
 @dataclass
@@ -55,6 +65,14 @@ class Message:
     icon: str
     owner: str  # none, progress or other
     raw: dict
+
+    @property
+    def text_wide(self) -> str:
+        return _wide(self.raw, "text_w")
+
+    @property
+    def caption_wide(self) -> str:
+        return _wide(self.raw, "caption_w")
 
     @property
     def text(self) -> str:
@@ -82,6 +100,8 @@ class Progress:
     shown: bool
     percents: List[str]  # the distinct texts seen on screen, by polling
     percents_set: List[str] = field(default_factory=list)  # every text the program set, in order
+    title_wide: str = ""  # as the window holds them, whatever the code page
+    status_wide: str = ""
 
     @property
     def title(self) -> str:
@@ -117,9 +137,14 @@ class RunResult:
         for m in self.messages:
             lines.append(f"  box {m.index}: {m.text!r} caption={m.caption!r} buttons={list(m.buttons)} "
                          f"icon={m.icon} owner={m.owner}")
+            if (m.text_wide, m.caption_wide) != (m.text, m.caption):
+                lines.append(f"    as the window holds it: {m.text_wide!r} caption={m.caption_wide!r}")
         if self.progress:
             lines.append(f"  progress: title={self.progress.title!r} status={self.progress.status!r} "
                          f"percents={self.progress.percents} set={self.progress.percents_set}")
+            if self.progress.status_wide != self.progress.status:
+                lines.append(f"    as the window holds it: title={self.progress.title_wide!r} "
+                             f"status={self.progress.status_wide!r}")
         for w in self.other_windows:
             lines.append(f"  other window: {w}")
         if self.second:
@@ -149,10 +174,12 @@ def parse_events(lines: List[str]) -> RunResult:
         elif kind == "hold":
             holds.append(e)
         elif kind == "progress":
-            progress = Progress(_decode(e["title"]), _decode(e["status"]), e["visible"], e["visible"], [])
+            progress = Progress(_decode(e["title"]), _decode(e["status"]), e["visible"], e["visible"], [],
+                                title_wide=_wide(e, "title_w"), status_wide=_wide(e, "status_w"))
         elif kind == "progress_visible" and progress is not None and e["visible"]:
             progress.shown = True
             progress.title_bytes, progress.status_bytes = _decode(e["title"]), _decode(e["status"])
+            progress.title_wide, progress.status_wide = _wide(e, "title_w"), _wide(e, "status_w")
         elif kind == "percent" and progress is not None:
             progress.percents.append(_decode(e["text"]).decode("ascii"))
         elif kind == "percent_set":
@@ -195,9 +222,11 @@ def _win_path(unix_path: Path) -> str:
 class WineSession:
     """The prefix, the wineserver and the X display of one test run."""
 
-    def __init__(self, windows_build_dir: Path, work_dir: Path):
+    def __init__(self, windows_build_dir: Path, work_dir: Path, locale: str = JAPANESE_LOCALE):
         self.windows_build_dir = windows_build_dir
         self.work_dir = work_dir
+        # Wine takes the code page of the "A" functions from the locale.
+        self.locale = locale
         self.prefix = work_dir / "prefix"
         self._xvfb = None
         self._lock_file = None
@@ -214,7 +243,7 @@ class WineSession:
         display = self._start_xvfb()
         env = {k: v for k, v in os.environ.items() if not k.startswith(("WINE", "LC_", "WAYLAND"))}
         env.update(WINEPREFIX=str(self.prefix), WINEARCH="win32", WINEDEBUG="-all",
-                   WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="ja_JP.UTF-8", LANG="ja_JP.UTF-8",
+                   WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL=self.locale, LANG=self.locale,
                    DISPLAY=display)
         self.env = env
         ready = self._ensure_prefix()
@@ -266,6 +295,8 @@ class WineSession:
         # managed one makes Wine wait two seconds for a manager that never
         # answers, on every box.
         self._wine("reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f")
+        if self.locale != JAPANESE_LOCALE:
+            self._link_japanese_font()
         out = self._wine("cmd", "/c", "echo", "%APPDATA%").stdout.decode("cp932").strip()
         unix = subprocess.run(["winepath", "-u", out], env=self.env, capture_output=True,
                               check=True).stdout.decode().strip()
@@ -275,6 +306,20 @@ class WineSession:
         ready = {"appdata": unix, "appdata_windows": out}
         marker.write_text(json.dumps(ready))
         return ready
+
+    def _link_japanese_font(self):
+        """Japanese glyphs on a system set to another language, as a Windows
+        system has them: the dialog font links to a Japanese font for the
+        characters it lacks, and the progress window's "ＭＳ Ｐゴシック"
+        exists. The IPA Gothic fonts stand in for the system's Japanese fonts."""
+        link = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink"
+        replace = r"HKCU\Software\Wine\Fonts\Replacements"
+        for key, name, kind, value in [(link, "Tahoma", "REG_MULTI_SZ", "ipag.ttf,IPAGothic"),
+                                       (replace, "ＭＳ Ｐゴシック", "REG_SZ", "IPAPGothic"),
+                                       (replace, "MS UI Gothic", "REG_SZ", "IPAGothic")]:
+            done = self._wine("reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f")
+            if done.returncode != 0:
+                raise HarnessError(f"cannot set {key}\\{name}: {done.stdout!r} {done.stderr!r}")
 
     # ---- fixtures ----
 
@@ -409,20 +454,36 @@ def parse_profile(data: bytes) -> Dict[str, Dict[str, str]]:
 
 
 _session: Optional[WineSession] = None
+_other_sessions: Dict[str, WineSession] = {}
 
 
-def session() -> WineSession:
-    """The run's Wine session, started on first use and stopped at exit."""
+def session(locale: str = JAPANESE_LOCALE) -> WineSession:
+    """The run's Wine session for a locale, started on first use and stopped
+    at exit. Each locale has a prefix of its own: the code page follows the
+    locale of each Wine process, but Wine adjusts a prefix's font settings to
+    the code page it runs under, and the font links made for another code
+    page belong to that prefix alone."""
     global _session
-    if _session is None:
+    current = _session if locale == JAPANESE_LOCALE else _other_sessions.get(locale)
+    if current is None:
         work = os.environ.get("E2E_WORK_DIR")
         if not work:
             raise HarnessError("E2E_WORK_DIR must be set (see run_e2e.py)")
-        s = WineSession(windows_build_dir(), Path(work))
-        atexit.register(s.stop)
-        s.start()
-        _session = s
-    return _session
+        work_dir = Path(work) if locale == JAPANESE_LOCALE else Path(work) / locale
+        current = WineSession(windows_build_dir(), work_dir, locale)
+        atexit.register(current.stop)
+        current.start()
+        if locale == JAPANESE_LOCALE:
+            _session = current
+        else:
+            _other_sessions[locale] = current
+    return current
+
+
+def stop_sessions():
+    for s in [_session, *_other_sessions.values()]:
+        if s is not None:
+            s.stop()
 
 
 # ---- helpers of the verification, fault and security tests ----
@@ -608,6 +669,51 @@ def run_watched(session: "WineSession", *answers: str, program: Optional[Path] =
         raise HarnessError(f"watcher.exe ended without the program's exit code (status {status}):\n"
                            + stdout.decode(errors="replace") + stderr.decode(errors="replace"))
     return result
+
+
+# ---- pictures ----
+
+def take_picture(session: "WineSession", rect, out: Path) -> Path:
+    """Saves what the session's display shows inside rect [left, top, right, bottom]."""
+    left, top, right, bottom = rect
+    out.parent.mkdir(parents=True, exist_ok=True)
+    subprocess.run(["import", "-display", session.env["DISPLAY"], "-window", "root",
+                    "-crop", f"{right - left}x{bottom - top}+{left}+{top}", "+repage", str(out)],
+                   check=True, capture_output=True)
+    return out
+
+
+def glyph_shapes(picture: Path, rect) -> List[tuple]:
+    """The dark shapes inside rect of a picture, one per run of inked columns
+    in each line of text: about one per character drawn."""
+    data = subprocess.run(["convert", str(picture), "-colorspace", "Gray", "-depth", "8", "pgm:-"],
+                          capture_output=True, check=True).stdout
+    magic, width, height, _, pixels = data.split(maxsplit=4)
+    width, height = int(width), int(height)
+    left, top = max(rect[0], 0), max(rect[1], 0)
+    right, bottom = min(rect[2], width), min(rect[3], height)
+
+    def ink(x, y):
+        return pixels[y * width + x] < 96
+
+    inked_rows = [y for y in range(top, bottom) if any(ink(x, y) for x in range(left, right))]
+    lines = []
+    for y in inked_rows:
+        if lines and lines[-1][1] == y - 1:
+            lines[-1][1] = y
+        else:
+            lines.append([y, y])
+    shapes = []
+    for first, last in lines:
+        begin = None
+        for x in range(left, right + 1):
+            inked = x < right and any(ink(x, y) for y in range(first, last + 1))
+            if inked and begin is None:
+                begin = x
+            elif not inked and begin is not None:
+                shapes.append(tuple(tuple(ink(c, y) for c in range(begin, x)) for y in range(first, last + 1)))
+                begin = None
+    return shapes
 
 
 class SmallDrive:

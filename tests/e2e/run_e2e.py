@@ -51,8 +51,7 @@ def main() -> int:
     try:
         result = unittest.TextTestRunner(verbosity=2, resultclass=TimedResult).run(suite)
     finally:
-        if harness._session is not None:
-            harness._session.stop()
+        harness.stop_sessions()
     print(f"e2e: {result.testsRun} cases in {time.monotonic() - began:.1f} s, {len(result.skipped)} skipped")
     if not result.wasSuccessful():
         return 1

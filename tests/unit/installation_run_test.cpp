@@ -159,6 +159,17 @@ TEST_F(InstallationRun, AnEmptyPayloadCreatesAnEmptyFile) {
   EXPECT_EQ(sim::Dialog().itemTexts.at(IDC_PERCENT), (std::vector<std::string>{"100%"}));
 }
 
+// A product named in Japanese: the window's title reaches it as the
+// characters of its code page 932 bytes.
+TEST_F(InstallationRun, TheWindowTitleReachesTheWindowAsUtf16) {
+  std::strcpy(g_state.caption, "ランタン・ムーンハーバー - Update Program");
+  CarryPayload(10, 10);
+  StartRun();
+  EXPECT_TRUE(g_state.succeeded);
+  EXPECT_EQ(sim::Dialog().title16, u"ランタン・ムーンハーバー - Update Program");
+  EXPECT_EQ(sim::Dialog().title, g_state.caption);
+}
+
 TEST_F(InstallationRun, ACloseRequestDuringTheRunIsIgnored) {
   CarryPayload(200000, 2560);
   sim::OnPump([] { sim::PostToDialog(WM_CLOSE); });

@@ -3,7 +3,10 @@
 #include <cstring>
 #include <string>
 
+#include "base/text_format.h"
 #include "core/messages.h"
+#include "core/screen_text.h"
+#include "core/update_build.h"
 #include "core/updater_state.h"
 #include "platform/sim/platform_sim.h"
 #include "platform/win_values.h"
@@ -96,6 +99,94 @@ TEST_F(Messages, FreeSpaceMessagesAreCutToTheirShortBuffer) {
   // Cut on a character boundary: after the ASCII prefix the bytes pair up.
   std::size_t prefix = std::string("インストール先に問題があります。\n C:\\").size();
   EXPECT_EQ((text.size() - prefix) % 2, 0u);
+}
+
+// Every message, formatted with the arguments it meets in a run, reaches the
+// box as UTF-16 read from code page 932, and that UTF-16 is exactly the bytes
+// of the table again.
+TEST_F(Messages, EveryMessageReachesTheBoxAsUtf16OfItsCodePage932Bytes) {
+  const char* folder = "C:\\ゲーム\\Lantern Moonharbor";
+  const char* entry = "dll\\RESOURCE.dll";
+  const char* product = kUpdateBuild.productName;
+  sim::QueueAnswers({IDYES, IDOK});
+  for (int i = 0; i < MSG_COUNT; ++i) {
+    const MessageId id = static_cast<MessageId>(i);
+    const MessageSpec row = GetMessageSpec(id);
+    char text[1024];
+    char caption[1024];
+    std::strcpy(caption, row.captionKind == CaptionKind::Fixed ? row.fixedCaption : kCaption);
+    switch (id) {
+      case MSG_INSTALL_NOT_FOUND:
+      case MSG_CONFIRM_UPDATE:
+        ShowMessage(id, product);
+        FormatText(text, row.textBufferSize, row.text, product);
+        break;
+      case MSG_BAD_INSTALL_PATH:
+        ShowMessage(id, folder);
+        FormatText(text, row.textBufferSize, row.text, folder);
+        break;
+      case MSG_DISK_FULL:
+        ShowMessage(id, folder, 12, 40000, 35);
+        FormatText(text, row.textBufferSize, row.text, folder, 12, 40000, 35);
+        break;
+      case MSG_MERGE_FAILED:
+        ShowMessage(id, 3u);
+        FormatText(text, row.textBufferSize, row.text, 3u);
+        break;
+      case MSG_WRITE_NO_PAYLOAD:
+      case MSG_WRITE_NOT_LOADED:
+      case MSG_WRITE_CREATE_FAILED:
+        ShowMessage(id, entry);
+        FormatText(text, row.textBufferSize, row.text);
+        FormatText(caption, sizeof caption, "%s - %s -", entry, kCaption);
+        break;
+      default:
+        ShowMessage(id);
+        FormatText(text, row.textBufferSize, row.text);
+        break;
+    }
+    const sim::MessageBoxRecord& box = Last();
+    char16_t units[kScreenTextUnits];
+    EXPECT_TRUE(PlatformTextToScreen(text, units, kScreenTextUnits)) << id;
+    EXPECT_EQ(box.text16, units) << id;
+    EXPECT_EQ(sim::To932(box.text16), text) << id;
+    EXPECT_TRUE(PlatformTextToScreen(caption, units, kScreenTextUnits)) << id;
+    EXPECT_EQ(box.caption16, units) << id;
+    EXPECT_EQ(sim::To932(box.caption16), caption) << id;
+  }
+  EXPECT_EQ(sim::MessageBoxes().size(), static_cast<std::size_t>(MSG_COUNT));
+}
+
+TEST_F(Messages, TheBoxGetsTheJapaneseCharacters) {
+  ShowMessage(MSG_CONFIRM_UPDATE, "Lantern Moonharbor");
+  EXPECT_EQ(Last().text16,
+            u"「Lantern Moonharbor」のプログラムのアップデートを行います。\n"
+            u"アップデートを行う前に本体プログラムの終了を確認して下さい。");
+  EXPECT_EQ(Last().caption16, u"Lantern Moonharbor - Update Program");
+
+  ShowMessage(MSG_APPDATA_NOT_FOUND);
+  EXPECT_EQ(Last().text16, u"AppDataフォルダが見つかりませんでした");
+  EXPECT_EQ(Last().caption16, u"不明なエラー");
+
+  ShowMessage(MSG_WRITE_CREATE_FAILED, "dll\\リソース.dll");
+  EXPECT_EQ(Last().caption16, u"dll\\リソース.dll - Lantern Moonharbor - Update Program -");
+}
+
+// A text that is not code page 932 (a folder name the profile file gave in
+// another code page) still shows: the bytes as the system itself reads them,
+// which in the simulation is one unit per byte.
+TEST_F(Messages, TextThatIsNot932StillShows) {
+  const char folder[] = "C:\\Spiele\\\x81";  // a lead byte without its second byte
+  char16_t units[kScreenTextUnits];
+  EXPECT_FALSE(PlatformTextToScreen(folder, units, kScreenTextUnits));
+
+  ShowMessage(MSG_BAD_INSTALL_PATH, folder);
+  char text[1024];
+  FormatText(text, sizeof text, "インストール先に問題があります。\n %s", folder);
+  std::u16string asBytes;
+  for (const char* p = text; *p != '\0'; ++p) asBytes += static_cast<char16_t>(static_cast<unsigned char>(*p));
+  EXPECT_EQ(Last().text16, asBytes);
+  EXPECT_EQ(Last().caption16, u"Lantern Moonharbor - Update Program");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Loaded by Wine into the watched program through a WH_CALLWNDPROC hook that
 // watcher.exe sets on the program's main thread. It writes every text the
 // program gives its percentage control to the file named by the variable
-// WATCH_HOOK_LOG, one line each: the last percentage may stand for only a
+// WATCH_HOOK_LOG, one line each, in UTF-8: the last percentage may stand for only a
 // few milliseconds, too short for a look from outside to be sure of it.
 #include <windows.h>
 
@@ -28,10 +28,12 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK WatchCallWndProc(int code, WPA
   if (code == HC_ACTION) {
     const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
     if (call->message == WM_SETTEXT && call->lParam != 0 && GetDlgCtrlID(call->hwnd) == kPercentId) {
-      // The hook sees the text as the window procedure will, in the
-      // program's "A" code page: hand it on unchanged.
-      char text[64];
-      lstrcpynA(text, reinterpret_cast<const char*>(call->lParam), sizeof text);
+      // A Unicode hook sees the text as UTF-16 (the program sets it with the
+      // "W" functions); the log holds it in UTF-8.
+      wchar_t wide[64];
+      lstrcpynW(wide, reinterpret_cast<const wchar_t*>(call->lParam), sizeof wide / sizeof wide[0]);
+      char text[64 * 3];
+      if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr) == 0) text[0] = '\0';
       Record(text);
     }
   }

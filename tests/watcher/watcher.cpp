@@ -1,7 +1,10 @@
 // Runs a GUI program under Wine and plays the user: reports every message
 // box and the progress window it shows, answers the boxes from a list and
 // reports how the program ended. One JSON object per line on stdout; texts
-// are the hex of their code page 932 bytes, so the reader decodes them.
+// are the hex of the bytes the "A" functions give (code page 932 on a system
+// set to Japanese), so the reader decodes them. The texts of boxes and of the
+// progress window also come as the windows hold them, read with the "W"
+// functions, as the hex of their UTF-8 (the fields ending in _w).
 //
 //   watcher.exe [options] PROGRAM.exe [ANSWER...]
 //     ANSWER          OK, Cancel, Yes or No, used in order of the boxes
@@ -25,12 +28,14 @@
 //   hold         {path, ok, error}
 //   window       a visible top-level window that is neither a box nor the
 //                progress window {hwnd, class, title}
-//   progress     the progress window first seen {hwnd, visible, title, status}
-//   progress_visible {visible, title, status} / progress_gone
+//   progress     the progress window first seen {hwnd, visible, title, status,
+//                title_w, status_w}
+//   progress_visible {visible, title, status, title_w, status_w} / progress_gone
 //   percent      each distinct text of the percentage control seen by polling
 //   percent_set  each text the program gave that control, in order, as
 //                watch_hook.dll logged it inside the program (at the end)
-//   message      {index, hwnd, text, caption, buttons, icon, owner, ...}
+//   message      {index, hwnd, rect, text, caption, text_w, caption_w, text_rect,
+//                buttons, icon, owner, ...}
 //   answer       {index, answer, ok}
 //   unanswered   a box showed with no answer left: the program is killed
 //   second_*     what the second start did (second_start, second_window,
@@ -110,6 +115,26 @@ std::string WindowText(HWND window) {
   char text[4096];
   int length = GetWindowTextA(window, text, sizeof text);
   return std::string(text, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+// The same text as the window holds it, in UTF-8: whatever code page the
+// system is set to.
+std::string WideWindowText(HWND window) {
+  if (window == nullptr) return "";
+  wchar_t text[4096];
+  int length = GetWindowTextW(window, text, sizeof text / sizeof text[0]);
+  if (length <= 0) return "";
+  char utf8[4096 * 3];
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, utf8, sizeof utf8, nullptr, nullptr);
+  return std::string(utf8, bytes > 0 ? static_cast<size_t>(bytes) : 0);
+}
+
+// The fields title, status, title_w and status_w of the progress window.
+std::string ProgressTexts(HWND window) {
+  HWND status = GetDlgItem(window, kStatusId);
+  return "\"title\":\"" + Hex(WindowText(window)) + "\",\"status\":\"" + Hex(WindowText(status)) +
+         "\",\"title_w\":\"" + Hex(WideWindowText(window)) + "\",\"status_w\":\"" +
+         Hex(WideWindowText(status)) + "\"";
 }
 
 std::string ClassOf(HWND window) {
@@ -319,7 +344,7 @@ DWORD PlacePercentHook(PercentHook* hook, DWORD threadId) {
   if (library == nullptr) return GetLastError();
   auto procedure = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(library, "WatchCallWndProc")));
   if (procedure == nullptr) return GetLastError();
-  hook->hook = SetWindowsHookExA(WH_CALLWNDPROC, procedure, library, threadId);
+  hook->hook = SetWindowsHookExW(WH_CALLWNDPROC, procedure, library, threadId);
   return hook->hook == nullptr ? GetLastError() : 0;
 }
 
@@ -372,6 +397,9 @@ std::string DescribeBox(HWND box, HWND progress) {
   fields += "\"hwnd\":" + HandleText(box) + ",\"rect\":" + RectText(box);
   fields += ",\"text\":\"" + Hex(WindowText(GetDlgItem(box, kBoxTextId))) + "\"";
   fields += ",\"caption\":\"" + Hex(WindowText(box)) + "\"";
+  fields += ",\"text_w\":\"" + Hex(WideWindowText(GetDlgItem(box, kBoxTextId))) + "\"";
+  fields += ",\"text_rect\":" + RectText(GetDlgItem(box, kBoxTextId));
+  fields += ",\"caption_w\":\"" + Hex(WideWindowText(box)) + "\"";
   fields += ",\"buttons\":[";
   bool first = true;
   for (int id = IDOK; id <= IDNO; ++id) {
@@ -516,9 +544,8 @@ int Run(const Options& options) {
         progress = window;
 
         progressVisible = IsWindowVisible(window) != FALSE;
-        Emit("progress", "\"hwnd\":" + HandleText(window) + ",\"visible\":" + Bool(progressVisible) +
-                             ",\"title\":\"" + Hex(WindowText(window)) + "\",\"status\":\"" +
-                             Hex(WindowText(GetDlgItem(window, kStatusId))) + "\"");
+        Emit("progress", "\"hwnd\":" + HandleText(window) + ",\"visible\":" + Bool(progressVisible) + "," +
+                             ProgressTexts(window));
       }
       if (window == progress) continue;
       // A box is read once it shows: before that its texts may be half set.
@@ -553,9 +580,8 @@ int Run(const Options& options) {
         progressVisible = visible;
         // Until it shows, the window may still be setting itself up: its
         // texts count from here.
-        Emit("progress_visible", "\"visible\":" + Bool(visible) + ",\"rect\":" + RectText(progress) +
-                                     ",\"title\":\"" + Hex(WindowText(progress)) +
-                                     "\",\"status\":\"" + Hex(WindowText(GetDlgItem(progress, kStatusId))) + "\"");
+        Emit("progress_visible", "\"visible\":" + Bool(visible) + ",\"rect\":" + RectText(progress) + "," +
+                                     ProgressTexts(progress));
       }
       if (percentControl != nullptr) watchPercent();
     }
