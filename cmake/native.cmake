@@ -7,6 +7,8 @@ find_package(Threads REQUIRED)
 
 set(WINDOWS_BUILD_DIR "" CACHE PATH "The MinGW build tree whose programs the end-to-end tests run")
 
+# The unit tests expect the sample game's constants.
+update_description("${CMAKE_BINARY_DIR}/generated" CONSTANTS)
 add_library(updater_logic STATIC ${UPDATER_LOGIC_SOURCES})
 target_include_directories(updater_logic PUBLIC "${PROJECT_SOURCE_DIR}")
 target_compile_options(updater_logic PRIVATE ${UPDATER_WARNINGS} ${UPDATER_CHARSET})

@@ -3,7 +3,6 @@ set(UPDATER_LOGIC_SOURCES
   app/messages.cpp
   app/run_updater.cpp
   app/text_format.cpp
-  app/update_build.cpp
   fingerprint/checksum.cpp
   fingerprint/checksum_kernel.cpp
   fingerprint/records.cpp
@@ -16,3 +15,6 @@ set(UPDATER_LOGIC_SOURCES
   ui/progress_dialog.cpp
 )
 list(TRANSFORM UPDATER_LOGIC_SOURCES PREPEND "${PROJECT_SOURCE_DIR}/")
+# The build constants, made from the description file (cmake/update_build.cmake).
+list(INSERT UPDATER_LOGIC_SOURCES 3 "${CMAKE_BINARY_DIR}/generated/update_build.cpp")
+include(cmake/update_build.cmake)

@@ -10,7 +10,7 @@ if(NOT FPTOOL)
 endif()
 
 set(UPDATE_PAYLOAD_DIR "" CACHE PATH
-    "Folder holding the payload files (LMH.exe and RESOURCE.dll); empty for the sample game's new version")
+    "Folder holding the payload files in place of the description's; empty: the description's own (for the sample description, the sample game's new version this tree builds)")
 
 add_library(updater_logic STATIC ${UPDATER_LOGIC_SOURCES})
 target_include_directories(updater_logic PUBLIC "${PROJECT_SOURCE_DIR}")
@@ -21,27 +21,21 @@ set(UPDATER_STATIC_LINK -static -static-libgcc -static-libstdc++ -mwindows
     -Wl,--major-os-version,5 -Wl,--minor-os-version,1)
 
 # ---- UpDate.exe ----
-set(UPDATE_PAYLOAD_ENTRIES "LMH.exe;dll/RESOURCE.dll" CACHE STRING
-    "The payload files under the payload folder, as the build's payload table lists them")
-set(UPDATE_GAME_EXECUTABLE "LMH.exe" CACHE STRING "The game executable that the fingerprint module has a record of")
-include(cmake/payload.cmake)
-
-if(UPDATE_PAYLOAD_DIR STREQUAL "")
-  set(payload_dir "${CMAKE_BINARY_DIR}/sample/new")
-  set(payload_from_sample TRUE)
-else()
+# The payload's files and folder come from the description; the sample
+# description's payload is the sample game this tree builds.
+get_filename_component(description "${UPDATE_DESCRIPTION}" ABSOLUTE)
+set(payload_from_sample FALSE)
+if(NOT UPDATE_PAYLOAD_DIR STREQUAL "")
   get_filename_component(payload_dir "${UPDATE_PAYLOAD_DIR}" ABSOLUTE)
-  set(payload_from_sample FALSE)
+  update_description("${CMAKE_BINARY_DIR}/generated" PAYLOAD "${payload_dir}")
+elseif(description STREQUAL "${PROJECT_SOURCE_DIR}/sample/update.ini")
+  set(payload_from_sample TRUE)
+  update_description("${CMAKE_BINARY_DIR}/generated" PAYLOAD_LATER "${CMAKE_BINARY_DIR}/sample/new")
+else()
+  update_description("${CMAKE_BINARY_DIR}/generated" PAYLOAD)
 endif()
-updater_payload(UpDate "${payload_dir}" "${CMAKE_BINARY_DIR}/generated" UPDATE_PAYLOAD_FILES)
-if(NOT payload_from_sample)
-  foreach(f IN LISTS UPDATE_PAYLOAD_FILES)
-    if(NOT EXISTS "${f}")
-      message(FATAL_ERROR "Payload file missing: ${f}\n"
-                          "UPDATE_PAYLOAD_DIR must hold: ${UPDATE_PAYLOAD_ENTRIES}")
-    endif()
-  endforeach()
-endif()
+include(cmake/payload.cmake)
+updater_payload(UpDate "${UPDATE_PAYLOAD_FOLDER}" "${CMAKE_BINARY_DIR}/generated" UPDATE_PAYLOAD_FILES)
 
 add_executable(UpDate WIN32
   platform/platform_win32.cpp
@@ -50,7 +44,8 @@ add_executable(UpDate WIN32
 target_compile_options(UpDate PRIVATE ${UPDATER_WARNINGS})
 target_include_directories(UpDate PRIVATE "${PROJECT_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/generated")
 target_link_libraries(UpDate PRIVATE updater_logic)
-target_link_options(UpDate PRIVATE ${UPDATER_STATIC_LINK} -s)
+# No time stamp in the header: the same inputs give the same bytes.
+target_link_options(UpDate PRIVATE ${UPDATER_STATIC_LINK} -s -Wl,--no-insert-timestamp)
 set_source_files_properties(res/updater.rc PROPERTIES
   OBJECT_DEPENDS "${UpDate_payload_checked};${PROJECT_SOURCE_DIR}/res/update.manifest;${PROJECT_SOURCE_DIR}/res/version.h")
 set_target_properties(UpDate PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")

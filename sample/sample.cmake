@@ -30,7 +30,9 @@ set(sample_new_trailer_bytes 1184)
 # A resource-only module: no code, no imports, the resource section alone.
 set(resource_only_script "${PROJECT_SOURCE_DIR}/tools/resource_only.ld")
 separate_arguments(rc_flags NATIVE_COMMAND "${CMAKE_RC_FLAGS}")
-set(module_link_flags -shared -nostdlib -s -Wl,-e,0 -Wl,--subsystem,windows -Wl,-T,${resource_only_script})
+# No time stamps: the same sources give the same payload bytes.
+set(module_link_flags -shared -nostdlib -s -Wl,-e,0 -Wl,--subsystem,windows -Wl,--no-insert-timestamp
+    -Wl,-T,${resource_only_script})
 
 function(sample_zero_words out count)
   string(REPEAT "0, " ${count} words)
@@ -44,7 +46,8 @@ function(sample_version version version_text)
   add_executable(lmh_${version} WIN32 "${sample_src}/lmh.cpp")
   target_compile_definitions(lmh_${version} PRIVATE "LMH_VERSION_TEXT=\"${version_text}\"")
   target_compile_options(lmh_${version} PRIVATE ${UPDATER_WARNINGS} -Os)
-  target_link_options(lmh_${version} PRIVATE -static -static-libgcc -static-libstdc++ -mwindows -s)
+  target_link_options(lmh_${version} PRIVATE -static -static-libgcc -static-libstdc++ -mwindows -s
+                      -Wl,--no-insert-timestamp)
   set_target_properties(lmh_${version} PROPERTIES OUTPUT_NAME LMH RUNTIME_OUTPUT_DIRECTORY "${work}")
 
   set(game_steps COMMAND "${CMAKE_COMMAND}" -E copy "$<TARGET_FILE:lmh_${version}>" "${out}/LMH.exe")

@@ -44,7 +44,7 @@ trap 'rm -rf "$work"' EXIT
 
 i686-w64-mingw32-windres -c 65001 -O coff "$work/module.rc" "$work/module.o"
 mkdir -p "$(dirname "$out")"
-i686-w64-mingw32-gcc -shared -nostdlib -s -Wl,-e,0 -Wl,--subsystem,windows \
+i686-w64-mingw32-gcc -shared -nostdlib -s -Wl,-e,0 -Wl,--subsystem,windows -Wl,--no-insert-timestamp \
   -Wl,-T,"$root/tools/resource_only.ld" "$work/module.o" -o "$out"
 "$fptool" stamp "$out"
 "$fptool" check "$out" "$@"

@@ -337,14 +337,14 @@ class WineSession:
         return built_program("UpDate.exe", self.windows_build_dir)
 
     def run_updater(self, *answers: str, hold=(), second_at: Optional[int] = None,
-                    timeout: float = 60.0) -> RunResult:
-        """Runs UpDate.exe, answering its boxes in order with OK/Cancel/Yes/No."""
+                    timeout: float = 60.0, updater: Optional[Path] = None) -> RunResult:
+        """Runs UpDate.exe (or `updater`), answering its boxes in order with OK/Cancel/Yes/No."""
         args = [str(built_program("watcher.exe", self.windows_build_dir)), "--timeout", str(int(timeout * 1000))]
         for path in hold:
             args += ["--hold", path]
         if second_at is not None:
             args += ["--second-at", str(second_at)]
-        args.append(_win_path(self.updater))
+        args.append(_win_path(updater or self.updater))
         args += list(answers)
         begin = time.monotonic()
         # Files, not pipes: the first Wine program of a session leaves Wine's
