@@ -214,7 +214,7 @@ def check_directives(d, value, text, what, arguments):
     for m in re.finditer(r"%(.?)", text):
         if m.group(1) == "%":
             continue
-        if m.group(1) != "s":
+        if m.group(1) != "s" or arguments == 0:
             d.error(value.line, f"{what}: %{m.group(1)} is not allowed; the text may hold "
                     + ("%s (the display name) once and %% for a percent sign" if arguments else "%% for a percent sign"))
             return

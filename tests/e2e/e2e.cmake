@@ -10,7 +10,7 @@ set(E2E_DIR "${CMAKE_CURRENT_LIST_DIR}")
 set(E2E_WORK_DIR "${CMAKE_BINARY_DIR}/e2e")
 
 # One ctest entry per group of cases; the Wine session is started once per entry.
-foreach(module IN ITEMS test_no_installation test_update test_verification test_faults test_security)
+foreach(module IN ITEMS test_no_installation test_update test_verification test_faults test_security test_signed)
   string(REPLACE "test_" "e2e_" name "${module}")
   add_test(NAME ${name}
            COMMAND "${E2E_PYTHON}" "${E2E_DIR}/run_e2e.py"
