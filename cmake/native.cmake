@@ -7,6 +7,9 @@ find_package(Threads REQUIRED)
 
 set(WINDOWS_BUILD_DIR "" CACHE PATH "The MinGW build tree whose programs the end-to-end tests run")
 
+# The unit tests expect the sample game's constants.
+update_description("${CMAKE_BINARY_DIR}/generated" CONSTANTS)
+
 # Reads PE resources; the simulated platform and the tools share it.
 add_library(pe_resources STATIC base/pe_resources.cpp)
 target_include_directories(pe_resources PUBLIC "${PROJECT_SOURCE_DIR}")
@@ -22,4 +25,5 @@ include(tests/unit/unit.cmake)
 include(fuzz/replay.cmake)
 include(tools/fptool.cmake)
 include(tests/e2e/e2e.cmake)
+include(tests/build/build.cmake)
 include(bench/bench.cmake)

@@ -4,7 +4,6 @@ set(UPDATER_LOGIC_SOURCES
   base/text_format.cpp
   core/messages.cpp
   core/screen_text.cpp
-  core/update_build.cpp
   core/updater_state.cpp
   fingerprint/checksum.cpp
   fingerprint/checksum_kernel.cpp
@@ -22,6 +21,9 @@ set(UPDATER_LOGIC_SOURCES
   app/run_updater.cpp
 )
 list(TRANSFORM UPDATER_LOGIC_SOURCES PREPEND "${PROJECT_SOURCE_DIR}/")
+# The build constants, made from the description file (cmake/update_build.cmake).
+list(APPEND UPDATER_LOGIC_SOURCES "${CMAKE_BINARY_DIR}/generated/update_build.cpp")
+include(cmake/update_build.cmake)
 
 add_library(updater_logic STATIC ${UPDATER_LOGIC_SOURCES})
 target_include_directories(updater_logic PUBLIC "${PROJECT_SOURCE_DIR}")

@@ -20,6 +20,7 @@ function(add_updater target payload_dir generated_dir output_dir)
     "${script}")
   target_include_directories(${target} PRIVATE "${PROJECT_SOURCE_DIR}" "${generated_dir}")
   target_link_libraries(${target} PRIVATE updater_logic)
-  target_link_options(${target} PRIVATE ${UPDATER_GUI_LINK} -s)
+  # No time stamp in the header: the same inputs give the same bytes.
+  target_link_options(${target} PRIVATE ${UPDATER_GUI_LINK} -s -Wl,--no-insert-timestamp)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME UpDate RUNTIME_OUTPUT_DIRECTORY "${output_dir}")
 endfunction()

@@ -10,37 +10,29 @@ if(NOT FPTOOL)
 endif()
 
 set(UPDATE_PAYLOAD_DIR "" CACHE PATH
-    "Folder holding the payload files (LMH.exe and RESOURCE.dll); empty for the sample game's new version")
+    "Folder holding the payload files in place of the description's; empty: the description's own (for the sample description, the sample game's new version this tree builds)")
 
 # Every Windows program and library carries its runtime: nothing to install
 # beside it under Wine or on a player's machine.
 add_link_options(-static -static-libgcc -static-libstdc++)
 
 # ---- UpDate.exe ----
-set(UPDATE_PAYLOAD_ENTRIES "LMH.exe;dll/RESOURCE.dll" CACHE STRING
-    "The payload files under the payload folder, as the build's payload table lists them")
-set(UPDATE_GAME_EXECUTABLE "LMH.exe" CACHE STRING "The game executable that the fingerprint module has a record of")
+# The payload's files and folder come from the description; the sample
+# description's payload is the sample game this tree builds.
+get_filename_component(description "${UPDATE_DESCRIPTION}" ABSOLUTE)
+set(payload_from_sample FALSE)
+if(NOT UPDATE_PAYLOAD_DIR STREQUAL "")
+  get_filename_component(payload_dir "${UPDATE_PAYLOAD_DIR}" ABSOLUTE)
+  update_description("${CMAKE_BINARY_DIR}/generated" PAYLOAD "${payload_dir}")
+elseif(description STREQUAL "${PROJECT_SOURCE_DIR}/sample/update.ini")
+  set(payload_from_sample TRUE)
+  update_description("${CMAKE_BINARY_DIR}/generated" PAYLOAD_LATER "${CMAKE_BINARY_DIR}/sample/new")
+else()
+  update_description("${CMAKE_BINARY_DIR}/generated" PAYLOAD)
+endif()
 include(cmake/payload.cmake)
 include(cmake/updater.cmake)
-
-if(UPDATE_PAYLOAD_DIR STREQUAL "")
-  set(payload_dir "${CMAKE_BINARY_DIR}/sample/new")
-  set(payload_from_sample TRUE)
-else()
-  get_filename_component(payload_dir "${UPDATE_PAYLOAD_DIR}" ABSOLUTE)
-  set(payload_from_sample FALSE)
-endif()
-if(NOT payload_from_sample)
-  foreach(entry IN LISTS UPDATE_PAYLOAD_ENTRIES)
-    set(f "${payload_dir}/${entry}")
-    if(NOT EXISTS "${f}")
-      message(FATAL_ERROR "Payload file missing: ${f}\n"
-                          "UPDATE_PAYLOAD_DIR must hold: ${UPDATE_PAYLOAD_ENTRIES}")
-    endif()
-  endforeach()
-endif()
-
-add_updater(UpDate "${payload_dir}" "${CMAKE_BINARY_DIR}/generated" "${CMAKE_BINARY_DIR}/bin")
+add_updater(UpDate "${UPDATE_PAYLOAD_FOLDER}" "${CMAKE_BINARY_DIR}/generated" "${CMAKE_BINARY_DIR}/bin")
 
 # Sample game (old and new versions) and the helpers of the end-to-end tests.
 include(sample/sample.cmake)

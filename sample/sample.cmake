@@ -45,7 +45,7 @@ function(sample_version version version_text)
   add_executable(lmh_${version} WIN32 "${sample_src}/lmh.cpp")
   target_compile_definitions(lmh_${version} PRIVATE "LMH_VERSION_TEXT=\"${version_text}\"")
   target_compile_options(lmh_${version} PRIVATE -Os)
-  target_link_options(lmh_${version} PRIVATE -mwindows -s)
+  target_link_options(lmh_${version} PRIVATE -mwindows -s -Wl,--no-insert-timestamp)
   set_target_properties(lmh_${version} PROPERTIES OUTPUT_NAME LMH RUNTIME_OUTPUT_DIRECTORY "${work}")
 
   set(game_steps COMMAND "${CMAKE_COMMAND}" -E copy "$<TARGET_FILE:lmh_${version}>" "${out}/LMH.exe")

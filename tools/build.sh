@@ -2,7 +2,7 @@
 # Builds both trees: build/native (logic, simulated platform, unit tests,
 # host tools) and build/windows (UpDate.exe, sample game, Wine helpers).
 # Extra arguments go to the Windows tree's configure step, for example
-# -DUPDATE_PAYLOAD_DIR=/path/to/payload.
+# -DUPDATE_DESCRIPTION=/path/to/game.ini (tools/make_update.sh does this in a tree of its own).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/tools/setup.sh"

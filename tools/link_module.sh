@@ -17,5 +17,6 @@ object=$(mktemp --suffix=.o)
 trap 'rm -f "$object"' EXIT
 i686-w64-mingw32-windres -c 65001 -O coff "$script" "$object"
 mkdir -p "$(dirname "$out")"
-i686-w64-mingw32-gcc -shared -nostdlib -s -Wl,-e,0 -Wl,--subsystem,windows \
+# No time stamp: the same records give the same module.
+i686-w64-mingw32-gcc -shared -nostdlib -s -Wl,-e,0 -Wl,--subsystem,windows -Wl,--no-insert-timestamp \
   -Wl,-T,"$root/tools/resource_only.ld" "$object" -o "$out"

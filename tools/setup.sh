@@ -6,8 +6,8 @@ set -euo pipefail
 need_pkgs=(
   cmake g++ make libgtest-dev libbenchmark-dev
   g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
-  wine wine32:i386 wine64 xvfb xdotool x11-utils imagemagick
-  fonts-ipafont-gothic locales python3
+  wine wine32:i386 wine64 fonts-wine xvfb xdotool x11-utils imagemagick
+  fonts-ipafont-gothic locales python3 osslsigncode openssl
 )
 
 missing=()

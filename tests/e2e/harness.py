@@ -36,6 +36,7 @@ _BUTTON_STYLES = {(1,): 0x0, (1, 2): 0x1, (6, 7): 0x4, (2, 6, 7): 0x3, (2, 4): 0
 _ICON_STYLES = {"none": 0x0, "error": 0x10, "question": 0x20, "warning": 0x30, "information": 0x40}
 
 _PREFIX_READY = ".e2e-ready.json"
+_WINE_MARLETT = "/usr/share/wine/fonts/marlett.ttf"
 
 # Code page 932 for the "A" functions, as on a system set to Japanese.
 JAPANESE_LOCALE = "ja_JP.UTF-8"
@@ -248,6 +249,7 @@ class WineSession:
         self.env = env
         ready = self._ensure_prefix()
         self.appdata = Path(ready["appdata"])
+        self._install_marlett()
         subprocess.run(["wineserver", "-p"], env=self.env, check=True)
         # Starts Wine's background processes now, not in the first case.
         subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
@@ -268,6 +270,16 @@ class WineSession:
         if self._lock_file is not None:
             self._lock_file.close()
             self._lock_file = None
+
+    def _install_marlett(self):
+        # Wine draws the title bar's buttons with Marlett, which Debian's
+        # fonts-wine ships; this Wine loads it only from the prefix's own
+        # Fonts folder, and without it the close button shows an "r".
+        font = Path(_WINE_MARLETT)
+        target = self.drive_c / "windows" / "Fonts" / font.name
+        if font.is_file() and not target.is_file():
+            target.parent.mkdir(parents=True, exist_ok=True)
+            shutil.copyfile(font, target)
 
     def _start_xvfb(self) -> str:
         # Xvfb picks a free display number itself and tells it on the pipe.
@@ -382,14 +394,14 @@ class WineSession:
         return built_program("UpDate.exe", self.windows_build_dir)
 
     def run_updater(self, *answers: str, hold=(), second_at: Optional[int] = None,
-                    timeout: float = 60.0) -> RunResult:
-        """Runs UpDate.exe, answering its boxes in order with OK/Cancel/Yes/No."""
+                    timeout: float = 60.0, updater: Optional[Path] = None) -> RunResult:
+        """Runs UpDate.exe (or `updater`), answering its boxes in order with OK/Cancel/Yes/No."""
         args = [str(built_program("watcher.exe", self.windows_build_dir)), "--timeout", str(int(timeout * 1000))]
         for path in hold:
             args += ["--hold", path]
         if second_at is not None:
             args += ["--second-at", str(second_at)]
-        args.append(_win_path(self.updater))
+        args.append(_win_path(updater or self.updater))
         args += list(answers)
         begin = time.monotonic()
         # Files, not pipes: the first Wine program of a session leaves Wine's

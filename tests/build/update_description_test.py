@@ -1,0 +1,182 @@
+"""The description file of an update build: every bad description is refused
+with a message naming the file and line, and nothing is made from it; a good
+one gives the program the texts' code page 932 bytes.
+
+  python3 update_description_test.py --source DIR --fptool FPTOOL --work DIR
+"""
+
+import argparse
+import codecs
+import os
+import re
+import subprocess
+import sys
+import unittest
+from pathlib import Path
+
+ARGS = None
+
+GOOD = """\
+; a description
+[Product]
+MakerFolder=KESTRIN
+Abbreviation=LMH
+DisplayName=Lantern Moonharbor
+
+[Update]
+Number=2
+EntryList=
+
+[Payload]
+Folder=payload
+File1=LMH.exe
+File2=dll\\RESOURCE.dll
+"""
+
+# (name, change to GOOD: (old line, new text) or a function, line the message
+# names (0: the file alone), words the message holds)
+BAD = [
+    ("missing key", ("Abbreviation=LMH\n", ""), 2, "[Product] is missing the key Abbreviation"),
+    ("missing section", lambda t: t.replace("[Update]\nNumber=2\nEntryList=\n", ""), 0,
+     "section [Update] is missing"),
+    ("unknown key", ("EntryList=\n", "EntryList=\nVersion=1.2\n"), 10, "unknown key Version in [Update]"),
+    ("unknown section", ("[Update]\n", "[Updates]\n"), 7, "unknown section [Updates]"),
+    ("key twice", ("Number=2\n", "Number=2\nNumber=3\n"), 9, "key Number appears twice (first at line 8)"),
+    ("line without a key", ("Number=2\n", "Number 2\n"), 8, "expected KEY=VALUE"),
+    ("number zero", ("Number=2\n", "Number=0\n"), 8, "'0' is not a positive decimal number"),
+    ("number with a fraction", ("Number=2\n", "Number=1.5\n"), 8, "'1.5' is not a positive decimal number"),
+    ("negative number", ("Number=2\n", "Number=-3\n"), 8, "'-3' is not a positive decimal number"),
+    ("number with leading zero", ("Number=2\n", "Number=02\n"), 8, "'02' is not a positive decimal number"),
+    ("empty number", ("Number=2\n", "Number=\n"), 8, "'' is not a positive decimal number"),
+    ("number beyond exact comparison", ("Number=2\n", "Number=16777217\n"), 8, "too large"),
+    ("abbreviation with a separator", ("Abbreviation=LMH\n", "Abbreviation=LM/H\n"), 4,
+     "Abbreviation 'LM/H' cannot name a file"),
+    ("abbreviation with a colon", ("Abbreviation=LMH\n", "Abbreviation=C:LMH\n"), 4, "cannot name a file"),
+    ("abbreviation of a device", ("Abbreviation=LMH\n", "Abbreviation=con\n"), 4, "reserved device name"),
+    ("abbreviation ending in a dot", ("Abbreviation=LMH\n", "Abbreviation=LMH.\n"), 4, "ends with a dot"),
+    ("empty abbreviation", ("Abbreviation=LMH\n", "Abbreviation=\n"), 4, "cannot name a file: it is empty"),
+    ("maker folder with a star", ("MakerFolder=KESTRIN\n", "MakerFolder=KES*TRIN\n"), 3, "cannot name a file"),
+    ("payload file missing", ("File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCES.dll\n"), 14,
+     "payload file {payload}/dll/RESOURCES.dll does not exist"),
+    ("payload folder missing", ("Folder=payload\n", "Folder=nowhere\n"), 12, "payload folder {work}/nowhere does not exist"),
+    ("payload path leaving the folder", ("File1=LMH.exe\n", "File1=..\\LMH.exe\n"), 13, "not a relative path"),
+    ("payload files out of order", ("File2=", "File3="), 14, "File3 follows File1"),
+    ("payload without files", lambda t: re.sub(r"File\d=.*\n", "", t), 11, "[Payload] lists no files"),
+    ("two payload files of one name", ("File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCE.dll\nFile3=RESOURCE.dll\n"),
+     15, "ends in the same name as File2"),
+    ("payload without the game", ("Abbreviation=LMH\n", "Abbreviation=GAME\n"), 13,
+     "does not hold the game executable GAME.exe"),
+    ("payload without the module", ("File2=dll\\RESOURCE.dll\n", "File2=story.txt\n"), 13,
+     "does not hold the fingerprint module"),
+    ("display name outside code page 932", ("DisplayName=Lantern Moonharbor\n", "DisplayName=Lantern Moonharbör\n"), 5,
+     "'ö' (U+00F6) cannot be written in code page 932"),
+    ("text outside code page 932", ("EntryList=\n", "EntryList=\n[Texts]\nUpdateFinished=完了 €\n"), 11,
+     "UpdateFinished: '€' (U+20AC) cannot be written in code page 932"),
+    ("text with a number directive", ("EntryList=\n", "EntryList=\n[Texts]\nInstallNotFound=%s: %d\n"), 11,
+     "InstallNotFound: %d is not allowed"),
+    ("text with two names", ("EntryList=\n", "EntryList=\n[Texts]\nConfirmUpdate=%s %s\n"), 11,
+     "%s appears 2 times; at most 1 allowed"),
+    ("text without arguments given one", ("EntryList=\n", "EntryList=\n[Texts]\nUpdateFinished=%s done\n"), 11,
+     "UpdateFinished: %s is not allowed; the text may hold %% for a percent sign"),
+    ("text with an unknown escape", ("EntryList=\n", "EntryList=\n[Texts]\nUpdateAborted=a\\tb\n"), 11,
+     "unknown escape \\t"),
+    ("empty text", ("EntryList=\n", "EntryList=\n[Texts]\nUpdateAborted=\n"), 11, "UpdateAborted is empty"),
+    ("entry list that is missing", ("EntryList=\n", "EntryList=list.txt\n"), 9, "entry list {payload}/list.txt does not exist"),
+    ("entry list named like a payload file", ("EntryList=\n", "EntryList=lmh.exe\n"), 9,
+     "has the name of payload file File1"),
+    ("not UTF-8", lambda t: t.replace("Lantern Moonharbor", "Lantern \x00"), 5, "not UTF-8 text"),
+]
+
+
+def tool(*args):
+    return subprocess.run([sys.executable, str(ARGS.source / "tools" / "update_description.py"), *map(str, args)],
+                          capture_output=True, text=True)
+
+
+class DescriptionTest(unittest.TestCase):
+    def setUp(self):
+        self.work = ARGS.work
+        subprocess.run(["rm", "-rf", str(self.work)], check=True)
+        payload = self.work / "payload"
+        (payload / "dll").mkdir(parents=True)
+        (payload / "LMH.exe").write_bytes(b"MZ game")
+        (payload / "dll" / "RESOURCE.dll").write_bytes(b"MZ module")
+        (payload / "story.txt").write_bytes(b"story")
+        self.payload = payload
+
+    def write(self, text, name="game.ini"):
+        path = self.work / name
+        data = text.encode("utf-8").replace(b"\x00", b"\xff")
+        path.write_bytes(data)
+        return path
+
+    def test_good_description_passes(self):
+        done = tool("check", self.write(GOOD))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(done.stderr, "")
+
+    def test_each_bad_description_is_named_and_makes_nothing(self):
+        for name, change, line, words in BAD:
+            with self.subTest(name):
+                text = change(GOOD) if callable(change) else GOOD.replace(*change, 1)
+                self.assertNotEqual(text, GOOD, "the case changes nothing")
+                path = self.write(text)
+                out = self.work / "out"
+                done = tool("generate", path, "--out-dir", out)
+                self.assertEqual(done.returncode, 1, done.stderr)
+                where = f"{path}:{line}: " if line else f"{path}: "
+                named = [l for l in done.stderr.splitlines() if l.startswith(where)]
+                self.assertTrue(any(words.format(payload=self.payload, work=self.work) in l for l in named),
+                                f"no line {where}... {words}:\n{done.stderr}")
+                self.assertIn("not built", done.stderr)
+                self.assertFalse(out.exists(), "something was made from a bad description")
+
+    def test_make_update_builds_nothing_from_a_bad_description(self):
+        path = self.write(GOOD.replace("Number=2", "Number=two"), "mygame.ini")
+        env = dict(os.environ, FPTOOL=str(ARGS.fptool))
+        done = subprocess.run(["bash", str(ARGS.source / "tools" / "make_update.sh"), str(path)], cwd=self.work,
+                              env=env, capture_output=True, text=True)
+        self.assertNotEqual(done.returncode, 0)
+        self.assertIn(f"{path}:8: Number 'two' is not a positive decimal number", done.stderr)
+        self.assertFalse((self.work / "build-mygame").exists())
+
+    def test_texts_reach_the_program_as_code_page_932_bytes(self):
+        # ソ and 表 end in the byte of the backslash; \\ is one backslash.
+        texts = {
+            "Caption": ("%s 更新", "%s 更新"),
+            "ConfirmUpdate": ("「%s」ソフト表示\\n100%% \\\\ \"x\"", "「%s」ソフト表示\n100%% \\ \"x\""),
+            "UpdateFinished": ('"  quoted keeps spaces  "', "  quoted keeps spaces  "),
+        }
+        description = GOOD + "[Texts]\n" + "".join(f"{k}={v[0]}\n" for k, v in texts.items())
+        out = self.work / "out"
+        done = tool("generate", self.write(description), "--out-dir", out, "--constants-only")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        source = (out / "update_build.cpp").read_text(encoding="utf-8")
+        literals = [codecs.escape_decode(m.group(1))[0]
+                    for m in re.finditer(r'^    "((?:[^"\\]|\\.)*)",', source, re.MULTILINE)]
+        # maker, name, abbreviation, caption, number, entry list, six texts, merge caption
+        self.assertEqual(len(literals), 13, source)
+        self.assertEqual(literals[0], b"KESTRIN")
+        self.assertEqual(literals[3], texts["Caption"][1].encode("cp932"))
+        self.assertEqual(literals[4], b"2")
+        self.assertEqual(literals[7], texts["ConfirmUpdate"][1].encode("cp932"))
+        self.assertEqual(literals[10], texts["UpdateFinished"][1].encode("cp932"))
+        # A key left out keeps the standard text.
+        self.assertEqual(literals[11], "アップデートが中止されました。".encode("cp932"))
+        self.assertIn('{"dll\\\\RESOURCE.dll"},', source)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--source", required=True, type=Path)
+    parser.add_argument("--fptool", required=True, type=Path)
+    parser.add_argument("--work", required=True, type=Path)
+    ARGS, rest = parser.parse_known_args()
+    ARGS.work = ARGS.work.resolve()
+    ARGS.source = ARGS.source.resolve()
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
