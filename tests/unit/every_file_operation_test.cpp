@@ -59,14 +59,6 @@ class EveryFileOperation : public SimTest {
 
   bool Recorded() { return ReadText(ProfilePath()).find("NonActivation=1") != std::string::npos; }
 
-  std::vector<std::string> Leftovers() {
-    std::vector<std::string> found;
-    for (const auto& e : fs::recursive_directory_iterator(Host(kInstall))) {
-      if (e.path().filename().string().find(".UpDate-") != std::string::npos) found.push_back(e.path().string());
-    }
-    return found;
-  }
-
   std::vector<std::string> Boxes() {
     std::vector<std::string> b;
     for (const auto& box : sim::MessageBoxes()) b.push_back(box.caption + " | " + box.text);

@@ -59,15 +59,6 @@ class InstallationRun : public SimTest {
     PlatformSendMessage(g_state.progressWindow, UWM_START_UPDATE, 0, 0);
   }
 
-  // Temporaries and old files set aside that are still in the installation.
-  std::vector<std::string> Leftovers() {
-    std::vector<std::string> found;
-    for (const auto& e : fs::recursive_directory_iterator(Host(kInstall))) {
-      if (e.path().filename().string().find(".UpDate-") != std::string::npos) found.push_back(e.path().string());
-    }
-    return found;
-  }
-
   std::vector<std::string> Captions() {
     std::vector<std::string> c;
     for (const auto& box : sim::MessageBoxes()) c.push_back(box.caption);

@@ -71,6 +71,15 @@ class SimTest : public ::testing::Test {
 
   fs::path Host(const std::string& windowsPath) { return fs::path(sim::HostPath(windowsPath)); }
   fs::path ProfilePath() { return Host(std::string(kAppData) + "\\KESTRIN\\LMH.ini"); }
+
+  // New files and old ones set aside that a run left in the installation.
+  std::vector<std::string> Leftovers() {
+    std::vector<std::string> found;
+    for (const auto& e : fs::recursive_directory_iterator(Host(kInstall))) {
+      if (e.path().filename().string().find(".UpDate-") != std::string::npos) found.push_back(e.path().string());
+    }
+    return found;
+  }
   void WriteProfile(const std::string& content) { WriteBytes(ProfilePath(), content); }
   void WriteInstalledProfile() { WriteProfile(std::string("[INSTALL]\r\nInstallFold=") + kInstall + "\r\n"); }
 
