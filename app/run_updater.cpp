@@ -14,7 +14,6 @@
 #include "ui/progress_dialog.h"
 #include "ui/resource_ids.h"
 
-
 namespace {
 
 constexpr int kExitDone = 0;
