@@ -15,6 +15,12 @@ set(UPDATE_PAYLOAD_DIR "" CACHE PATH
 # Every Windows program and library carries its runtime: nothing to install
 # beside it under Wine or on a player's machine.
 add_link_options(-static -static-libgcc -static-libstdc++)
+# The same sources give the same bytes in any folder at any time: no time
+# stamp in any header, and every library at a fixed base, which the linker
+# would otherwise derive from the output's path.
+add_link_options(-Wl,--no-insert-timestamp)
+set(UPDATER_FIXED_DLL_LINK "-Wl,--image-base,0x10000000 -Wl,--no-insert-timestamp")
+string(APPEND CMAKE_SHARED_LINKER_FLAGS " ${UPDATER_FIXED_DLL_LINK}")
 
 # ---- UpDate.exe ----
 # The payload's files and folder come from the description; the sample

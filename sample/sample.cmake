@@ -110,6 +110,7 @@ sample_version(new "1.1")
 
 # The hostile module: valid records of the old version and a stamped self
 # record, but code that runs when loaded as a program library.
+separate_arguments(fixed_dll_link NATIVE_COMMAND "${UPDATER_FIXED_DLL_LINK}")
 set(evil_work "${sample_work}/evil")
 set(lmh_record "${sample_work}/old/LMH.exe.record")
 set(story_record "${sample_work}/old/story.txt.record")
@@ -120,7 +121,7 @@ add_custom_command(
   OUTPUT "${evil_module}"
   COMMAND "${CMAKE_RC_COMPILER}" ${rc_flags} -O coff "${evil_work}/fingerprint.rc" "${evil_work}/fingerprint.o"
   COMMAND "${CMAKE_COMMAND}" -E make_directory "${SAMPLE_DIR}/evil/dll"
-  COMMAND "${CMAKE_C_COMPILER}" -Os -s -shared -nostdlib -Wl,-e,_EvilModuleEntry@12 -I "${PROJECT_SOURCE_DIR}" "${sample_src}/evil_module.c"
+  COMMAND "${CMAKE_C_COMPILER}" -Os -s -shared -nostdlib -Wl,-e,_EvilModuleEntry@12 ${fixed_dll_link} -I "${PROJECT_SOURCE_DIR}" "${sample_src}/evil_module.c"
           "${evil_work}/fingerprint.o" -lkernel32 -o "${evil_module}"
   COMMAND "${FPTOOL}" stamp "${evil_module}"
   COMMAND "${FPTOOL}" check "${evil_module}" "${SAMPLE_DIR}/old/LMH.exe" "${SAMPLE_DIR}/old/story.txt"

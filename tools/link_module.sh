@@ -17,6 +17,7 @@ object=$(mktemp --suffix=.o)
 trap 'rm -f "$object"' EXIT
 i686-w64-mingw32-windres -c 65001 -O coff "$script" "$object"
 mkdir -p "$(dirname "$out")"
-# No time stamp: the same records give the same module.
+# No time stamp and a fixed base (the linker would otherwise derive one from
+# the output's name): the same records give the same module in any folder.
 i686-w64-mingw32-gcc -shared -nostdlib -s -Wl,-e,0 -Wl,--subsystem,windows -Wl,--no-insert-timestamp \
-  -Wl,-T,"$root/tools/resource_only.ld" "$object" -o "$out"
+  -Wl,--image-base,0x10000000 -Wl,-T,"$root/tools/resource_only.ld" "$object" -o "$out"

@@ -468,9 +468,9 @@ bool PlatformFileSize(FileHandle file, uint64_t* size) {
 
 bool PlatformReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* bytesRead) {
   auto* f = reinterpret_cast<SimFile*>(file);
-  *bytesRead = 0;
-  if (M().readErrors.count(Key(f->windowsPath)) != 0) return false;
   *bytesRead = static_cast<uint32_t>(std::fread(buffer, 1, size, f->stream));
+  // A failing read still delivers what it read: only its answer tells.
+  if (M().readErrors.count(Key(f->windowsPath)) != 0) return false;
   return !std::ferror(f->stream);
 }
 

@@ -1,5 +1,9 @@
-"""The same description and payload give the same UpDate.exe: two builds by
-tools/make_update.sh in two folders, at two times, and the default build.
+"""The same sources give the same UpDate.exe: two copies of the sources in
+folders of different depth, each built as tools/build.sh builds it (the host
+tool, then the whole Windows tree with the sample game), give the same bytes
+in every program and library; and so do two builds by tools/make_update.sh
+from the same description and payload in two folders, at two times, and the
+default build.
 
   python3 reproducible_test.py --source DIR --fptool FPTOOL --windows-build-dir DIR --work DIR
 """
@@ -8,10 +12,50 @@ import argparse
 import hashlib
 import os
 import re
+import shutil
 import subprocess
 import sys
 import time
 from pathlib import Path
+from typing import Dict, Optional
+
+
+def copy_sources(source: Path, to: Path):
+    """The files a fresh clone would hold, with any edits not yet committed."""
+    listed = subprocess.run(["git", "-C", str(source), "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
+                            capture_output=True, check=True).stdout
+    for name in listed.decode().split("\0"):
+        if name and (source / name).is_file():
+            (to / name).parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy2(source / name, to / name)
+
+
+def build_like_build_sh(source: Path, env) -> Optional[str]:
+    """tools/build.sh's steps, less the native tree's tests, which nothing
+    in the Windows tree is made from. Returns the log when a step fails."""
+    build = source / "build"
+    steps = [
+        ["cmake", "-S", source, "-B", build / "native", f"-DWINDOWS_BUILD_DIR={build / 'windows'}"],
+        ["cmake", "--build", build / "native", "-j", "2", "--target", "fptool"],
+        ["cmake", "-S", source, "-B", build / "windows", f"-DCMAKE_TOOLCHAIN_FILE={source / 'cmake' / 'mingw-i686.cmake'}",
+         f"-DFPTOOL={build / 'native' / 'bin' / 'fptool'}"],
+        ["cmake", "--build", build / "windows", "-j", "2"],
+    ]
+    for step in steps:
+        done = subprocess.run([str(a) for a in step], env=env, capture_output=True, text=True)
+        if done.returncode != 0:
+            return done.stdout + done.stderr
+    return None
+
+
+def built_binaries(windows_tree: Path) -> Dict[str, bytes]:
+    """Every program and library the Windows tree made, by path in the tree."""
+    found = {}
+    for folder in ("bin", "sample"):
+        for path in sorted((windows_tree / folder).rglob("*")):
+            if path.suffix.lower() in (".exe", ".dll") and path.is_file():
+                found[path.relative_to(windows_tree).as_posix()] = path.read_bytes()
+    return found
 
 
 def main():
@@ -30,6 +74,28 @@ def main():
 
     failures = []
     built = {}
+    # Two copies of the sources, at paths of different depth and length.
+    trees = {}
+    for name, copy in (("first copy", work / "c" / "src"),
+                       ("second copy", work / "copies-of-the-same-sources" / "second" / "src")):
+        copy_sources(args.source, copy)
+        log = build_like_build_sh(copy, env)
+        if log is not None:
+            print(log)
+            return 1
+        trees[name] = built_binaries(copy / "build" / "windows")
+        built[name] = copy / "build" / "windows" / "bin" / "UpDate.exe"
+    first, second = trees.values()
+    if "bin/UpDate.exe" not in first or not any(n.startswith("sample/") for n in first):
+        failures.append(f"the first copy made no UpDate.exe or no sample game: {sorted(first)}")
+    if sorted(first) != sorted(second):
+        failures.append(f"the copies made different files: {sorted(first)} and {sorted(second)}")
+    for name in sorted(first):
+        same = name in second and first[name] == second[name]
+        print(f"{'same' if same else 'DIFFERENT'}  {name}")
+        if not same:
+            failures.append(f"the copies' {name} differ")
+
     # Folders of different depth and length, so that no build path can hide.
     for name, tree in (("first", work / "a"), ("second", work / "second-build" / "of-the-same-description")):
         if built:

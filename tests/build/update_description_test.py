@@ -41,6 +41,7 @@ BAD = [
      "section [Update] is missing"),
     ("unknown key", ("EntryList=\n", "EntryList=\nVersion=1.2\n"), 10, "unknown key Version in [Update]"),
     ("unknown section", ("[Update]\n", "[Updates]\n"), 7, "unknown section [Updates]"),
+    ("unclosed section header", ("[Update]\n", "[Update\n"), 7, "unknown section [Update;"),
     ("key twice", ("Number=2\n", "Number=2\nNumber=3\n"), 9, "key Number appears twice (first at line 8)"),
     ("line without a key", ("Number=2\n", "Number 2\n"), 8, "expected KEY=VALUE"),
     ("number zero", ("Number=2\n", "Number=0\n"), 8, "'0' is not a positive decimal number"),
@@ -60,6 +61,10 @@ BAD = [
      "payload file {payload}/dll/RESOURCES.dll does not exist"),
     ("payload folder missing", ("Folder=payload\n", "Folder=nowhere\n"), 12, "payload folder {work}/nowhere does not exist"),
     ("payload path leaving the folder", ("File1=LMH.exe\n", "File1=..\\LMH.exe\n"), 13, "not a relative path"),
+    ("payload name with a space", ("File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCE.dll\nFile3=story one.txt\n"), 15,
+     "File3 'story one.txt': payload names are ASCII letters"),
+    ("payload name beyond ASCII", ("File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCE.dll\nFile3=storyソ.txt\n"), 15,
+     "File3 'storyソ.txt': payload names are ASCII letters"),
     ("payload files out of order", ("File2=", "File3="), 14, "File3 follows File1"),
     ("payload without files", lambda t: re.sub(r"File\d=.*\n", "", t), 11, "[Payload] lists no files"),
     ("two payload files of one name", ("File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCE.dll\nFile3=RESOURCE.dll\n"),
@@ -82,6 +87,10 @@ BAD = [
      "unknown escape \\t"),
     ("empty text", ("EntryList=\n", "EntryList=\n[Texts]\nUpdateAborted=\n"), 11, "UpdateAborted is empty"),
     ("entry list that is missing", ("EntryList=\n", "EntryList=list.txt\n"), 9, "entry list {payload}/list.txt does not exist"),
+    ("entry list name with a space", ("EntryList=\n", "EntryList=entry list.txt\n"), 9,
+     "EntryList 'entry list.txt': names of embedded files are ASCII letters"),
+    ("entry list name beyond ASCII", ("EntryList=\n", "EntryList=listソ.txt\n"), 9,
+     "EntryList 'listソ.txt': names of embedded files are ASCII letters"),
     ("entry list named like a payload file", ("EntryList=\n", "EntryList=lmh.exe\n"), 9,
      "has the name of payload file File1"),
     ("not UTF-8", lambda t: t.replace("Lantern Moonharbor", "Lantern \x00"), 5, "not UTF-8 text"),
@@ -102,6 +111,9 @@ class DescriptionTest(unittest.TestCase):
         (payload / "LMH.exe").write_bytes(b"MZ game")
         (payload / "dll" / "RESOURCE.dll").write_bytes(b"MZ module")
         (payload / "story.txt").write_bytes(b"story")
+        # Files whose names only the name rules refuse.
+        for name in ("story one.txt", "storyソ.txt", "entry list.txt", "listソ.txt"):
+            (payload / name).write_bytes(b"entries")
         self.payload = payload
 
     def write(self, text, name="game.ini"):
@@ -122,6 +134,7 @@ class DescriptionTest(unittest.TestCase):
                 self.assertNotEqual(text, GOOD, "the case changes nothing")
                 path = self.write(text)
                 out = self.work / "out"
+                subprocess.run(["rm", "-rf", str(out)], check=True)  # one case's failure is its own
                 done = tool("generate", path, "--out-dir", out)
                 self.assertEqual(done.returncode, 1, done.stderr)
                 where = f"{path}:{line}: " if line else f"{path}: "
@@ -147,7 +160,8 @@ class DescriptionTest(unittest.TestCase):
             "ConfirmUpdate": ("「%s」ソフト表示\\n100%% \\\\ \"x\"", "「%s」ソフト表示\n100%% \\ \"x\""),
             "UpdateFinished": ('"  quoted keeps spaces  "', "  quoted keeps spaces  "),
         }
-        description = GOOD + "[Texts]\n" + "".join(f"{k}={v[0]}\n" for k, v in texts.items())
+        description = GOOD.replace("EntryList=\n", "EntryList=entries.txt\n") + "[Texts]\n" \
+            + "".join(f"{k}={v[0]}\n" for k, v in texts.items())
         out = self.work / "out"
         done = tool("generate", self.write(description), "--out-dir", out, "--constants-only")
         self.assertEqual(done.returncode, 0, done.stderr)
@@ -159,6 +173,7 @@ class DescriptionTest(unittest.TestCase):
         self.assertEqual(literals[0], b"KESTRIN")
         self.assertEqual(literals[3], texts["Caption"][1].encode("cp932"))
         self.assertEqual(literals[4], b"2")
+        self.assertEqual(literals[5], b"entries.txt")
         self.assertEqual(literals[7], texts["ConfirmUpdate"][1].encode("cp932"))
         self.assertEqual(literals[10], texts["UpdateFinished"][1].encode("cp932"))
         # A key left out keeps the standard text.

@@ -70,6 +70,24 @@ class OtherCodePageTest(unittest.TestCase):
         self.assertLessEqual(count, len(shapes) // 5,
                              f"{picture}: one shape stands for {count} of the {len(shapes)} characters")
 
+    def test_text_that_is_not_932_shows_as_the_system_reads_it(self):
+        # A folder name from a profile file written in code page 1252 is no
+        # code page 932 text: the box shows the whole message as the
+        # system's own code page reads it, rather than a blank. The program
+        # is the updater's own message code and Win32 backend.
+        run = harness.run_watched(self.wine, "OK", program=harness.built_program("text_fallback_probe.exe"))
+        report = run.describe()
+        self.assertFalse(run.timed_out or run.unanswered, report)
+        self.assertEqual(len(run.messages), 1, report)
+        shown = "インストール先に問題があります。\n ".encode("cp932") + b"C:\\Spiele\\Gr\xfcn"
+        # Code page 1252 as Windows reads it: the five bytes it leaves
+        # undefined become the control characters of the same number.
+        as_1252 = "".join(bytes([b]).decode("cp1252", errors="ignore") or chr(b) for b in shown)
+        self.assertTrue(as_1252.endswith("\n C:\\Spiele\\Grün"), as_1252)
+        self.assertEqual(run.messages[0].text_wide, as_1252, report)
+        self.assertEqual(run.messages[0].caption_wide, CAPTION, report)
+        self.assertEqual(run.exit_code, 0, report)
+
 
 if __name__ == "__main__":
     unittest.main()

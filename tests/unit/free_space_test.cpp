@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 
 #include "core/updater_state.h"
@@ -27,9 +28,10 @@ TEST_F(FreeSpace, ComparesWholeMebibytes) {
       {3 * MiB + MiB - 1, 3 * MiB, true},  // the needed amount is truncated
       {396288, 0, true},                   // under one mebibyte passes on any drive
       {6 * MiB, 5 * MiB, false},
+      {2 * MiB, 8192 * MiB, true},  // 8 GiB free: the byte count does not fit 32 bits
   };
   for (const auto& c : cases) {
-    sim::SetDiskSpace(true, 100 * MiB, c.free);
+    sim::SetDiskSpace(true, std::max(100 * MiB, c.free), c.free);
     EXPECT_EQ(CheckFreeSpace(static_cast<uint32_t>(c.needed)), c.passes) << c.needed;
   }
   EXPECT_EQ(sim::LastDiskQuery(), "C:");

@@ -5,6 +5,7 @@
 
 #include "fingerprint/verification.h"
 #include "base/pe_resources.h"
+#include "tests/unit/module_fixture.h"
 #include "tests/unit/sim_fixture.h"
 
 namespace {
@@ -152,13 +153,42 @@ TEST_F(Verification, AModuleWithoutTheGameExecutableRecordFails) {
   EXPECT_FALSE(VerifyInstallation(kInstall));
 }
 
+// A record is copied into a buffer of its largest size: one that fills it
+// is read, one a byte longer is refused, though it is right in all else.
+TEST_F(Verification, RecordsUpToTheCopySizeAreRead) {
+  const Bytes exe = ReadBytes(Host(ExePath()));
+  const struct {
+    std::size_t gameRecordSize;
+    std::size_t selfRecordSize;
+    bool modulePasses;
+    bool installationPasses;
+  } cases[] = {
+      {kRecordCopySize, 32, true, true},
+      {kRecordCopySize + 1, 32, true, false},
+      {16, kRecordCopySize, true, true},
+      {16, kRecordCopySize + 1, false, false},
+  };
+  for (const auto& c : cases) {
+    SetModule(FingerprintModuleFor(exe, 0, c.gameRecordSize, c.selfRecordSize));
+    EXPECT_EQ(VerifyFingerprintModule(ModulePath().c_str()), c.modulePasses) << c.gameRecordSize << "/" << c.selfRecordSize;
+    EXPECT_EQ(VerifyInstallation(kInstall), c.installationPasses) << c.gameRecordSize << "/" << c.selfRecordSize;
+  }
+}
+
 TEST_F(Verification, MissingOrUnreadableFilesFail) {
   EXPECT_FALSE(VerifyInstallation("*"));
   EXPECT_FALSE(VerifyInstallation("C:\\Nowhere"));
-  sim::FailReads(ExePath());
-  EXPECT_FALSE(VerifyInstallation(kInstall));
+  // No buffer to read into, while every read works.
   sim::FailAllocationsFrom(1);
   EXPECT_FALSE(VerifyInstallation(kInstall));
+  sim::FailAllocationsFrom(-1);
+  EXPECT_TRUE(VerifyInstallation(kInstall));
+  // A read that reports failure fails the check, though the bytes it
+  // delivered are the right ones.
+  sim::FailReads(ExePath());
+  EXPECT_FALSE(VerifyInstallation(kInstall));
+  sim::FailReads(ModulePath());
+  EXPECT_FALSE(VerifyFingerprintModule(ModulePath().c_str()));
   // A folder so long that the module path cannot be formed names no file.
   EXPECT_FALSE(VerifyInstallation((std::string(kInstall) + "\\" + std::string(250, 'a')).c_str()));
 }

@@ -33,3 +33,11 @@ add_executable(old_system_loader "${CMAKE_CURRENT_LIST_DIR}/old_system_loader.cp
 target_include_directories(old_system_loader PRIVATE "${PROJECT_SOURCE_DIR}")
 set_target_properties(old_system_loader PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 add_dependencies(watcher old_system_loader)
+
+# A message whose text is not code page 932, shown by the updater's own
+# messages and Win32 backend.
+add_executable(text_fallback_probe "${CMAKE_CURRENT_LIST_DIR}/text_fallback_probe.cpp"
+               "${PROJECT_SOURCE_DIR}/platform/platform_win32.cpp")
+target_link_libraries(text_fallback_probe PRIVATE updater_logic)
+set_target_properties(text_fallback_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+add_dependencies(watcher text_fallback_probe)
