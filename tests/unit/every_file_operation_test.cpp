@@ -21,6 +21,7 @@ const char kWriteFailed[] = "アップデートに失敗しました。[0x000A00
 const char kFinished[] = "アップデートが終了しました。";
 const char kAborted[] = "アップデートが中止されました。";
 const char kUpdaterCaption[] = "Lantern Moonharbor - Update Program";
+const char kInstallFolder[] = "C:\\Games\\LMH";
 
 enum class Game { Old, New, Mixed };
 
@@ -57,6 +58,8 @@ class EveryFileOperation : public SimTest {
     return Game::Mixed;
   }
 
+  std::string ProfileWindowsPath() { return std::string(kAppData) + "\\KESTRIN\\LMH.ini"; }
+
   bool Recorded() { return ReadText(ProfilePath()).find("NonActivation=1") != std::string::npos; }
 
   std::vector<std::string> Boxes() {
@@ -73,7 +76,7 @@ std::string Box(const std::string& caption, const std::string& text) { return ca
 std::string EntryOf(std::string path) {
   path = path.substr(0, path.find('>'));
   path = path.substr(path.find(':') + 1);
-  const std::string folder = "C:\\Games\\LMH\\";
+  const std::string folder = std::string(kInstallFolder) + "\\";
   if (path.rfind(folder, 0) == 0) path = path.substr(folder.size());
   std::size_t beside = path.find(".UpDate-");
   return beside == std::string::npos ? path : path.substr(0, beside);
@@ -84,27 +87,70 @@ struct Expected {
   std::vector<std::string> boxes;
   Game game;
   bool recorded;
+  std::vector<std::string> left;  // Windows paths a failed run leaves for the next start
 };
 
+bool Is(const std::string& op, const char* kind) { return op.rfind(std::string(kind) + ":", 0) == 0; }
+
+// Landmarks of the clean run: where the dialogue ends and the run begins,
+// and the one write that commits the switch.
+struct Road {
+  std::vector<std::string> ops;
+  std::size_t firstRunOp = 0;  // 1-based: the first check of a target, after the confirmation
+  std::size_t commit = 0;      // the journal's last write
+  std::size_t record = 0;      // the profile write
+};
+
+Road Survey(const std::vector<std::string>& ops) {
+  Road r{ops};
+  for (std::size_t i = 0; i < ops.size(); ++i) {
+    if (r.firstRunOp == 0 && Is(ops[i], "open-exclusive")) r.firstRunOp = i + 1;
+    if (Is(ops[i], "write") && ops[i].find(".UpDate-journal") != std::string::npos) r.commit = i + 1;
+    if (Is(ops[i], "profile-write")) r.record = i + 1;
+  }
+  return r;
+}
+
+// The entry whose per-file message a failure of operation n names: a
+// folder's check names the file created next, the journal names the first
+// target.
+std::string FailedEntry(const Road& r, std::size_t n) {
+  std::size_t at = n - 1;
+  if (Is(r.ops[at], "open-folder")) ++at;
+  if (r.ops[at].find(".UpDate-journal") != std::string::npos) return "LMH.exe";
+  return EntryOf(r.ops[at]);
+}
+
 // What a run with operation n failing shows and leaves, from what the
-// operation is: the run before the switch ends with the old files, a failed
-// switch is undone, and what fails after the switch no longer matters to
-// the installation.
-Expected WhenFailing(const std::vector<std::string>& clean, std::size_t n, std::size_t lastMove) {
-  const std::string& op = clean[n - 1];
-  const std::string kind = op.substr(0, op.find(':'));
-  const bool besideTarget = op.find(".UpDate-") != std::string::npos;
+// operation is: the dialogue's checks fail as a broken installation, the
+// run before the commit ends with the old files, and what fails after it
+// (or only makes the disk sure of it) no longer matters to the installation.
+Expected WhenFailing(const Road& r, std::size_t n) {
+  const std::string& op = r.ops[n - 1];
   const std::string confirm = Box(kUpdaterCaption, kConfirm);
-  if ((kind == "load" || kind == "open-read") && !besideTarget) {
-    return {2, {Box(kUpdaterCaption, kBroken)}, Game::Old, false};
+  const std::string aborted = Box(kUpdaterCaption, kAborted);
+  auto writeFailed = [&](const std::string& entry) { return Box(entry + " - " + kUpdaterCaption + " -", kWriteFailed); };
+  const std::string journal = std::string(kInstallFolder) + "\\UpDate.UpDate-journal";
+  if (n < r.firstRunOp) {
+    // Without the lock the run goes on to the confirmation and writes nothing.
+    if (Is(op, "lock")) return {0, {confirm, writeFailed("LMH.exe"), aborted}, Game::Old, false, {}};
+    return {2, {Box(kUpdaterCaption, kBroken)}, Game::Old, false, {}};
   }
-  if (n <= lastMove) {
-    return {0,
-            {confirm, Box(EntryOf(op) + " - " + kUpdaterCaption + " -", kWriteFailed), Box(kUpdaterCaption, kAborted)},
-            Game::Old,
-            false};
+  const std::vector<std::string> finished{confirm, Box(kUpdaterCaption, kFinished)};
+  if (Is(op, "flush-folder")) return {0, finished, Game::New, true, {}};
+  if (n <= r.commit) return {0, {confirm, writeFailed(FailedEntry(r, n)), aborted}, Game::Old, false, {}};
+  // An old file that cannot be removed stays, and the journal with it.
+  std::vector<std::string> left;
+  if (Is(op, "delete")) {
+    left.push_back(journal);
+    if (op.find(".UpDate-old") != std::string::npos) left.push_back(op.substr(7));
   }
-  return {0, {confirm, Box(kUpdaterCaption, kFinished)}, Game::New, kind != "profile-write"};
+  return {0, finished, Game::New, !Is(op, "profile-write"), left};
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> v) {
+  std::sort(v.begin(), v.end());
+  return v;
 }
 
 TEST_F(EveryFileOperation, FailedOrCutOffTheRunLeavesTheOldOrTheNewInstallation) {
@@ -112,10 +158,21 @@ TEST_F(EveryFileOperation, FailedOrCutOffTheRunLeavesTheOldOrTheNewInstallation)
   sim::QueueAnswers({IDOK, IDOK});
   ASSERT_EQ(Run(), 0);
   ASSERT_EQ(Installed(), Game::New);
-  const std::vector<std::string> clean = sim::FileOperations();
+  const Road road = Survey(sim::FileOperations());
+  const std::vector<std::string>& clean = road.ops;
+  std::size_t firstMove = 0;
   std::size_t lastMove = 0;
+  std::size_t journalFlush = 0;
+  std::size_t lastFolderFlush = 0;
   for (std::size_t i = 0; i < clean.size(); ++i) {
-    if (clean[i].rfind("move:", 0) == 0) lastMove = i + 1;
+    if (Is(clean[i], "move")) {
+      if (firstMove == 0) firstMove = i + 1;
+      lastMove = i + 1;
+    }
+    if (journalFlush == 0 && clean[i] == "flush:" + std::string(kInstallFolder) + "\\UpDate.UpDate-journal") {
+      journalFlush = i + 1;
+    }
+    if (Is(clean[i], "flush-folder")) lastFolderFlush = i + 1;
   }
   // Four moves switch two files; the whole road is printed when a case fails.
   ASSERT_GT(lastMove, 4u);
@@ -126,16 +183,26 @@ TEST_F(EveryFileOperation, FailedOrCutOffTheRunLeavesTheOldOrTheNewInstallation)
     const std::string flushed = "flush:" + clean[i].substr(5, newFile + 11 - 5);
     EXPECT_NE(std::find(clean.begin(), clean.begin() + i, flushed), clean.begin() + i) << clean[i];
   }
-  std::string road;
-  for (std::size_t i = 0; i < clean.size(); ++i) road += std::to_string(i + 1) + " " + clean[i] + "\n";
-  SCOPED_TRACE("the clean run's file operations:\n" + road);
+  // The journal is on the disk before the first rename; the commit follows
+  // the flush of both folders, and the record follows the commit.
+  EXPECT_GT(journalFlush, 0u);
+  EXPECT_LT(journalFlush, firstMove);
+  EXPECT_EQ(std::count_if(clean.begin(), clean.end(), [](const std::string& op) { return Is(op, "flush-folder"); }),
+            2);
+  EXPECT_GT(lastFolderFlush, lastMove);
+  EXPECT_GT(road.commit, lastFolderFlush);
+  EXPECT_GT(road.record, road.commit);
+  EXPECT_EQ(clean.back(), "flush:" + ProfileWindowsPath()) << "the record is not made durable";
+  std::string trace;
+  for (std::size_t i = 0; i < clean.size(); ++i) trace += std::to_string(i + 1) + " " + clean[i] + "\n";
+  SCOPED_TRACE("the clean run's file operations:\n" + trace);
 
   for (bool cutOff : {false, true}) {
     for (std::size_t n = 1; n <= clean.size(); ++n) {
       const std::string what = std::string(cutOff ? "cut off at " : "failing ") + std::to_string(n) + " " + clean[n - 1];
       SCOPED_TRACE(what);
       ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
-      const Expected expected = WhenFailing(clean, n, lastMove);
+      const Expected expected = WhenFailing(road, n);
       if (cutOff) {
         sim::CutOffAtFileOperation(static_cast<int>(n));
       } else {
@@ -157,12 +224,12 @@ TEST_F(EveryFileOperation, FailedOrCutOffTheRunLeavesTheOldOrTheNewInstallation)
         EXPECT_EQ(Boxes(), expected.boxes);
         EXPECT_EQ(Installed(), expected.game) << Name(Installed());
         EXPECT_EQ(Recorded(), expected.recorded);
-        // Only an old file that could not be removed stays, for the next start.
         std::vector<std::string> left;
-        if (clean[n - 1].rfind("delete:", 0) == 0) left.push_back(Host(clean[n - 1].substr(7)).string());
-        EXPECT_EQ(Leftovers(), left);
+        for (const auto& path : expected.left) left.push_back(Host(path).string());
+        EXPECT_EQ(Sorted(Leftovers()), Sorted(left));
       }
       EXPECT_TRUE(!Recorded() || Installed() == Game::New) << "an update on record over " << Name(Installed());
+      const Game afterNextStart = cutOff ? (n <= road.commit ? Game::Old : Game::New) : expected.game;
 
       // The next start mends what was left, finds one whole installation
       // and stops at its first question.
@@ -171,9 +238,9 @@ TEST_F(EveryFileOperation, FailedOrCutOffTheRunLeavesTheOldOrTheNewInstallation)
       sim::QueueAnswers({recorded ? IDNO : IDCANCEL});
       EXPECT_EQ(Run(), 0);
       EXPECT_EQ(Boxes(), std::vector<std::string>{Box(kUpdaterCaption, recorded ? kAlready : kConfirm)});
-      EXPECT_EQ(Installed(), n <= lastMove ? Game::Old : Game::New) << Name(Installed());
+      EXPECT_EQ(Installed(), afterNextStart) << Name(Installed());
       EXPECT_EQ(Leftovers(), std::vector<std::string>{});
-      EXPECT_FALSE(recorded && cutOff) << "a run cut off before its record has one";
+      EXPECT_FALSE(recorded && cutOff && n <= road.record) << "a run cut off before its record has one";
 
       // And the one after that completes the update.
       if (!recorded) {
