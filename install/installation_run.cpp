@@ -13,6 +13,7 @@
 #include "install/file_switch.h"
 #include "install/free_space.h"
 #include "install/payload.h"
+#include "install/run_folders.h"
 #include "platform/platform.h"
 
 namespace {
@@ -134,7 +135,9 @@ bool RunInstallation(ProgressReport report) {
     return false;
   }
   for (int i = 0; i < targets; ++i) {
-    if (!TargetFreeToReplace(SwitchTargetEntry(i))) {
+    // A folder turned into a link while the confirmation waited is found
+    // before anything is written.
+    if (!FolderStillHeld(SwitchTargetEntry(i)) || !TargetFreeToReplace(SwitchTargetEntry(i))) {
       ShowMessage(MSG_WRITE_CREATE_FAILED, SwitchTargetEntry(i));
       return false;
     }

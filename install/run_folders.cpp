@@ -75,9 +75,9 @@ HoldResult Hold(const char* folder, std::size_t length) {
   return HoldResult::Held;
 }
 
-// The folder at its path is still the one held, and leads under the
-// install folder.
-bool StillHeldFolder(const char* entry) {
+}  // namespace
+
+bool FolderStillHeld(const char* entry) {
   std::size_t length = FolderLength(entry);
   const HeldFolder* held = FindHeld(entry, length);
   char path[kPathSize];
@@ -92,8 +92,6 @@ bool StillHeldFolder(const char* entry) {
   PlatformCloseFile(now);
   return same;
 }
-
-}  // namespace
 
 HoldResult HoldInstallFolder() {
   HoldResult result = Hold("", 0);
@@ -129,7 +127,7 @@ bool FormFolderPath(const char* entry, char (&path)[kPathSize]) {
 }
 
 FileHandle CreateFileFresh(const char* path, const char* entry, bool removeLeftover) {
-  if (!StillHeldFolder(entry)) return nullptr;
+  if (!FolderStillHeld(entry)) return nullptr;
   if (removeLeftover && PlatformQueryPath(path) != PathKind::Missing && !PlatformDeleteFile(path)) return nullptr;
   FileHandle file = PlatformOpenFile(path, FileMode::WriteCreateNew);
   if (file == nullptr) return nullptr;

@@ -16,6 +16,10 @@ HoldResult HoldFoldersOf(const char* entry);
 // Closes every held folder and the lock.
 void ReleaseRunFolders();
 
+// The folder of entry is, at its path, still the one held, and leads under
+// the install folder.
+bool FolderStillHeld(const char* entry);
+
 // "<installFolder>\<folder of entry>", false when it does not fit.
 bool FormFolderPath(const char* entry, char (&path)[kPathSize]);
 

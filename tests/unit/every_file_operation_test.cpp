@@ -104,7 +104,11 @@ struct Road {
 Road Survey(const std::vector<std::string>& ops) {
   Road r{ops};
   for (std::size_t i = 0; i < ops.size(); ++i) {
-    if (r.firstRunOp == 0 && Is(ops[i], "open-exclusive")) r.firstRunOp = i + 1;
+    if (r.firstRunOp == 0 && Is(ops[i], "open-exclusive")) {
+      // The run begins with the check of the first target's folder.
+      r.firstRunOp = i + 1;
+      while (r.firstRunOp > 1 && Is(ops[r.firstRunOp - 2], "open-folder")) --r.firstRunOp;
+    }
     if (Is(ops[i], "write") && ops[i].find(".UpDate-journal") != std::string::npos) r.commit = i + 1;
     if (Is(ops[i], "profile-write")) r.record = i + 1;
   }
