@@ -88,6 +88,7 @@ bool FolderStillHeld(const char* entry) {
   HandleFacts nowFacts{};
   bool same = PlatformHandleFacts(held->handle, &heldFacts) && PlatformHandleFacts(now, &nowFacts) &&
               heldFacts.volume == nowFacts.volume && heldFacts.fileIndex == nowFacts.fileIndex &&
+              nowFacts.volume == g_state.installVolume && !nowFacts.reparsePoint &&
               LeadsHome(held->handle) && LeadsHome(now);
   PlatformCloseFile(now);
   return same;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/run_updater.h"
+#include "core/updater_state.h"
 #include "platform/win_values.h"
 #include "tests/unit/sim_fixture.h"
 
@@ -258,6 +259,115 @@ TEST_F(EveryFileOperation, FailedOrCutOffTheRunLeavesTheOldOrTheNewInstallation)
       }
     }
   }
+}
+
+// The operation of the clean run that begins with `prefix`, 1-based.
+int OperationOf(const std::vector<std::string>& ops, const std::string& prefix) {
+  for (std::size_t i = 0; i < ops.size(); ++i) {
+    if (ops[i].rfind(prefix, 0) == 0) return static_cast<int>(i + 1);
+  }
+  return 0;
+}
+
+// An old copy that cannot be removed (the game started while the window was
+// up: a running executable can be renamed, not removed), then a run of the
+// next start killed mid-way: the old copy never goes back over the game.
+TEST_F(EveryFileOperation, AStaleOldCopyFollowedByAKilledRunKeepsTheNewGame) {
+  const std::string old = std::string(kInstallFolder) + "\\LMH.exe.UpDate-old";
+  ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
+  sim::QueueAnswers({IDOK, IDOK});
+  ASSERT_EQ(Run(), 0);
+  const std::vector<std::string> clean = sim::FileOperations();
+
+  ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
+  ASSERT_GT(OperationOf(clean, "delete:" + old), 0);
+  sim::FailFileOperation(OperationOf(clean, "delete:" + old));
+  sim::QueueAnswers({IDOK, IDOK});
+  ASSERT_EQ(Run(), 0);
+  ASSERT_EQ(Installed(), Game::New);
+  ASSERT_TRUE(fs::exists(Host(old)));
+
+  // The game still runs from the old copy at the next start, whose run is
+  // killed while it writes.
+  ASSERT_NO_FATAL_FAILURE(Restart());
+  sim::HoldOpenWithoutWriteSharing(old);
+  sim::QueueAnswers({IDYES, IDOK});
+  sim::OnPump([] { throw sim::ProcessGone{}; });
+  EXPECT_THROW(Run(), sim::ProcessGone);
+  EXPECT_EQ(Installed(), Game::New);
+
+  // The game has ended; the start after that finds the new game whole.
+  ASSERT_NO_FATAL_FAILURE(Restart());
+  sim::QueueAnswers({IDNO});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Boxes(), std::vector<std::string>{Box(kUpdaterCaption, kAlready)});
+  EXPECT_EQ(Installed(), Game::New);
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+}
+
+// A second updater of the same game started while the first waits at its
+// confirmation (as a build of another number would be, were the guard keyed
+// by the number): the first holds the install folder's lock, so the second
+// changes nothing and the first finishes.
+TEST_F(EveryFileOperation, TwoUpdatesStartedTogether) {
+  ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
+  bool started = false;
+  int secondExit = -1;
+  std::size_t secondBoxes = 0;
+  std::vector<std::string> secondOperations;
+  sim::OnMessageBox([&] {
+    if (started) return;
+    started = true;
+    const UpdaterState first = g_state;
+    const std::size_t boxesBefore = sim::MessageBoxes().size();
+    const std::size_t operationsBefore = sim::FileOperations().size();
+    secondExit = Run();
+    secondBoxes = sim::MessageBoxes().size() - boxesBefore;
+    secondOperations.assign(sim::FileOperations().begin() + static_cast<long>(operationsBefore),
+                            sim::FileOperations().end());
+    g_state = first;
+  });
+  sim::QueueAnswers({IDOK, IDOK});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(secondExit, 0);
+  EXPECT_EQ(secondBoxes, 0u);
+  EXPECT_EQ(sim::BroughtToFront(), kUpdaterCaption);
+  EXPECT_EQ(secondOperations, (std::vector<std::string>{"open-folder:" + std::string(kInstallFolder),
+                                                        "lock:" + std::string(kInstallFolder) + "\\UpDate.UpDate-lock"}));
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{Box(kUpdaterCaption, kConfirm), Box(kUpdaterCaption, kFinished)}));
+  EXPECT_EQ(Installed(), Game::New);
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+}
+
+// A rollback puts back what the switch knew: a target that existed is never
+// removed because its old copy went missing behind the run's back.
+TEST_F(EveryFileOperation, ARollbackNeverRemovesATargetThatExisted) {
+  const std::string exe = std::string(kInstallFolder) + "\\LMH.exe";
+  ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
+  sim::QueueAnswers({IDOK, IDOK});
+  ASSERT_EQ(Run(), 0);
+  const int dllIn = OperationOf(sim::FileOperations(), "move:" + std::string(kInstallFolder) +
+                                                           "\\dll\\RESOURCE.dll.UpDate-new>");
+  ASSERT_GT(dllIn, 0);
+
+  ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
+  // Someone else moves the old game executable back over the new one.
+  sim::BeforeFileOperation(dllIn, [&] { fs::rename(Host(exe + ".UpDate-old"), Host(exe)); });
+  sim::FailFileOperation(dllIn);
+  sim::QueueAnswers({IDOK, IDOK, IDOK});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{
+                         Box(kUpdaterCaption, kConfirm),
+                         Box(std::string("dll\\RESOURCE.dll - ") + kUpdaterCaption + " -", kWriteFailed),
+                         Box(kUpdaterCaption, kAborted)}));
+  ASSERT_TRUE(fs::exists(Host(exe))) << "the rollback removed the game executable";
+  EXPECT_EQ(Installed(), Game::Old);
+
+  ASSERT_NO_FATAL_FAILURE(Restart());
+  sim::QueueAnswers({IDCANCEL});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Installed(), Game::Old);
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{});
 }
 
 }  // namespace
