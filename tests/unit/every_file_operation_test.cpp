@@ -1,13 +1,19 @@
 // The whole update over the simulated platform with each of its file
 // operations in turn failing, and in turn cut off as if the process died
 // there: the installation is always the old one or the new one, and the next
-// start leaves nothing of the run behind.
+// start leaves nothing of the run behind. The same file runs over the
+// sample's build and over one that adds a file and merges an entry list.
 #include <algorithm>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/run_updater.h"
+#include "base/text_format.h"
+#include "core/update_build.h"
 #include "core/updater_state.h"
+#include "install/file_switch.h"
 #include "platform/win_values.h"
 #include "tests/unit/sim_fixture.h"
 
@@ -23,40 +29,89 @@ const char kFinished[] = "アップデートが終了しました。";
 const char kAborted[] = "アップデートが中止されました。";
 const char kUpdaterCaption[] = "Lantern Moonharbor - Update Program";
 const char kInstallFolder[] = "C:\\Games\\LMH";
+const char kMergeFailed[] =
+    "指定されたファイルが見つかりませんでした。\nアップデートは成功しましたが、\nアップデート情報の更新に失敗しました。[0x%08X]";
+const char kMergeFailedCaption[] = "アップデート情報の更新に失敗しました。";
 
 enum class Game { Old, New, Mixed };
 
 const char* Name(Game g) { return g == Game::Old ? "old" : g == Game::New ? "new" : "a mix"; }
 
+bool IsSampleFile(const std::string& entry) { return entry == "LMH.exe" || entry == "dll\\RESOURCE.dll"; }
+
+bool HasEntryList() { return kUpdateBuild.entryListName != nullptr && kUpdateBuild.entryListName[0] != '\0'; }
+
+// Every target of the build's switch with its bytes, "(missing)" for none.
+using TargetSet = std::map<std::string, std::string>;
+
 class EveryFileOperation : public SimTest {
  protected:
   int Run() { return RunUpdater(sim::OwnModule(), 1); }
+
+  // The build's payload: the sample's new version, a file of their own for
+  // the files it adds, and its entry list.
+  void CarryPayload() {
+    ASSERT_NO_FATAL_FAILURE(CarrySamplePayload());
+    for (const PayloadEntry* e = kUpdateBuild.payloadTable; e->relativePath != nullptr; ++e) {
+      if (IsSampleFile(e->relativePath)) continue;
+      const std::string bytes = std::string("added by the update: ") + e->relativePath;
+      sim::AddOwnResource(ResourceType::Payload, FinalPathComponent(e->relativePath),
+                          std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    }
+    if (HasEntryList()) sim::AddOwnResource(ResourceType::Payload, kUpdateBuild.entryListName, {'a', ';', '\r', '\n'});
+  }
 
   void PrepareOldInstallation() {
     std::error_code ignored;
     fs::remove_all(Host(kInstall), ignored);
     ResetMachine();
     ASSERT_NO_FATAL_FAILURE(InstallSample("old"));
-    ASSERT_NO_FATAL_FAILURE(CarrySamplePayload());
+    if (HasEntryList()) WriteBytes(Host(std::string(kInstall) + "\\" + kUpdateBuild.entryListName), "b;\r\n");
+    ASSERT_NO_FATAL_FAILURE(CarryPayload());
     WriteInstalledProfile();
   }
 
   // A fresh start of the updater on the same disk.
   void Restart() {
     ResetMachine();
-    ASSERT_NO_FATAL_FAILURE(CarrySamplePayload());
+    ASSERT_NO_FATAL_FAILURE(CarryPayload());
+  }
+
+  TargetSet Targets() {
+    TargetSet set;
+    for (int i = 0; i < SwitchTargetCount(true); ++i) {
+      fs::path file = Host(std::string(kInstall) + "\\" + SwitchTargetEntry(i));
+      set[SwitchTargetEntry(i)] = fs::exists(file) ? ReadText(file) : "(missing)";
+    }
+    return set;
+  }
+
+  // The old set as installed and the new set as a clean run leaves it.
+  void Learn() {
+    ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
+    oldSet_ = Targets();
+    sim::QueueAnswers({IDOK, IDOK});
+    ASSERT_EQ(Run(), 0);
+    newSet_ = Targets();
+    ASSERT_NE(oldSet_, newSet_);
+    for (const auto& [entry, bytes] : newSet_) ASSERT_NE(bytes, "(missing)") << entry;
+    ASSERT_EQ(ReadBytes(Host(std::string(kInstall) + "\\LMH.exe")), ReadBytes(SampleDir() / "new" / "LMH.exe"));
+  }
+
+  bool PayloadFilesNew() {
+    TargetSet now = Targets();
+    if (HasEntryList()) {
+      now.erase(kUpdateBuild.entryListName);
+      TargetSet wanted = newSet_;
+      wanted.erase(kUpdateBuild.entryListName);
+      return now == wanted;
+    }
+    return now == newSet_;
   }
 
   Game Installed() {
-    auto exe = ReadBytes(Host(std::string(kInstall) + "\\LMH.exe"));
-    auto dll = ReadBytes(Host(std::string(kInstall) + "\\dll\\RESOURCE.dll"));
-    for (const char* version : {"old", "new"}) {
-      if (exe == ReadBytes(SampleDir() / version / "LMH.exe") &&
-          dll == ReadBytes(SampleDir() / version / "dll" / "RESOURCE.dll")) {
-        return version[0] == 'o' ? Game::Old : Game::New;
-      }
-    }
-    return Game::Mixed;
+    TargetSet now = Targets();
+    return now == oldSet_ ? Game::Old : now == newSet_ ? Game::New : Game::Mixed;
   }
 
   std::string ProfileWindowsPath() { return std::string(kAppData) + "\\KESTRIN\\LMH.ini"; }
@@ -68,6 +123,9 @@ class EveryFileOperation : public SimTest {
     for (const auto& box : sim::MessageBoxes()) b.push_back(box.caption + " | " + box.text);
     return b;
   }
+
+  TargetSet oldSet_;
+  TargetSet newSet_;
 };
 
 std::string Box(const std::string& caption, const std::string& text) { return caption + " | " + text; }
@@ -121,8 +179,15 @@ Road Survey(const std::vector<std::string>& ops) {
 // target.
 std::string FailedEntry(const Road& r, std::size_t n) {
   std::size_t at = n - 1;
+  if (Is(r.ops[at], "open-folder") && !Is(r.ops[at + 1], "open-new")) {
+    // Before anything is written each target's folder is checked in turn,
+    // followed by the target itself when it exists.
+    int index = 0;
+    for (std::size_t i = r.firstRunOp - 1; i < at; ++i) index += Is(r.ops[i], "open-folder") ? 1 : 0;
+    return SwitchTargetEntry(index);
+  }
   if (Is(r.ops[at], "open-folder")) ++at;
-  if (r.ops[at].find(".UpDate-journal") != std::string::npos) return "LMH.exe";
+  if (r.ops[at].find(".UpDate-journal") != std::string::npos) return SwitchTargetEntry(0);
   return EntryOf(r.ops[at]);
 }
 
@@ -138,11 +203,21 @@ Expected WhenFailing(const Road& r, std::size_t n) {
   const std::string journal = std::string(kInstallFolder) + "\\UpDate.UpDate-journal";
   if (n < r.firstRunOp) {
     // Without the lock the run goes on to the confirmation and writes nothing.
-    if (Is(op, "lock")) return {0, {confirm, writeFailed("LMH.exe"), aborted}, Game::Old, false, {}};
+    if (Is(op, "lock")) return {0, {confirm, writeFailed(SwitchTargetEntry(0)), aborted}, Game::Old, false, {}};
     return {2, {Box(kUpdaterCaption, kBroken)}, Game::Old, false, {}};
   }
   const std::vector<std::string> finished{confirm, Box(kUpdaterCaption, kFinished)};
   if (Is(op, "flush-folder")) return {0, finished, Game::New, true, {}};
+  // The entry list's merge reads its target and writes the merged text
+  // beside it; its failures carry their own message and code.
+  if (HasEntryList() && n <= r.commit && FailedEntry(r, n) == kUpdateBuild.entryListName) {
+    const std::string& at = Is(op, "open-folder") ? r.ops[n] : op;
+    if (Is(at, "open-read") || (!Is(at, "move") && at.find(".UpDate-new") != std::string::npos)) {
+      char text[256];
+      FormatText(text, sizeof text, kMergeFailed, Is(at, "open-read") ? 3 : 6);
+      return {0, {confirm, Box(kMergeFailedCaption, text), aborted}, Game::Old, false, {}};
+    }
+  }
   if (n <= r.commit) return {0, {confirm, writeFailed(FailedEntry(r, n)), aborted}, Game::Old, false, {}};
   // An old file that cannot be removed stays, and the journal with it.
   std::vector<std::string> left;
@@ -159,9 +234,7 @@ std::vector<std::string> Sorted(std::vector<std::string> v) {
 }
 
 TEST_F(EveryFileOperation, FailedOrCutOffTheRunLeavesTheOldOrTheNewInstallation) {
-  ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
-  sim::QueueAnswers({IDOK, IDOK});
-  ASSERT_EQ(Run(), 0);
+  ASSERT_NO_FATAL_FAILURE(Learn());
   ASSERT_EQ(Installed(), Game::New);
   const Road road = Survey(sim::FileOperations());
   const std::vector<std::string>& clean = road.ops;
@@ -179,8 +252,16 @@ TEST_F(EveryFileOperation, FailedOrCutOffTheRunLeavesTheOldOrTheNewInstallation)
     }
     if (Is(clean[i], "flush-folder")) lastFolderFlush = i + 1;
   }
-  // Four moves switch two files; the whole road is printed when a case fails.
-  ASSERT_GT(lastMove, 4u);
+  // Two moves switch each file that existed, one each file the update
+  // adds; the whole road is printed when a case fails.
+  const auto moves = std::count_if(clean.begin(), clean.end(), [](const std::string& op) { return Is(op, "move"); });
+  int expectedMoves = 0;
+  std::set<std::string> folders;
+  for (const auto& [entry, bytes] : oldSet_) {
+    expectedMoves += bytes == "(missing)" ? 1 : 2;
+    folders.insert(entry.substr(0, entry.rfind('\\') == std::string::npos ? 0 : entry.rfind('\\')));
+  }
+  ASSERT_EQ(moves, expectedMoves);
   // A new file goes in only once it is on the disk.
   for (std::size_t i = 0; i < clean.size(); ++i) {
     std::size_t newFile = clean[i].find(".UpDate-new>");
@@ -193,7 +274,7 @@ TEST_F(EveryFileOperation, FailedOrCutOffTheRunLeavesTheOldOrTheNewInstallation)
   EXPECT_GT(journalFlush, 0u);
   EXPECT_LT(journalFlush, firstMove);
   EXPECT_EQ(std::count_if(clean.begin(), clean.end(), [](const std::string& op) { return Is(op, "flush-folder"); }),
-            2);
+            static_cast<long>(folders.size()));
   EXPECT_GT(lastFolderFlush, lastMove);
   EXPECT_GT(road.commit, lastFolderFlush);
   EXPECT_GT(road.record, road.commit);
@@ -253,7 +334,9 @@ TEST_F(EveryFileOperation, FailedOrCutOffTheRunLeavesTheOldOrTheNewInstallation)
         sim::QueueAnswers({IDOK, IDOK});
         EXPECT_EQ(Run(), 0);
         EXPECT_EQ(Boxes(), (std::vector<std::string>{Box(kUpdaterCaption, kConfirm), Box(kUpdaterCaption, kFinished)}));
-        EXPECT_EQ(Installed(), Game::New);
+        // Over the new set, the entry list is merged once more: its target
+        // grows by the list's size.
+        EXPECT_TRUE(afterNextStart == Game::Old ? Installed() == Game::New : PayloadFilesNew()) << Name(Installed());
         EXPECT_TRUE(Recorded());
         EXPECT_EQ(Leftovers(), std::vector<std::string>{});
       }
@@ -274,9 +357,7 @@ int OperationOf(const std::vector<std::string>& ops, const std::string& prefix) 
 // next start killed mid-way: the old copy never goes back over the game.
 TEST_F(EveryFileOperation, AStaleOldCopyFollowedByAKilledRunKeepsTheNewGame) {
   const std::string old = std::string(kInstallFolder) + "\\LMH.exe.UpDate-old";
-  ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
-  sim::QueueAnswers({IDOK, IDOK});
-  ASSERT_EQ(Run(), 0);
+  ASSERT_NO_FATAL_FAILURE(Learn());
   const std::vector<std::string> clean = sim::FileOperations();
 
   ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
@@ -310,6 +391,7 @@ TEST_F(EveryFileOperation, AStaleOldCopyFollowedByAKilledRunKeepsTheNewGame) {
 // by the number): the first holds the install folder's lock, so the second
 // changes nothing and the first finishes.
 TEST_F(EveryFileOperation, TwoUpdatesStartedTogether) {
+  ASSERT_NO_FATAL_FAILURE(Learn());
   ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
   bool started = false;
   int secondExit = -1;
@@ -343,9 +425,7 @@ TEST_F(EveryFileOperation, TwoUpdatesStartedTogether) {
 // removed because its old copy went missing behind the run's back.
 TEST_F(EveryFileOperation, ARollbackNeverRemovesATargetThatExisted) {
   const std::string exe = std::string(kInstallFolder) + "\\LMH.exe";
-  ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
-  sim::QueueAnswers({IDOK, IDOK});
-  ASSERT_EQ(Run(), 0);
+  ASSERT_NO_FATAL_FAILURE(Learn());
   const int dllIn = OperationOf(sim::FileOperations(), "move:" + std::string(kInstallFolder) +
                                                            "\\dll\\RESOURCE.dll.UpDate-new>");
   ASSERT_GT(dllIn, 0);
