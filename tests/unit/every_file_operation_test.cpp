@@ -450,4 +450,99 @@ TEST_F(EveryFileOperation, ARollbackNeverRemovesATargetThatExisted) {
   EXPECT_EQ(Leftovers(), std::vector<std::string>{});
 }
 
+// The journal written in pieces, the process gone after each: a journal cut
+// short reads as none, and the next start finds the old installation whole.
+TEST_F(EveryFileOperation, AJournalCutShortAtAnyByteReadsAsNone) {
+  const std::string journal = std::string(kInstallFolder) + "\\UpDate.UpDate-journal";
+  ASSERT_NO_FATAL_FAILURE(Learn());
+  const int write = OperationOf(sim::FileOperations(), "write:" + journal);
+  ASSERT_GT(write, 0);
+  ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
+  std::string whole;
+  // Read once it is flushed, before the first rename.
+  sim::BeforeFileOperation(write + 2, [&] { whole = ReadText(Host(journal)); });
+  sim::QueueAnswers({IDOK, IDOK});
+  ASSERT_EQ(Run(), 0);
+  ASSERT_GT(whole.size(), 20u);
+
+  for (std::size_t k = 0; k <= whole.size(); ++k) {
+    SCOPED_TRACE("journal cut after " + std::to_string(k) + " bytes");
+    ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
+    sim::LimitWrites(journal, k);
+    sim::CutOffAtFileOperation(write + 1);
+    sim::QueueAnswers({IDOK, IDOK});
+    EXPECT_THROW(Run(), sim::ProcessGone);
+
+    ASSERT_NO_FATAL_FAILURE(Restart());
+    ASSERT_EQ(ReadText(Host(journal)), whole.substr(0, k));
+    sim::QueueAnswers({IDCANCEL});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Installed(), Game::Old) << Name(Installed());
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+  }
+}
+
+// What a build with another table left: its journal decides, for names this
+// build does not write too; a journal naming anything outside the form a
+// payload entry takes is read as none.
+TEST_F(EveryFileOperation, LeftoversOfABuildWithAnotherTable) {
+  ASSERT_NO_FATAL_FAILURE(Learn());
+  const std::string folder = std::string(kInstallFolder) + "\\";
+  const fs::path oldExe = SampleDir() / "old" / "LMH.exe";
+  const fs::path newExe = SampleDir() / "new" / "LMH.exe";
+  const fs::path oldDll = SampleDir() / "old" / "dll" / "RESOURCE.dll";
+  const fs::path newDll = SampleDir() / "new" / "dll" / "RESOURCE.dll";
+  auto put = [&](const std::string& entry, const fs::path& from) {
+    fs::copy_file(from, Host(folder + entry), fs::copy_options::overwrite_existing);
+  };
+  const std::string head = "UpDate switch journal 1\r\n";
+  const std::string list = "+ LMH.exe\r\n+ dll\\RESOURCE.dll\r\n- dll\\OTHER.dat\r\n.\r\n";
+  const struct {
+    const char* what;
+    std::string journal;
+    std::function<void()> arrange;
+    const char* game;  // "old" or "new" sample files after the next start
+    bool otherStays;
+  } cases[] = {
+      {"switch cut short: rolled back, the added file removed", head + list,
+       [&] {
+         put("LMH.exe.UpDate-old", oldExe);
+         put("LMH.exe", newExe);
+         put("dll\\RESOURCE.dll.UpDate-new", newDll);
+         WriteBytes(Host(folder + "dll\\OTHER.dat"), "other");
+       },
+       "old", false},
+      {"committed: finished, the added file kept", head + list + "C",
+       [&] {
+         put("LMH.exe.UpDate-old", oldExe);
+         put("LMH.exe", newExe);
+         put("dll\\RESOURCE.dll.UpDate-old", oldDll);
+         put("dll\\RESOURCE.dll", newDll);
+         WriteBytes(Host(folder + "dll\\OTHER.dat"), "other");
+       },
+       "new", true},
+      {"an entry outside the install folder: read as none", head + "+ ..\\..\\Windows\\LMH.exe\r\n" + list,
+       [&] {
+         put("LMH.exe.UpDate-new", newExe);
+         WriteBytes(Host(folder + "dll\\OTHER.dat"), "other");
+       },
+       "old", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
+    c.arrange();
+    WriteBytes(Host(folder + "UpDate.UpDate-journal"), c.journal);
+    ASSERT_NO_FATAL_FAILURE(Restart());
+    sim::QueueAnswers({IDCANCEL});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{Box(kUpdaterCaption, kConfirm)});
+    const bool isNew = std::string(c.game) == "new";
+    EXPECT_EQ(ReadBytes(Host(folder + "LMH.exe")), ReadBytes(isNew ? newExe : oldExe));
+    EXPECT_EQ(ReadBytes(Host(folder + "dll\\RESOURCE.dll")), ReadBytes(isNew ? newDll : oldDll));
+    EXPECT_EQ(fs::exists(Host(folder + "dll\\OTHER.dat")), c.otherStays);
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+  }
+}
+
 }  // namespace
