@@ -521,6 +521,17 @@ TEST_F(EveryFileOperation, LeftoversOfABuildWithAnotherTable) {
          WriteBytes(Host(folder + "dll\\OTHER.dat"), "other");
        },
        "new", true},
+      // A copy of the old game executable that could not be removed while
+      // the game ran, then a run killed while it wrote: no journal, and the
+      // old copy is never moved over the game.
+      {"no journal, a stale old copy beside the new game", "",
+       [&] {
+         put("LMH.exe", newExe);
+         put("dll\\RESOURCE.dll", newDll);
+         put("LMH.exe.UpDate-old", oldExe);
+         put("LMH.exe.UpDate-new", newExe);
+       },
+       "new", false},
       {"an entry outside the install folder: read as none", head + "+ ..\\..\\Windows\\LMH.exe\r\n" + list,
        [&] {
          put("LMH.exe.UpDate-new", newExe);
@@ -532,7 +543,7 @@ TEST_F(EveryFileOperation, LeftoversOfABuildWithAnotherTable) {
     SCOPED_TRACE(c.what);
     ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
     c.arrange();
-    WriteBytes(Host(folder + "UpDate.UpDate-journal"), c.journal);
+    if (!c.journal.empty()) WriteBytes(Host(folder + "UpDate.UpDate-journal"), c.journal);
     ASSERT_NO_FATAL_FAILURE(Restart());
     sim::QueueAnswers({IDCANCEL});
     EXPECT_EQ(Run(), 0);
