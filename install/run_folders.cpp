@@ -100,8 +100,9 @@ HoldResult HoldInstallFolder() {
   HandleFacts facts{};
   if (!PlatformHandleFacts(g_state.heldFolders[0].handle, &facts)) return HoldResult::Failed;
   g_state.installVolume = facts.volume;
+  // Where the system cannot name the folder's own final path (a drive with
+  // no name of its own), the other checks stand alone.
   FinalPath known = PlatformFinalPath(g_state.heldFolders[0].handle, g_state.installFinalPath, kFinalPathUnits);
-  if (known == FinalPath::Failed) return HoldResult::Failed;
   g_state.installFinalPathKnown = known == FinalPath::Known;
   return HoldResult::Held;
 }
