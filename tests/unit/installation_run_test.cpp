@@ -214,6 +214,10 @@ TEST_F(InstallationRun, FailuresLeaveTheInstallationAsItWas) {
       {"dll folder gone", [&] { fs::remove_all(Host(std::string(kInstall) + "\\dll")); }, {kPerFileDll},
        "[0x000A0003]", false},
       {"write error", [&] { sim::FailWritesWithError(exeNew); }, {kPerFileExe}, "[0x000A0003]", true},
+      // Checked once more just before the switch: nothing is switched.
+      {"game started while the files were written",
+       [&] { sim::OnPump([&] { sim::HoldOpenWithoutWriteSharing(exePath); }); }, {kPerFileExe}, "[0x000A0003]",
+       true},
       {"disk fills during the write", [&] { sim::LimitWrites(exeNew, 70000); }, {kPerFileExe}, "[0x000A0003]",
        true},
       {"payload missing",
@@ -258,7 +262,10 @@ TEST_F(InstallationRun, FailuresLeaveTheInstallationAsItWas) {
     EXPECT_NE(sim::MessageBoxes().back().text.find(c.lastText), std::string::npos) << c.what;
     EXPECT_EQ(sim::MessageBoxes().back().owner, g_state.progressWindow) << c.what;
     bool created = false;
-    for (const auto& op : sim::FileOperations()) created = created || op.rfind("open-new:", 0) == 0;
+    for (const auto& op : sim::FileOperations()) {
+      created = created || op.rfind("open-new:", 0) == 0;
+      EXPECT_NE(op.rfind("move:", 0), 0u) << c.what << ": a file was switched";
+    }
     EXPECT_EQ(created, c.newFileCreated) << c.what;
     EXPECT_EQ(ReadText(Host(exePath)), "old exe") << c.what;
     if (fs::exists(Host(std::string(kInstall) + "\\dll"))) {
