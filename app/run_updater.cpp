@@ -9,7 +9,9 @@
 #include "core/updater_state.h"
 #include "fingerprint/verification.h"
 #include "install/file_switch.h"
+#include "install/run_start.h"
 #include "platform/win_values.h"
+#include "profile/install_folder_check.h"
 #include "profile/profile_file.h"
 #include "ui/progress_dialog.h"
 #include "ui/resource_ids.h"
@@ -20,15 +22,33 @@ constexpr int kExitDone = 0;
 constexpr int kExitNotFound = 1;
 constexpr int kExitBroken = 2;
 
+// The running one's title was set from the same bytes the same way.
+void BringRunningUpdaterToFront() {
+  char16_t title[kScreenTextUnits];
+  PlatformTextToScreen(g_state.caption, title, kScreenTextUnits);
+  PlatformBringWindowToFront(title);
+}
+
 int RunPhases(int showCommand) {
   if (!LocateInstallation()) {
     ShowMessage(MSG_INSTALL_NOT_FOUND, kUpdateBuild.productName);
     return kExitNotFound;
   }
+  // The folder comes from a file any user may edit: before anything is
+  // opened there, it must be a plain local folder with room for every path
+  // the run forms.
+  if (!IsUsableInstallFolder(g_state.installFolder, LongestRunTail(), kPathSize, PlatformNextChar)) {
+    ShowMessage(MSG_INSTALL_DATA_BROKEN);
+    return kExitBroken;
+  }
   // A run that died leaves its new files or its old ones beside the targets;
   // the check below must see one whole installation, the old or the new.
-  RecoverLeftovers();
-  if (!VerifyInstallation(g_state.installFolder)) {
+  RunStart start = PrepareRun();
+  if (start == RunStart::Busy) {
+    BringRunningUpdaterToFront();
+    return kExitDone;
+  }
+  if (start == RunStart::Broken || !VerifyInstallation(g_state.installFolder)) {
     ShowMessage(MSG_INSTALL_DATA_BROKEN);
     return kExitBroken;
   }
@@ -58,21 +78,19 @@ int RunUpdater(ModuleHandle instance, int showCommand) {
   g_state.instance = instance;
   FormatText(g_state.caption, sizeof g_state.caption, kUpdateBuild.captionFormat, kUpdateBuild.productName);
 
-  // One update of this build at a time: a second start hands the user back
-  // to the running one instead of writing the same files twice at once.
+  // One update of this game at a time, whatever its number: a second start
+  // hands the user back to the running one instead of undoing its switch.
+  // Every build of the game forms the same key.
   char guardKey[kPathSize];
-  FormatText(guardKey, sizeof guardKey, "%s.%s.UpDate.%s", kUpdateBuild.makerFolder,
-             kUpdateBuild.productAbbreviation, kUpdateBuild.updateNumber);
+  FormatText(guardKey, sizeof guardKey, "%s.%s.UpDate", kUpdateBuild.makerFolder, kUpdateBuild.productAbbreviation);
   InstanceGuard guard = nullptr;
   if (!PlatformAcquireInstanceGuard(guardKey, &guard)) {
-    // The running one's title was set from the same bytes the same way.
-    char16_t title[kScreenTextUnits];
-    PlatformTextToScreen(g_state.caption, title, kScreenTextUnits);
-    PlatformBringWindowToFront(title);
+    BringRunningUpdaterToFront();
     return kExitDone;
   }
 
   int exitCode = RunPhases(showCommand);
+  FinishRun();
   PlatformReleaseInstanceGuard(guard);
   return exitCode;
 }

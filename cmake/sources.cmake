@@ -15,6 +15,10 @@ set(UPDATER_LOGIC_SOURCES
   install/free_space.cpp
   install/installation_run.cpp
   install/payload.cpp
+  install/run_folders.cpp
+  install/run_start.cpp
+  install/switch_journal.cpp
+  profile/install_folder_check.cpp
   profile/profile_file.cpp
   ui/progress_dialog.cpp
   ui/progress_view.cpp

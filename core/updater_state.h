@@ -1,6 +1,17 @@
 #pragma once
 #include "platform/platform.h"
 
+// The most folders a run holds: the install folder and those on the way to
+// each file it writes.
+constexpr int kMostHeldFolders = 32;
+// Room for a final path: the system's form adds "\\?\" and may add "UNC\".
+constexpr int kFinalPathUnits = kPathSize + 16;
+
+struct HeldFolder {
+  char entry[kPathSize];  // under the install folder; empty for the folder itself
+  FileHandle handle;
+};
+
 // Run-time state of the one update run; reset at the start of RunUpdater.
 struct UpdaterState {
   ModuleHandle instance;        // the updater's own module: payload and dialog template
@@ -9,6 +20,14 @@ struct UpdaterState {
   char installFolder[kPathSize];
   char appDataFolder[kPathSize];
   char caption[1024];
+
+  // Held from before recovery to the end of the run (install/run_folders.h).
+  FileHandle runLock;  // null when the lock file could not be made
+  HeldFolder heldFolders[kMostHeldFolders];
+  int heldFolderCount;
+  uint32_t installVolume;
+  bool installFinalPathKnown;  // false where the system cannot say
+  char16_t installFinalPath[kFinalPathUnits];
 };
 
 extern UpdaterState g_state;

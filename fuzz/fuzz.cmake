@@ -18,6 +18,7 @@ add_library(fuzz_logic STATIC
   "${FUZZ_REPO_ROOT}/fingerprint/checksum_kernel.cpp"
   "${FUZZ_REPO_ROOT}/fingerprint/records.cpp"
   "${FUZZ_REPO_ROOT}/install/entry_list_text.cpp"
+  "${FUZZ_REPO_ROOT}/install/switch_journal.cpp"
   "${FUZZ_REPO_ROOT}/base/pe_resources.cpp"
   "${FUZZ_REPO_ROOT}/platform/sim/profile_text.cpp"
 )

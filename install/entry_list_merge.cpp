@@ -105,10 +105,7 @@ int MergeEntryList(const char* name, bool* written) {
 
   // The merged text goes beside the target, to be switched in with the
   // payload files.
-  char newFile[kPathSize];
-  FileHandle file = FormSwitchPath(name, Beside::NewFile, newFile)
-                        ? PlatformOpenFile(newFile, FileMode::WriteCreateAlways)
-                        : nullptr;
+  FileHandle file = CreateNewFile(name);
   if (file == nullptr) {
     code = MERGE_TARGET_UNWRITABLE;
   } else {

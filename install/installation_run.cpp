@@ -13,6 +13,7 @@
 #include "install/file_switch.h"
 #include "install/free_space.h"
 #include "install/payload.h"
+#include "install/run_folders.h"
 #include "platform/platform.h"
 
 namespace {
@@ -32,11 +33,7 @@ bool WritePayloadFile(const char* entry, ProgressReport report, uint32_t total, 
   }
 
   *failure = MSG_WRITE_CREATE_FAILED;
-  char newFile[kPathSize];
-  // A path that does not fit cannot be created either.
-  FileHandle file = FormSwitchPath(entry, Beside::NewFile, newFile)
-                        ? PlatformOpenFile(newFile, FileMode::WriteCreateAlways)
-                        : nullptr;
+  FileHandle file = CreateNewFile(entry);
   if (file == nullptr) return false;
 
   uint32_t offset = 0;
@@ -131,8 +128,16 @@ bool RunInstallation(ProgressReport report) {
   if (!CheckFreeSpace(total)) return false;
 
   const int targets = SwitchTargetCount(true);
+  // Without the install folder's lock another update may be switching the
+  // same files: nothing is written.
+  if (g_state.runLock == nullptr) {
+    ShowMessage(MSG_WRITE_CREATE_FAILED, SwitchTargetEntry(0));
+    return false;
+  }
   for (int i = 0; i < targets; ++i) {
-    if (!TargetFreeToReplace(SwitchTargetEntry(i))) {
+    // A folder turned into a link while the confirmation waited is found
+    // before anything is written.
+    if (!FolderStillHeld(SwitchTargetEntry(i)) || !TargetFreeToReplace(SwitchTargetEntry(i))) {
       ShowMessage(MSG_WRITE_CREATE_FAILED, SwitchTargetEntry(i));
       return false;
     }

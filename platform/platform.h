@@ -59,8 +59,9 @@ bool PlatformTextToScreen(const char* text, char16_t* buffer, std::size_t buffer
 int PlatformMessageBox(WindowHandle owner, const char16_t* text, const char16_t* caption, unsigned style);
 
 // ---- Single running instance ----
-// False only when another process holds the guard for this key; *guard may be
-// null when the system could not make one at all.
+// False only when another process holds the guard for this key, in any
+// session of the machine; *guard may be null when the system could not make
+// one at all.
 bool PlatformAcquireInstanceGuard(const char* key, InstanceGuard* guard);
 void PlatformReleaseInstanceGuard(InstanceGuard guard);
 void PlatformBringWindowToFront(const char16_t* title);
@@ -75,6 +76,7 @@ enum class FileMode {
   WriteCreateAlways,  // GENERIC_WRITE, FILE_SHARE_WRITE, CREATE_ALWAYS
   WriteExisting,      // GENERIC_WRITE, FILE_SHARE_WRITE, OPEN_EXISTING
   WriteExclusive,     // GENERIC_WRITE, no sharing, OPEN_EXISTING: fails while anyone holds the file
+  WriteCreateNew,     // GENERIC_WRITE, no sharing, CREATE_NEW: fails on any existing name, a link included
 };
 FileHandle PlatformOpenFile(const char* path, FileMode mode);  // null on failure
 bool PlatformFileSize(FileHandle file, uint64_t* size);
@@ -90,6 +92,34 @@ bool PlatformDeleteFile(const char* path);
 
 enum class PathKind { Missing, File, Directory };
 PathKind PlatformQueryPath(const char* path);
+
+// ---- Where the elevated run's handles lead ----
+// The folder itself, never what a reparse point in its place leads to, held
+// without delete sharing so that it cannot be renamed or removed while held.
+// Released with PlatformCloseFile.
+enum class FolderOpen { Opened, Missing, ReparsePoint, Failed };
+FolderOpen PlatformOpenFolder(const char* path, FileHandle* folder);
+struct HandleFacts {
+  uint32_t volume;      // serial number of the volume it lies on
+  uint64_t fileIndex;   // the same file or folder has the same index on its volume
+  uint32_t links;       // names the file has
+  bool reparsePoint;
+};
+bool PlatformHandleFacts(FileHandle file, HandleFacts* facts);
+// The path the system resolves the handle to, as UTF-16 ("\\?\C:\..."),
+// found at run time where the system has the call.
+enum class FinalPath { Known, NotAvailable, Failed };
+FinalPath PlatformFinalPath(FileHandle file, char16_t* buffer, std::size_t bufferUnits);
+// Makes the folder's entries (names added, renamed, removed) durable.
+bool PlatformFlushFolder(const char* path);
+// The run's lock file: created when missing, opened with no sharing at all,
+// removed when closed (also when the process dies). Busy while another
+// process holds it.
+enum class LockResult { Held, Busy, Failed };
+LockResult PlatformLockFile(const char* path, FileHandle* lock);
+// The next character of a path as the system's "A" file functions step
+// through it: in a double-byte code page a trail byte may be 0x5C ('\\').
+const char* PlatformNextChar(const char* text);
 
 // ---- Profile files ----
 void PlatformReadProfileString(const char* section, const char* key, const char* defaultValue, char* buffer,

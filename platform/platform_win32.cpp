@@ -97,7 +97,13 @@ int PlatformMessageBox(WindowHandle owner, const char16_t* text, const char16_t*
 
 bool PlatformAcquireInstanceGuard(const char* key, InstanceGuard* guard) {
   *guard = nullptr;
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, key);
+  // One name for every session of the machine: an update started from
+  // another user's desktop writes the same folder.
+  char name[kPathSize];
+  if (lstrlenA(key) + 8 >= static_cast<int>(sizeof name)) return true;
+  lstrcpyA(name, "Global\\");
+  lstrcatA(name, key);
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
   DWORD error = GetLastError();
   if (mutex == nullptr) {
     // Made by a process of another user or level: still a running updater.
@@ -132,12 +138,17 @@ FileHandle PlatformOpenFile(const char* path, FileMode mode) {
   DWORD access = GENERIC_READ;
   DWORD share = FILE_SHARE_READ;
   DWORD disposition = OPEN_EXISTING;
+  DWORD flags = FILE_ATTRIBUTE_NORMAL;
   if (mode != FileMode::ReadExisting) {
     access = GENERIC_WRITE;
-    share = mode == FileMode::WriteExclusive ? 0 : FILE_SHARE_WRITE;
-    disposition = mode == FileMode::WriteCreateAlways ? CREATE_ALWAYS : OPEN_EXISTING;
+    share = mode == FileMode::WriteExclusive || mode == FileMode::WriteCreateNew ? 0 : FILE_SHARE_WRITE;
+    disposition = mode == FileMode::WriteCreateAlways ? CREATE_ALWAYS
+                  : mode == FileMode::WriteCreateNew  ? CREATE_NEW
+                                                      : OPEN_EXISTING;
   }
-  HANDLE file = CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A link planted under the new file's name is refused, never followed.
+  if (mode == FileMode::WriteCreateNew) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+  HANDLE file = CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
   return file == INVALID_HANDLE_VALUE ? nullptr : reinterpret_cast<FileHandle>(file);
 }
 
@@ -183,6 +194,76 @@ PathKind PlatformQueryPath(const char* path) {
   FindClose(search);
   return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Directory : PathKind::File;
 }
+
+FolderOpen PlatformOpenFolder(const char* path, FileHandle* folder) {
+  *folder = nullptr;
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FolderOpen::Missing : FolderOpen::Failed;
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return FolderOpen::ReparsePoint;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return FolderOpen::Failed;
+  // No FILE_SHARE_DELETE: while held, nobody renames the folder away to put
+  // a link in its place.
+  HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return FolderOpen::Failed;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    CloseHandle(handle);
+    return FolderOpen::Failed;
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    CloseHandle(handle);
+    return FolderOpen::ReparsePoint;
+  }
+  *folder = reinterpret_cast<FileHandle>(handle);
+  return FolderOpen::Opened;
+}
+
+bool PlatformHandleFacts(FileHandle file, HandleFacts* facts) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(F(file), &info)) return false;
+  facts->volume = info.dwVolumeSerialNumber;
+  facts->fileIndex = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  facts->links = info.nNumberOfLinks;
+  facts->reparsePoint = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  return true;
+}
+
+FinalPath PlatformFinalPath(FileHandle file, char16_t* buffer, std::size_t bufferUnits) {
+  // Windows Vista and later; before it there is no asking.
+  using FinalPathFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+  static const FinalPathFn finalPath = reinterpret_cast<FinalPathFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleW")));
+  if (finalPath == nullptr) return FinalPath::NotAvailable;
+  DWORD units = finalPath(F(file), reinterpret_cast<wchar_t*>(buffer), static_cast<DWORD>(bufferUnits),
+                          0 /* FILE_NAME_NORMALIZED | VOLUME_NAME_DOS */);
+  return units > 0 && units < bufferUnits ? FinalPath::Known : FinalPath::Failed;
+}
+
+bool PlatformFlushFolder(const char* path) {
+  // A folder is flushed through a handle opened for writing; only backup
+  // semantics open a folder at all.
+  HANDLE folder = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  bool flushed = FlushFileBuffers(folder) != FALSE;
+  CloseHandle(folder);
+  return flushed;
+}
+
+LockResult PlatformLockFile(const char* path, FileHandle* lock) {
+  *lock = nullptr;
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION ? LockResult::Busy : LockResult::Failed;
+  *lock = reinterpret_cast<FileHandle>(file);
+  return LockResult::Held;
+}
+
+const char* PlatformNextChar(const char* text) { return CharNextA(text); }
 
 void PlatformReadProfileString(const char* section, const char* key, const char* defaultValue, char* buffer,
                                uint32_t bufferSize, const char* path) {

@@ -99,8 +99,15 @@ bool IsUpdateRecorded() {
 
 bool RecordUpdate() {
   char path[kPathSize];
-  if (FormProfilePath(path)) {
-    PlatformWriteProfileString(kUpdateSection, kUpdateRecordKey, kUpdateBuild.updateNumber, path);
+  if (FormProfilePath(path) &&
+      PlatformWriteProfileString(kUpdateSection, kUpdateRecordKey, kUpdateBuild.updateNumber, path)) {
+    // The record must not reach the disk before the switch it records; the
+    // switch is on the disk by now, and the record follows it there.
+    FileHandle file = PlatformOpenFile(path, FileMode::WriteExisting);
+    if (file != nullptr) {
+      PlatformFlushFile(file);
+      PlatformCloseFile(file);
+    }
   }
   return true;
 }

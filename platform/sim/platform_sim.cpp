@@ -4,6 +4,8 @@
 #include "platform/sim/platform_sim.h"
 
 #include <iconv.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -25,8 +27,9 @@
 namespace {
 
 struct SimFile {
-  std::FILE* stream;
+  std::FILE* stream;  // null for a folder or a lock
   std::string windowsPath;
+  bool deleteOnClose = false;
 };
 
 struct SimModule {
@@ -56,6 +59,13 @@ struct Machine {
 
   bool failDialog = false;
   bool guardElsewhere = false;
+  std::string guardElsewhereKey;
+  std::set<std::string> locksElsewhere;
+  std::vector<std::pair<std::string, std::string>> movedFinalPaths;
+  bool noFinalPaths = false;
+  std::vector<std::string> otherVolumes;
+  std::map<int, std::function<void()>> operationHooks;
+  std::function<void()> boxHook;
   std::string broughtToFront;
   std::set<std::string> denied;
   std::map<std::string, uint64_t> writeLimits;
@@ -114,8 +124,17 @@ bool IsDirectory(const std::string& hostPath) {
   return stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Code page 932's lead bytes, the simulated system's code page.
+bool IsLead932(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
+
 // Counts one file operation; false when the test makes it fail.
 bool FileOperation(const char* kind, const std::string& what) {
+  auto hook = M().operationHooks.find(static_cast<int>(M().fileOperations.size()) + 1);
+  if (hook != M().operationHooks.end()) {
+    auto run = std::move(hook->second);
+    M().operationHooks.erase(hook);
+    run();
+  }
   M().fileOperations.push_back(std::string(kind) + ":" + what);
   int n = static_cast<int>(M().fileOperations.size());
   if (n == M().cutOffOperation) throw sim::ProcessGone{};
@@ -157,7 +176,8 @@ void Reset() {
   // A run cut off mid-way leaves its handles and buffers behind, as a dead
   // process does; the system takes them back.
   for (SimFile* f : M().openFiles) {
-    std::fclose(f->stream);
+    if (f->stream != nullptr) std::fclose(f->stream);
+    if (f->deleteOnClose) std::remove(sim::HostPath(f->windowsPath).c_str());
     delete f;
   }
   for (SimModule* m : M().modules) delete m;
@@ -172,8 +192,14 @@ std::string HostPath(const std::string& windowsPath) {
   auto drive = M().drives.find(LowerAscii(windowsPath[0]));
   if (drive == M().drives.end()) return "";
   std::string rest = windowsPath.substr(2);
-  for (char& c : rest) {
-    if (c == '\\') c = '/';
+  // A trail byte of code page 932 may be 0x5C: only a separator on its own
+  // becomes one.
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    if (IsLead932(static_cast<unsigned char>(rest[i])) && i + 1 < rest.size()) {
+      ++i;
+    } else if (rest[i] == '\\') {
+      rest[i] = '/';
+    }
   }
   if (rest.find('*') != std::string::npos || rest.find('?') != std::string::npos) return "";
   return drive->second + (rest.empty() || rest[0] != '/' ? "/" : "") + rest;
@@ -205,7 +231,18 @@ const std::vector<MessageBoxRecord>& MessageBoxes() { return M().boxes; }
 int UnansweredBoxes() { return M().unanswered; }
 
 void FailDialogCreation() { M().failDialog = true; }
-void HoldGuardElsewhere() { M().guardElsewhere = true; }
+void HoldGuardElsewhere(const std::string& key) {
+  M().guardElsewhere = true;
+  M().guardElsewhereKey = key;
+}
+void HoldLockElsewhere(const std::string& windowsPath) { M().locksElsewhere.insert(Key(windowsPath)); }
+void MoveFinalPaths(const std::string& fromPrefix, const std::string& toPrefix) {
+  M().movedFinalPaths.emplace_back(fromPrefix, toPrefix);
+}
+void NoFinalPaths() { M().noFinalPaths = true; }
+void PlaceOnOtherVolume(const std::string& windowsPrefix) { M().otherVolumes.push_back(Key(windowsPrefix)); }
+void BeforeFileOperation(int n, std::function<void()> hook) { M().operationHooks[n] = std::move(hook); }
+void OnMessageBox(std::function<void()> hook) { M().boxHook = std::move(hook); }
 std::string BroughtToFront() { return M().broughtToFront; }
 
 std::string To932(const std::u16string& text) {
@@ -381,6 +418,7 @@ bool PlatformTextToScreen(const char* text, char16_t* buffer, std::size_t buffer
 }
 
 int PlatformMessageBox(WindowHandle owner, const char16_t* text, const char16_t* caption, unsigned style) {
+  if (M().boxHook) M().boxHook();
   int answer = IDOK;
   if (!M().answers.empty()) {
     answer = M().answers.front();
@@ -394,9 +432,9 @@ int PlatformMessageBox(WindowHandle owner, const char16_t* text, const char16_t*
   return answer;
 }
 
-bool PlatformAcquireInstanceGuard(const char*, InstanceGuard* guard) {
+bool PlatformAcquireInstanceGuard(const char* key, InstanceGuard* guard) {
   *guard = nullptr;
-  if (M().guardElsewhere) return false;
+  if (M().guardElsewhere && (M().guardElsewhereKey.empty() || M().guardElsewhereKey == key)) return false;
   *guard = reinterpret_cast<InstanceGuard>(&GuardTag);
   ++M().liveGuards;
   return true;
@@ -440,12 +478,16 @@ void PlatformFree(void* block) {
 // ---------------------------------------------------------------- files
 
 FileHandle PlatformOpenFile(const char* path, FileMode mode) {
-  static const char* const kinds[] = {"open-read", "open-create", "open-write", "open-exclusive"};
+  static const char* const kinds[] = {"open-read", "open-create", "open-write", "open-exclusive", "open-new"};
   if (!FileOperation(kinds[static_cast<int>(mode)], path)) return nullptr;
   std::string host = sim::HostPath(path);
   if (host.empty() || IsDirectory(host)) return nullptr;
   if (mode != FileMode::ReadExisting && M().denied.count(Key(path)) != 0) return nullptr;
-  const char* how = mode == FileMode::ReadExisting ? "rb" : mode == FileMode::WriteCreateAlways ? "wb" : "r+b";
+  // "x": fails on any existing name, a dangling link included.
+  const char* how = mode == FileMode::ReadExisting        ? "rb"
+                    : mode == FileMode::WriteCreateAlways ? "wb"
+                    : mode == FileMode::WriteCreateNew    ? "wbx"
+                                                          : "r+b";
   std::FILE* stream = std::fopen(host.c_str(), how);
   if (stream == nullptr) return nullptr;
   ++M().liveFiles;
@@ -497,7 +539,8 @@ void PlatformCloseFile(FileHandle file) {
   if (file == nullptr) return;
   auto* f = reinterpret_cast<SimFile*>(file);
   M().openFiles.erase(f);
-  std::fclose(f->stream);
+  if (f->stream != nullptr) std::fclose(f->stream);
+  if (f->deleteOnClose) std::remove(sim::HostPath(f->windowsPath).c_str());
   delete f;
   --M().liveFiles;
 }
@@ -532,6 +575,109 @@ PathKind PlatformQueryPath(const char* path) {
   struct stat st {};
   if (host.empty() || stat(host.c_str(), &st) != 0) return PathKind::Missing;
   return S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::File;
+}
+
+namespace {
+
+FileHandle Hold(const std::string& windowsPath, bool deleteOnClose) {
+  ++M().liveFiles;
+  auto* f = new SimFile{nullptr, windowsPath, deleteOnClose};
+  M().openFiles.insert(f);
+  return reinterpret_cast<FileHandle>(f);
+}
+
+// The Windows path a host path shows through the mapped drives.
+std::string WindowsPathOf(const std::string& host) {
+  for (const auto& [letter, folder] : M().drives) {
+    char resolved[PATH_MAX];
+    if (realpath(folder.c_str(), resolved) == nullptr) continue;
+    std::string root = resolved;
+    if (host == root || host.rfind(root + "/", 0) == 0) {
+      std::string rest = host.substr(root.size());
+      for (char& c : rest) {
+        if (c == '/') c = '\\';
+      }
+      return std::string(1, static_cast<char>(letter - 'a' + 'A')) + ":" + (rest.empty() ? "\\" : rest);
+    }
+  }
+  std::string outside = host;
+  for (char& c : outside) {
+    if (c == '/') c = '\\';
+  }
+  return "\\\\?\\UNMAPPED" + outside;
+}
+
+}  // namespace
+
+FolderOpen PlatformOpenFolder(const char* path, FileHandle* folder) {
+  *folder = nullptr;
+  if (!FileOperation("open-folder", path)) return FolderOpen::Failed;
+  std::string host = sim::HostPath(path);
+  struct stat st {};
+  if (host.empty() || lstat(host.c_str(), &st) != 0) return FolderOpen::Missing;
+  if (S_ISLNK(st.st_mode)) return FolderOpen::ReparsePoint;
+  if (!S_ISDIR(st.st_mode)) return FolderOpen::Failed;
+  *folder = Hold(path, false);
+  return FolderOpen::Opened;
+}
+
+bool PlatformHandleFacts(FileHandle file, HandleFacts* facts) {
+  auto* f = reinterpret_cast<SimFile*>(file);
+  struct stat st {};
+  if (f->stream != nullptr ? fstat(fileno(f->stream), &st) != 0 : lstat(sim::HostPath(f->windowsPath).c_str(), &st) != 0) {
+    return false;
+  }
+  facts->volume = static_cast<uint32_t>(st.st_dev);
+  for (const std::string& prefix : M().otherVolumes) {
+    if (Key(f->windowsPath).rfind(prefix, 0) == 0) facts->volume ^= 0x5A5A5A5Au;
+  }
+  facts->fileIndex = static_cast<uint64_t>(st.st_ino);
+  facts->links = static_cast<uint32_t>(st.st_nlink);
+  facts->reparsePoint = S_ISLNK(st.st_mode);
+  return true;
+}
+
+FinalPath PlatformFinalPath(FileHandle file, char16_t* buffer, std::size_t bufferUnits) {
+  if (M().noFinalPaths) return FinalPath::NotAvailable;
+  auto* f = reinterpret_cast<SimFile*>(file);
+  char resolved[PATH_MAX];
+  if (realpath(sim::HostPath(f->windowsPath).c_str(), resolved) == nullptr) return FinalPath::Failed;
+  std::string path = WindowsPathOf(resolved);
+  for (const auto& [from, to] : M().movedFinalPaths) {
+    if (Key(path).rfind(Key(from), 0) == 0) path = to + path.substr(from.size());
+  }
+  path = "\\\\?\\" + path;
+  if (path.size() >= bufferUnits) return FinalPath::Failed;
+  for (std::size_t i = 0; i <= path.size(); ++i) buffer[i] = static_cast<unsigned char>(path.c_str()[i]);
+  return FinalPath::Known;
+}
+
+bool PlatformFlushFolder(const char* path) {
+  if (!FileOperation("flush-folder", path)) return false;
+  std::string host = sim::HostPath(path);
+  return !host.empty() && IsDirectory(host);
+}
+
+LockResult PlatformLockFile(const char* path, FileHandle* lock) {
+  *lock = nullptr;
+  if (!FileOperation("lock", path)) return LockResult::Failed;
+  if (M().locksElsewhere.count(Key(path)) != 0) return LockResult::Busy;
+  for (SimFile* f : M().openFiles) {
+    if (f->deleteOnClose && Key(f->windowsPath) == Key(path)) return LockResult::Busy;
+  }
+  std::string host = sim::HostPath(path);
+  if (host.empty() || IsDirectory(host)) return LockResult::Failed;
+  std::FILE* created = std::fopen(host.c_str(), "ab");
+  if (created == nullptr) return LockResult::Failed;
+  std::fclose(created);
+  *lock = Hold(path, true);
+  return LockResult::Held;
+}
+
+const char* PlatformNextChar(const char* text) {
+  if (*text == '\0') return text;
+  if (IsLead932(static_cast<unsigned char>(*text)) && text[1] != '\0') return text + 2;
+  return text + 1;
 }
 
 // ---------------------------------------------------------------- profile files

@@ -61,8 +61,27 @@ int UnansweredBoxes();
 
 // Faults.
 void FailDialogCreation();
-void HoldGuardElsewhere();
+// Another process holds the single-instance guard: of every key when key is
+// empty, else of that key only.
+void HoldGuardElsewhere(const std::string& key = "");
+// Another process holds the lock file at this path.
+void HoldLockElsewhere(const std::string& windowsPath);
 std::string BroughtToFront();
+
+// Where handles lead. Host symbolic links are reparse points and host hard
+// links are links; a final path is the host's resolved path seen through the
+// mapped drives, or "\\?\UNMAPPED\..." outside them.
+// Final paths that begin with fromPrefix are reported as beginning with
+// toPrefix instead, as a mount point above the folder would show them.
+void MoveFinalPaths(const std::string& fromPrefix, const std::string& toPrefix);
+// The system has no final-path call, as before Windows Vista.
+void NoFinalPaths();
+// Files and folders under this path report another volume.
+void PlaceOnOtherVolume(const std::string& windowsPrefix);
+// Called before file operation n is counted; it may change the disk.
+void BeforeFileOperation(int n, std::function<void()> hook);
+// Called as each message box is shown, before its answer.
+void OnMessageBox(std::function<void()> hook);
 
 // UTF-16 to code page 932 bytes, as the system converts a window's text
 // back for an "A" reader; units with no 932 form come back as the byte of

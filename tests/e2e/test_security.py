@@ -10,11 +10,13 @@ import unittest
 from pathlib import Path
 
 import harness
-from texts import CONFIRM_UPDATE, MB_ICONWARNING, MB_OK, MB_OKCANCEL, UPDATE_FINISHED
+from texts import (CAPTION, CONFIRM_UPDATE, FILE_CAPTION, MB_ICONWARNING, MB_OK, MB_OKCANCEL, UPDATE_ABORTED, UPDATE_FINISHED,
+                   WRITE_CREATE_FAILED)
 
 PROFILE = "[INSTALL]\r\nInstallFold=" + harness.INSTALL_WIN + "\r\n"
 CONFIRM = (CONFIRM_UPDATE, MB_OKCANCEL | MB_ICONWARNING)
 FINISHED = (UPDATE_FINISHED, MB_OK)
+WARNING = MB_OK | MB_ICONWARNING
 
 
 class SecurityTest(unittest.TestCase):
@@ -106,3 +108,43 @@ class SecurityTest(unittest.TestCase):
         self.assertTrue(marks[0].exists(), "control: a plain program did not load the planted library; "
                                            "the check above is blind")
         self.assertTrue((control / "plant_mark.txt").exists())
+
+    def test_dll_folder_swapped_for_a_link_while_the_confirmation_waits(self):
+        # A player who may write the install folder turns dll into a link to
+        # a folder of theirs while the elevated program waits for OK.
+        outside = self.folder("outside")
+        (outside / "RESOURCE.dll").write_bytes(b"a library of the player's")
+        (outside / "keep.txt").write_bytes(b"untouched")
+        outside_before = {p.name: (p.read_bytes(), p.stat().st_mtime_ns) for p in outside.iterdir()}
+        before = harness.tree_digest(self.install)
+        profile_before = self.wine.profile_bytes()
+        dll = self.install / "dll"
+        moved = self.install / "dll-moved"
+
+        def swap():
+            dll.rename(moved)
+            dll.symlink_to(outside, target_is_directory=True)
+
+        def restore():
+            if dll.is_symlink():
+                dll.unlink()
+            if moved.is_dir():
+                moved.rename(dll)
+        self.addCleanup(restore)
+
+        run = harness.run_watched(self.wine, "OK", "OK", "OK", at_box={1: swap})
+        report = run.describe()
+        self.assertFalse(run.timed_out or run.unanswered, report)
+        self.assertEqual([(m.text, m.caption, m.style) for m in run.messages],
+                         [(CONFIRM_UPDATE, CAPTION, MB_OKCANCEL | MB_ICONWARNING),
+                          (WRITE_CREATE_FAILED, FILE_CAPTION.format(file="dll\\RESOURCE.dll"), WARNING),
+                          (UPDATE_ABORTED, CAPTION, WARNING)], report)
+        self.assertEqual(run.exit_code, 0, report)
+
+        # Nothing created or changed outside; inside, the installation as it was.
+        self.assertEqual({p.name: (p.read_bytes(), p.stat().st_mtime_ns) for p in outside.iterdir()}, outside_before)
+        dll.unlink()
+        moved.rename(dll)
+        self.assertEqual(harness.tree_digest(self.install), before)
+        self.assertEqual(self.wine.profile_bytes(), profile_before)
+        self.assertEqual(harness.verify_installation(self.install), "")

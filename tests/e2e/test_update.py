@@ -44,6 +44,24 @@ class UpdateTest(unittest.TestCase):
         self.assertEqual(self.wine.profile_bytes(), profile_before)
         self.assertEqual(harness.tree_digest(self.install), files_before)
 
+    def test_japanese_folder_names_with_backslash_and_bar_trail_bytes(self):
+        # In code page 932 the second bytes of 表 and ソ are 0x5C, a backslash,
+        # and that of ポ is 0x7C, a bar: the system steps over them as parts of
+        # one character, and so must the check of the install folder.
+        folder = harness.INSTALL_WIN + "\\ゲーム\\表ソポ"
+        self.assertIn(b"\x95\\\x83\\\x83|", folder.encode("cp932"))
+        install = self.wine.install_sample("old", folder)
+        self.wine.write_profile("[INSTALL]\r\nInstallFold=" + folder + "\r\n")
+        run = self.wine.run_updater("OK", "OK")
+        report = self.assertOnlyBoxes(run, 2)
+        self.assertEqual([m.text for m in run.messages], [CONFIRM_UPDATE, UPDATE_FINISHED], report)
+        self.assertEqual(run.exit_code, 0, report)
+        new = harness.tree_digest(self.wine.sample_dir("new"))
+        after = harness.tree_digest(install)
+        self.assertEqual(sorted(after), sorted(new))
+        for name in PAYLOAD:
+            self.assertEqual(after[name], new[name], name)
+
     def test_second_start_while_first_waits(self):
         files_before = harness.tree_digest(self.install)
 

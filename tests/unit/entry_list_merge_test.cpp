@@ -3,6 +3,7 @@
 #include "core/updater_state.h"
 #include "install/entry_list_merge.h"
 #include "install/entry_list_text.h"
+#include "install/run_start.h"
 #include "tests/unit/sim_fixture.h"
 
 namespace {
@@ -15,15 +16,32 @@ TEST(LineLength, EachTerminator) {
   EXPECT_EQ(LineLength(""), 0u);
 }
 
+// The file operations the run's start made before the merge's own.
+int g_startOperations = 0;
+int MergeOperation(int n) { return g_startOperations + n; }
+
 class EntryListMerge : public SimTest {
  protected:
   void SetUp() override {
     SimTest::SetUp();
+    Fresh();
+  }
+  // A fresh machine with the run's folders held, as the main flow holds them.
+  void Fresh() {
+    ResetMachine();
     std::memset(&g_state, 0, sizeof g_state);
     g_state.instance = sim::OwnModule();
     std::strcpy(g_state.installFolder, kInstall);
     fs::create_directories(Host(kInstall));
+    ASSERT_EQ(PrepareRun(), RunStart::Ready);
+    g_startOperations = static_cast<int>(sim::FileOperations().size());
+    held_ = sim::LiveFiles();
   }
+  void TearDown() override {
+    FinishRun();
+    SimTest::TearDown();
+  }
+  int held_ = 0;
   void CarryList(const std::string& list) {
     sim::AddOwnResource(ResourceType::Payload, "LIST.TXT", std::vector<uint8_t>(list.begin(), list.end()));
   }
@@ -64,7 +82,7 @@ TEST_F(EntryListMerge, MergesAsTheListSays) {
        "y;\n" + std::string(1026, '\0')},
   };
   for (const auto& c : cases) {
-    ResetMachine();
+    Fresh();
     CarryList(c.list);
     WriteBytes(Target(), c.target);
     EXPECT_EQ(Merge("list.txt", true), MERGE_OK) << c.what;
@@ -97,24 +115,29 @@ TEST_F(EntryListMerge, FailuresLeaveTheTargetAlone) {
        false},
       {"no memory for the merged text", [](const std::string&) { sim::FailAllocationsFrom(3); },
        MERGE_NO_MEMORY_MERGED, false},
-      // Operation 1 reads the target, 2 creates the new file beside it.
-      {"new file not creatable", [](const std::string&) { sim::FailFileOperation(2); }, MERGE_TARGET_UNWRITABLE,
-       false},
-      {"new file not written", [](const std::string&) { sim::FailFileOperation(3); }, MERGE_TARGET_UNWRITABLE, true},
-      {"new file not flushed", [](const std::string&) { sim::FailFileOperation(4); }, MERGE_TARGET_UNWRITABLE, true},
+      // Operation 1 reads the target, 2 checks its folder, 3 creates the new
+      // file beside it.
+      {"folder not checkable", [](const std::string&) { sim::FailFileOperation(MergeOperation(2)); },
+       MERGE_TARGET_UNWRITABLE, false},
+      {"new file not creatable", [](const std::string&) { sim::FailFileOperation(MergeOperation(3)); },
+       MERGE_TARGET_UNWRITABLE, false},
+      {"new file not written", [](const std::string&) { sim::FailFileOperation(MergeOperation(4)); },
+       MERGE_TARGET_UNWRITABLE, true},
+      {"new file not flushed", [](const std::string&) { sim::FailFileOperation(MergeOperation(5)); },
+       MERGE_TARGET_UNWRITABLE, true},
   };
   const std::string target = std::string(kInstall) + "\\list.txt";
   for (const auto& c : cases) {
-    ResetMachine();
+    Fresh();
     CarryList("a;\r\n");
     WriteBytes(Target(), original);
     c.fault(target);
     EXPECT_EQ(Merge("list.txt", c.written), c.code) << c.what;
     EXPECT_EQ(ReadText(Target()), original) << c.what;
     EXPECT_EQ(sim::LiveAllocations(), 0) << c.what;
-    EXPECT_EQ(sim::LiveFiles(), 0) << c.what;
+    EXPECT_EQ(sim::LiveFiles(), held_) << c.what;
   }
-  ResetMachine();
+  Fresh();
   CarryList("a;\r\n");
   fs::remove(Target());
   EXPECT_EQ(Merge("list.txt", false), MERGE_TARGET_UNREADABLE);

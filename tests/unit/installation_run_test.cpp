@@ -4,6 +4,7 @@
 
 #include "core/updater_state.h"
 #include "install/installation_run.h"
+#include "install/run_start.h"
 #include "install/payload.h"
 #include "platform/win_values.h"
 #include "tests/unit/module_fixture.h"
@@ -39,6 +40,13 @@ class InstallationRun : public SimTest {
     WriteBytes(Host(std::string(kInstall) + "\\LMH.exe"), "old exe");
     WriteBytes(Host(std::string(kInstall) + "\\dll\\RESOURCE.dll"), "old dll");
     WriteInstalledProfile();
+    // As the main flow takes them before it shows anything.
+    ASSERT_EQ(PrepareRun(), RunStart::Ready);
+  }
+
+  void TearDown() override {
+    FinishRun();
+    SimTest::TearDown();
   }
 
   // A game executable of exeSize bytes and a module of at least dllSize
@@ -87,12 +95,17 @@ TEST_F(InstallationRun, WritesInBoundedChunksWithOneRunningPercentage) {
     bar.push_back(sim::Dialog().positions.at(IDC_PROGRESS).back());
   });
   StartRun();
+  // The payload's writes; the switch journal's follow them.
   std::vector<uint32_t> sizes;
-  for (const auto& w : sim::Writes()) sizes.push_back(w.size);
+  std::vector<sim::WriteRecord> payload;
+  for (const auto& w : sim::Writes()) {
+    if (w.path.find(".UpDate-journal") == std::string::npos) payload.push_back(w);
+  }
+  for (const auto& w : payload) sizes.push_back(w.size);
   EXPECT_EQ(sizes, (std::vector<uint32_t>{65534, 65534, 65534, 65534, 65534, 65534, 524, 2560}));
   // Each file is written beside its target, then switched in.
-  EXPECT_EQ(sim::Writes().front().path, std::string(kInstall) + "\\LMH.exe.UpDate-new");
-  EXPECT_EQ(sim::Writes().back().path, std::string(kInstall) + "\\dll\\RESOURCE.dll.UpDate-new");
+  EXPECT_EQ(payload.front().path, std::string(kInstall) + "\\LMH.exe.UpDate-new");
+  EXPECT_EQ(payload.back().path, std::string(kInstall) + "\\dll\\RESOURCE.dll.UpDate-new");
   EXPECT_EQ(shown, (std::vector<std::string>{" 16%", " 33%", " 49%", " 66%", " 82%", " 99%", " 99%", "100%"}));
   EXPECT_EQ(bar, (std::vector<int>{16, 33, 49, 66, 82, 99, 99, 100}));
   // A value already on screen is not set again: the second 99 costs nothing.
@@ -101,6 +114,7 @@ TEST_F(InstallationRun, WritesInBoundedChunksWithOneRunningPercentage) {
   EXPECT_EQ(sim::Dialog().positions.at(IDC_PROGRESS), (std::vector<int>{0, 16, 33, 49, 66, 82, 99, 100}));
   EXPECT_EQ(ReadBytes(Host(std::string(kInstall) + "\\LMH.exe")), exe_);
   EXPECT_EQ(ReadBytes(Host(std::string(kInstall) + "\\dll\\RESOURCE.dll")), dll_);
+  FinishRun();
   EXPECT_EQ(Leftovers(), std::vector<std::string>{});
   EXPECT_TRUE(g_state.succeeded);
   EXPECT_TRUE(sim::Dialog().destroyed);
@@ -198,8 +212,12 @@ TEST_F(InstallationRun, FailuresLeaveTheInstallationAsItWas) {
        false},
       {"module held open", [&] { sim::HoldOpenWithoutWriteSharing(dllPath); }, {kPerFileDll}, "[0x000A0003]", false},
       {"dll folder gone", [&] { fs::remove_all(Host(std::string(kInstall) + "\\dll")); }, {kPerFileDll},
-       "[0x000A0003]", true},
+       "[0x000A0003]", false},
       {"write error", [&] { sim::FailWritesWithError(exeNew); }, {kPerFileExe}, "[0x000A0003]", true},
+      // Checked once more just before the switch: nothing is switched.
+      {"game started while the files were written",
+       [&] { sim::OnPump([&] { sim::HoldOpenWithoutWriteSharing(exePath); }); }, {kPerFileExe}, "[0x000A0003]",
+       true},
       {"disk fills during the write", [&] { sim::LimitWrites(exeNew, 70000); }, {kPerFileExe}, "[0x000A0003]",
        true},
       {"payload missing",
@@ -244,12 +262,16 @@ TEST_F(InstallationRun, FailuresLeaveTheInstallationAsItWas) {
     EXPECT_NE(sim::MessageBoxes().back().text.find(c.lastText), std::string::npos) << c.what;
     EXPECT_EQ(sim::MessageBoxes().back().owner, g_state.progressWindow) << c.what;
     bool created = false;
-    for (const auto& op : sim::FileOperations()) created = created || op.rfind("open-create:", 0) == 0;
+    for (const auto& op : sim::FileOperations()) {
+      created = created || op.rfind("open-new:", 0) == 0;
+      EXPECT_NE(op.rfind("move:", 0), 0u) << c.what << ": a file was switched";
+    }
     EXPECT_EQ(created, c.newFileCreated) << c.what;
     EXPECT_EQ(ReadText(Host(exePath)), "old exe") << c.what;
     if (fs::exists(Host(std::string(kInstall) + "\\dll"))) {
       EXPECT_EQ(ReadText(Host(dllPath)), "old dll") << c.what;
     }
+    FinishRun();
     EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << c.what;
     EXPECT_EQ(ReadText(ProfilePath()).find("NonActivation"), std::string::npos) << c.what;
     EXPECT_EQ(sim::LiveFiles(), 0) << c.what;

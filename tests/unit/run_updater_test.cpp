@@ -57,12 +57,68 @@ TEST_F(RunUpdaterFlow, NoProfileFile) {
 }
 
 TEST_F(RunUpdaterFlow, ASecondUpdaterHandsOverToTheRunningOne) {
+  const struct {
+    const char* what;
+    std::function<void()> elsewhere;
+  } cases[] = {
+      {"the guard held", [] { sim::HoldGuardElsewhere(); }},
+      // Every build of this game, whatever its update number, forms this key.
+      {"the guard of this game held by an update of another number",
+       [] { sim::HoldGuardElsewhere("KESTRIN.LMH.UpDate"); }},
+      {"the install folder's lock held", [] { sim::HoldLockElsewhere("C:\\Games\\LMH\\UpDate.UpDate-lock"); }},
+  };
+  for (const auto& c : cases) {
+    ResetMachine();
+    ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
+    c.elsewhere();
+    EXPECT_EQ(Run(), 0) << c.what;
+    EXPECT_TRUE(sim::MessageBoxes().empty()) << c.what;
+    EXPECT_EQ(sim::BroughtToFront(), kCaption) << c.what;
+    EXPECT_TRUE(sim::Writes().empty()) << c.what;
+    for (const auto& op : sim::FileOperations()) {
+      EXPECT_TRUE(op.rfind("open-folder:", 0) == 0 || op.rfind("lock:", 0) == 0) << c.what << ": " << op;
+    }
+  }
+  // Another game's guard is no concern of this one's.
+  ResetMachine();
   ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
-  sim::HoldGuardElsewhere();
+  sim::HoldGuardElsewhere("KESTRIN.LMX.UpDate");
+  sim::QueueAnswers({IDCANCEL});
   EXPECT_EQ(Run(), 0);
-  EXPECT_TRUE(sim::MessageBoxes().empty());
-  EXPECT_EQ(sim::BroughtToFront(), kCaption);
-  EXPECT_TRUE(sim::Writes().empty());
+  EXPECT_EQ(Texts(), std::vector<std::string>{kConfirm});
+}
+
+// The install folder as read from the profile file, checked before any file
+// operation at all: recovery and verification included.
+TEST_F(RunUpdaterFlow, AnInstallFolderThatIsNotAPlainLocalFolderIsABrokenInstallation) {
+  const std::string values[] = {
+      "\\\\server\\share\\LMH", "\\\\?\\C:\\Games\\LMH", "\\\\.\\C:\\Games\\LMH", "C:Games\\LMH",
+      "C:x",  "Games\\LMH", "", "*", "C:\\Games\\LMH.", "C:\\" + std::string(250, 'a'),
+  };
+  for (const auto& folder : values) {
+    ResetMachine();
+    ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
+    WriteProfile("[INSTALL]\r\nInstallFold=" + folder + "\r\n");
+    EXPECT_EQ(Run(), 2) << folder;
+    EXPECT_EQ(Texts(), std::vector<std::string>{kBroken}) << folder;
+    EXPECT_EQ(sim::FileOperations(), std::vector<std::string>{}) << folder;
+  }
+}
+
+// Folder names in Japanese whose second bytes are 0x5C ('\\') and 0x7C
+// ('|') are folders like any other.
+TEST_F(RunUpdaterFlow, JapaneseFolderNamesStillUpdate) {
+  const std::string folder = "C:\\ゲーム\\表ソポ";
+  ASSERT_EQ(std::string("表ソポ").find('|'), 5u);
+  fs::create_directories(Host(folder));
+  fs::copy(SampleDir() / "old", Host(folder), fs::copy_options::recursive);
+  ASSERT_NO_FATAL_FAILURE(CarrySamplePayload());
+  WriteProfile("[INSTALL]\r\nInstallFold=" + folder + "\r\n");
+  sim::QueueAnswers({IDOK, IDOK});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Texts(), (std::vector<std::string>{kConfirm, kFinished}));
+  EXPECT_EQ(ReadBytes(Host(folder + "\\LMH.exe")), ReadBytes(SampleDir() / "new" / "LMH.exe"));
+  EXPECT_EQ(ReadBytes(Host(folder + "\\dll\\RESOURCE.dll")), ReadBytes(SampleDir() / "new" / "dll" / "RESOURCE.dll"));
 }
 
 TEST_F(RunUpdaterFlow, BrokenInstallations) {
