@@ -2,6 +2,7 @@
 # its tests.
 set(UPDATER_LOGIC_SOURCES
   base/text_format.cpp
+  base/zstd_stream.cpp
   core/messages.cpp
   core/screen_text.cpp
   core/updater_state.cpp
@@ -15,6 +16,7 @@ set(UPDATER_LOGIC_SOURCES
   install/free_space.cpp
   install/installation_run.cpp
   install/payload.cpp
+  install/payload_source.cpp
   install/run_folders.cpp
   install/run_start.cpp
   install/switch_journal.cpp
@@ -32,3 +34,6 @@ include(cmake/update_build.cmake)
 add_library(updater_logic STATIC ${UPDATER_LOGIC_SOURCES})
 target_include_directories(updater_logic PUBLIC "${PROJECT_SOURCE_DIR}")
 target_compile_options(updater_logic PRIVATE ${UPDATER_CHARSET})
+# The payload decoder (base/zstd_stream.cpp wraps it).
+include(cmake/zstd.cmake)
+target_link_libraries(updater_logic PUBLIC zstd_decode)

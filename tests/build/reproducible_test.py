@@ -3,7 +3,7 @@ folders of different depth, each built as tools/build.sh builds it (the host
 tool, then the whole Windows tree with the sample game), give the same bytes
 in every program and library; and so do two builds by tools/make_update.sh
 from the same description and payload in two folders, at two times, and the
-default build.
+default build, for the sample's files stored whole and for them compressed.
 
   python3 reproducible_test.py --source DIR --fptool FPTOOL --windows-build-dir DIR --work DIR
 """
@@ -72,9 +72,25 @@ def main():
     env = {k: v for k, v in os.environ.items() if not k.startswith("UPDATE_SIGN_")}
     env["FPTOOL"] = str(args.fptool)
 
+    failures = copies_failures(args, env, work)
+    # The sample's description as it is (files stored whole), and the same
+    # with its files compressed, beside the default tree's build of each.
+    compressed = work / "compressed.ini"
+    text = (args.source / "sample" / "update.ini").read_text(encoding="utf-8")
+    compressed.write_text(text.replace("[Payload]\n", "[Payload]\nCompression=zstd\n", 1), encoding="utf-8")
+    for description, default, zstd in (
+            (args.source / "sample" / "update.ini", args.windows_build_dir / "bin" / "UpDate.exe", False),
+            (compressed, args.windows_build_dir / "zstd" / "bin" / "UpDate.exe", True)):
+        failures += same_bytes(args, env, work / description.stem, description, payload, default, zstd)
+    for f in failures:
+        print("FAIL:", f)
+    return 1 if failures else 0
+
+
+def copies_failures(args, env, work):
+    """Two copies of the sources, at paths of different depth and length,
+    built as tools/build.sh builds them."""
     failures = []
-    built = {}
-    # Two copies of the sources, at paths of different depth and length.
     trees = {}
     for name, copy in (("first copy", work / "c" / "src"),
                        ("second copy", work / "copies-of-the-same-sources" / "second" / "src")):
@@ -82,9 +98,8 @@ def main():
         log = build_like_build_sh(copy, env)
         if log is not None:
             print(log)
-            return 1
+            return [f"the {name} did not build"]
         trees[name] = built_binaries(copy / "build" / "windows")
-        built[name] = copy / "build" / "windows" / "bin" / "UpDate.exe"
     first, second = trees.values()
     if "bin/UpDate.exe" not in first or not any(n.startswith("sample/") for n in first):
         failures.append(f"the first copy made no UpDate.exe or no sample game: {sorted(first)}")
@@ -95,39 +110,51 @@ def main():
         print(f"{'same' if same else 'DIFFERENT'}  {name}")
         if not same:
             failures.append(f"the copies' {name} differ")
+    return failures
 
+
+
+def same_bytes(args, env, work, description, payload, default, zstd):
+    failures = []
+    built = {}
     # Folders of different depth and length, so that no build path can hide.
     for name, tree in (("first", work / "a"), ("second", work / "second-build" / "of-the-same-description")):
         if built:
             time.sleep(2)  # another second in anything that records the time
-        done = subprocess.run(["bash", str(args.source / "tools" / "make_update.sh"),
-                               str(args.source / "sample" / "update.ini"), "--payload", str(payload),
-                               "--tree", str(tree)], env=env, capture_output=True, text=True)
+        done = subprocess.run(["bash", str(args.source / "tools" / "make_update.sh"), str(description),
+                               "--payload", str(payload), "--tree", str(tree)], env=env, capture_output=True,
+                              text=True)
         if done.returncode != 0:
             print(done.stdout + done.stderr)
-            return 1
+            return [f"{description.name}: the {name} build failed"]
         print(done.stdout)
         built[name] = tree / "UpDate.exe"
         summary = done.stdout
         if not re.search(r"(?m)^signed: +no\b", summary):
             failures.append(f"the {name} build's summary does not say it is unsigned")
+        if zstd and not re.search(r"(?m)^ +encoder zstd \d+\.\d+\.\d+ .*, decoder \d+\.\d+\.\d+ ", summary):
+            failures.append(f"the {name} build's summary does not name the zstd versions")
         for entry, path in (("LMH.exe", payload / "LMH.exe"), ("dll\\RESOURCE.dll", payload / "dll" / "RESOURCE.dll")):
             record = subprocess.run([str(args.fptool), "record", str(path)], capture_output=True, text=True,
                                     check=True).stdout.strip()
-            row = rf"(?m)^  {re.escape(entry)} +{path.stat().st_size} +{record}$"
+            size = path.stat().st_size
+            if zstd:
+                frame = tree / "windows" / "generated" / "frames" / (path.name.upper() + ".zst")
+                packed = frame.stat().st_size if frame.is_file() else -1
+                row = rf"(?m)^  {re.escape(entry)} +{size} +{packed} +{packed / size:.3f}  {record}$"
+            else:
+                row = rf"(?m)^  {re.escape(entry)} +{size} +{record}$"
             if not re.search(row, summary):
-                failures.append(f"the {name} build's summary lacks the row {entry} {path.stat().st_size} {record}")
-    built["default build"] = args.windows_build_dir / "bin" / "UpDate.exe"
+                failures.append(f"the {name} build's summary lacks the row of {entry} ({row})")
+    built["default build"] = default
 
     digests = {}
     for name, path in built.items():
         digests[name] = hashlib.sha256(path.read_bytes()).hexdigest()
         print(f"SHA-256 {digests[name]}  {name}: {path}")
     if len(set(digests.values())) != 1:
-        failures.append("the builds differ")
-    for f in failures:
-        print("FAIL:", f)
-    return 1 if failures else 0
+        failures.append(f"{description.name}: the builds differ")
+    return failures
 
 
 if __name__ == "__main__":

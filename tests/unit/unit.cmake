@@ -4,7 +4,7 @@ file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/tests/unit/
 list(FILTER UNIT_TEST_SOURCES EXCLUDE REGEX "fptool_test\\.cpp$")
 add_executable(unit_tests ${UNIT_TEST_SOURCES})
 target_compile_options(unit_tests PRIVATE ${UPDATER_CHARSET})
-target_link_libraries(unit_tests PRIVATE updater_logic platform_sim GTest::gtest_main Threads::Threads)
+target_link_libraries(unit_tests PRIVATE updater_logic platform_sim zstd_encode GTest::gtest_main Threads::Threads)
 
 include(GoogleTest)
 # The tests that check the sample game's real files and the built
@@ -29,6 +29,7 @@ list(FILTER LOGIC_WITHOUT_CONSTANTS EXCLUDE REGEX "/generated/update_build\\.cpp
 add_library(updater_logic_added_file STATIC ${LOGIC_WITHOUT_CONSTANTS} "${ADDED_FILE_BUILD_DIR}/update_build.cpp")
 target_include_directories(updater_logic_added_file PUBLIC "${PROJECT_SOURCE_DIR}")
 target_compile_options(updater_logic_added_file PRIVATE ${UPDATER_CHARSET})
+target_link_libraries(updater_logic_added_file PUBLIC zstd_decode)
 add_executable(unit_tests_added_file "${PROJECT_SOURCE_DIR}/tests/unit/every_file_operation_test.cpp")
 target_compile_options(unit_tests_added_file PRIVATE ${UPDATER_CHARSET})
 target_link_libraries(unit_tests_added_file PRIVATE updater_logic_added_file platform_sim GTest::gtest_main
