@@ -2,6 +2,7 @@
 # its tests.
 set(UPDATER_LOGIC_SOURCES
   base/text_format.cpp
+  base/zstd_stream.cpp
   core/messages.cpp
   core/screen_text.cpp
   core/updater_state.cpp
@@ -28,3 +29,6 @@ include(cmake/update_build.cmake)
 add_library(updater_logic STATIC ${UPDATER_LOGIC_SOURCES})
 target_include_directories(updater_logic PUBLIC "${PROJECT_SOURCE_DIR}")
 target_compile_options(updater_logic PRIVATE ${UPDATER_CHARSET})
+# The payload decoder (base/zstd_stream.cpp wraps it).
+include(cmake/zstd.cmake)
+target_link_libraries(updater_logic PUBLIC zstd_decode)

@@ -8,6 +8,7 @@ need_pkgs=(
   g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32:i386 wine64 fonts-wine xvfb xdotool x11-utils imagemagick
   fonts-ipafont-gothic locales python3 osslsigncode openssl
+  zstd dpkg-dev nsis
 )
 
 missing=()
@@ -39,3 +40,29 @@ for loc in ja_JP en_US; do
     $SUDO locale-gen >/dev/null
   fi
 done
+
+# zstd's reference library, from Debian's own source package: the updater
+# links its decompression sources (cmake/zstd.cmake), the build's encoder is
+# the zstd package above. apt is given a source list, lists and cache of its
+# own, so the machine's sources stay as they are; the main suite serves
+# sources (the security pool does not). apt checked the files against the
+# suite's signed index, so dpkg-source need not check the upload's signature.
+deps=${UPDATER_DEPS_DIR:-/var/cache/updater-deps}
+zstd_version=1.5.4+dfsg2-5
+zstd_dir="$deps/zstd-${zstd_version%%-*}"
+if [ ! -f "$zstd_dir/lib/zstd.h" ]; then
+  echo "setup: fetching Debian's zstd $zstd_version source into $deps" >&2
+  apt_dir="$deps/apt"
+  $SUDO mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
+  echo "deb-src http://deb.debian.org/debian bookworm main" | $SUDO tee "$apt_dir/sources.list" >/dev/null
+  apt_own=(-o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts=-
+           -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir/cache"
+           -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache= -o APT::Sandbox::User=root)
+  $SUDO apt-get "${apt_own[@]}" update -qq
+  work=$(mktemp -d)
+  (cd "$work" && $SUDO apt-get "${apt_own[@]}" source -qq --only-source --download-only "libzstd=$zstd_version" >/dev/null &&
+     $SUDO dpkg-source -q --no-check -x libzstd_*.dsc zstd >/dev/null)
+  $SUDO rm -rf "$zstd_dir"
+  $SUDO mv "$work/zstd" "$zstd_dir"
+  $SUDO rm -rf "$work"
+fi

@@ -4,7 +4,7 @@ file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/tests/unit/
 list(FILTER UNIT_TEST_SOURCES EXCLUDE REGEX "fptool_test\\.cpp$")
 add_executable(unit_tests ${UNIT_TEST_SOURCES})
 target_compile_options(unit_tests PRIVATE ${UPDATER_CHARSET})
-target_link_libraries(unit_tests PRIVATE updater_logic platform_sim GTest::gtest_main Threads::Threads)
+target_link_libraries(unit_tests PRIVATE updater_logic platform_sim zstd_encode GTest::gtest_main Threads::Threads)
 
 include(GoogleTest)
 # The tests that check the sample game's real files and the built
