@@ -1,6 +1,9 @@
 #pragma once
 #include "platform/platform.h"
 
+// Payload files that may travel as deltas: the first this many of the table.
+constexpr int kDeltaFilesMax = 32;
+
 // Run-time state of the one update run; reset at the start of RunUpdater.
 struct UpdaterState {
   ModuleHandle instance;        // the updater's own module: payload and dialog template
@@ -9,6 +12,9 @@ struct UpdaterState {
   char installFolder[kPathSize];
   char appDataFolder[kPathSize];
   char caption[1024];
+  // Per payload entry: the number of the delta that fits the installed file,
+  // 0 for the whole file.
+  unsigned char chosenDelta[kDeltaFilesMax];
 };
 
 extern UpdaterState g_state;
