@@ -3,7 +3,8 @@
 # build machine's zstd against that version, at fixed parameters and on one
 # thread so that two builds give the same bytes, behind a header that
 # identifies the version (fptool delta). Each becomes the payload resource
-# "<NAME>~<M>".
+# "<NAME>$<M>" (unquoted: the resource compiler would join a quoted name to
+# the file name before it).
 #
 #   updater_deltas(DIR GENERATED_DIR RC_VAR FILES_VAR)
 # appends the deltas' resource lines to RC_VAR and their files to FILES_VAR.
@@ -43,18 +44,18 @@ function(updater_deltas dir generated rc_var files_var)
     list(GET triple 2 earlier)
     get_filename_component(resource "${entry}" NAME)
     string(TOUPPER "${resource}" resource)
-    set(out "${generated}/deltas/${resource}~${number}")
+    set(out "${generated}/deltas/${resource}.delta${number}")
     add_custom_command(
       OUTPUT "${out}"
       COMMAND "${CMAKE_COMMAND}" -E make_directory "${generated}/deltas"
-      COMMAND "${ZSTD_ENCODER}" -${UPDATE_DELTA_LEVEL} --single-thread -q -f --no-progress
+      COMMAND "${ZSTD_ENCODER}" -${UPDATE_DELTA_LEVEL} --single-thread -qq -f --no-progress
               "--patch-from=${earlier}" "${dir}/${entry}" -o "${out}.zst"
       COMMAND "${FPTOOL}" delta "${earlier}" "${out}.zst" "${out}"
       COMMAND "${CMAKE_COMMAND}" -E rm -f "${out}.zst"
       DEPENDS "${earlier}" "${dir}/${entry}" "${FPTOOL}"
       COMMENT "Delta of ${entry} against ${earlier}"
       VERBATIM)
-    string(APPEND rc "\"${resource}~${number}\" BIN \"${out}\"\n")
+    string(APPEND rc "${resource}$${number} BIN \"${out}\"\n")
     list(APPEND files "${out}")
     math(EXPR i "${i} + 3")
   endwhile()

@@ -1,14 +1,15 @@
 #pragma once
 // A delta travels as one payload resource, named after its file's resource
-// and its number ("LMH.EXE~1"): a header that identifies the installed file
+// and its number ("LMH.EXE$1"): a header that identifies the installed file
 // it applies to, then one zstd frame made against that file's bytes.
 #include <cstddef>
 #include <cstdint>
 
 #include "fingerprint/checksum.h"
 
-// Payload names never hold it, so a delta's name never meets a file's.
-constexpr char kDeltaNameSeparator = '~';
+// Payload names never hold it, so a delta's name never meets a file's; the
+// resource compiler takes it in a name without quotes.
+constexpr char kDeltaNameSeparator = '$';
 constexpr std::size_t kDeltaHeaderSize = 32;
 
 // The run maps the installed file and holds the decoder's window, as large

@@ -95,8 +95,8 @@ int ChooseDelta(const char* entry, bool* hasDeltas) {
 }  // namespace
 
 bool FormDeltaName(const char* entry, int number, char (&name)[64]) {
-  static_assert(kDeltaNameSeparator == '~', "the format below spells the separator");
-  return FormatText(name, sizeof name, "%s~%d", FinalPathComponent(entry), number);
+  static_assert(kDeltaNameSeparator == '$', "the format below spells the separator");
+  return FormatText(name, sizeof name, "%s$%d", FinalPathComponent(entry), number);
 }
 
 bool IdentifyInstalledVersions() {

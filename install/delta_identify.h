@@ -9,5 +9,5 @@
 // installed one is none of their versions: the update does not fit.
 bool IdentifyInstalledVersions();
 
-// "<payload resource name>~<number>" of the delta, false when it does not fit.
+// "<payload resource name>$<number>" of the delta, false when it does not fit.
 bool FormDeltaName(const char* entry, int number, char (&name)[64]);

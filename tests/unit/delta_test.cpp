@@ -90,8 +90,8 @@ class Deltas : public SimTest {
   }
   // Deltas of both files against the sample's old version, as the build makes them.
   void CarryDeltasFromOld() {
-    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE~1", DeltaResource(IdentityOf(oldExe_), DeltaFrame(oldExe_, newExe_)));
-    sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL~1",
+    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", DeltaResource(IdentityOf(oldExe_), DeltaFrame(oldExe_, newExe_)));
+    sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL$1",
                         DeltaResource(IdentityOf(oldDll_), DeltaFrame(oldDll_, newDll_)));
   }
 
@@ -168,9 +168,9 @@ TEST_F(Deltas, TheDeltaMadeAgainstTheInstalledVersionIsChosenAmongOthers) {
   other[100] ^= 0x55;
   Bytes badHeader = DeltaResource(IdentityOf(oldExe_), DeltaFrame(oldExe_, newExe_));
   badHeader[0] = 'X';
-  sim::AddOwnResource(ResourceType::Payload, "LMH.EXE~1", DeltaResource(IdentityOf(other), DeltaFrame(other, newExe_)));
-  sim::AddOwnResource(ResourceType::Payload, "LMH.EXE~2", badHeader);
-  sim::AddOwnResource(ResourceType::Payload, "LMH.EXE~3", DeltaResource(IdentityOf(oldExe_), DeltaFrame(oldExe_, newExe_)));
+  sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", DeltaResource(IdentityOf(other), DeltaFrame(other, newExe_)));
+  sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$2", badHeader);
+  sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$3", DeltaResource(IdentityOf(oldExe_), DeltaFrame(oldExe_, newExe_)));
   sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", newDll_);
   PrepareState();
   ASSERT_TRUE(IdentifyInstalledVersions());
@@ -203,7 +203,7 @@ TEST_F(Deltas, AnInstalledFileThatMatchesNoVersionTakesTheWholeFileOrStops) {
       ASSERT_NO_FATAL_FAILURE(Prepare());
       DeltaReference recorded = installed;
       c.change(recorded);
-      sim::AddOwnResource(ResourceType::Payload, "LMH.EXE~1", DeltaResource(recorded, DeltaFrame(oldExe_, newExe_)));
+      sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", DeltaResource(recorded, DeltaFrame(oldExe_, newExe_)));
       if (whole) sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", newExe_);
       sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", newDll_);
       if (whole) {
@@ -233,7 +233,7 @@ TEST_F(Deltas, IdentificationReadsAFileOnceAndOnlyWhenItsSizeFits) {
     ASSERT_NO_FATAL_FAILURE(Prepare());
     DeltaReference recorded = IdentityOf(oldExe_);
     if (!sizeFits) recorded.size += 1;
-    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE~1", DeltaResource(recorded, DeltaFrame(oldExe_, newExe_)));
+    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", DeltaResource(recorded, DeltaFrame(oldExe_, newExe_)));
     sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", newExe_);
     PrepareState();
     ASSERT_TRUE(IdentifyInstalledVersions());
@@ -306,7 +306,7 @@ TEST_F(Deltas, BadDeltasAndChangedReferencesLeaveTheInstallationAsItWas) {
   for (const auto& c : cases) {
     ResetMachine();
     ASSERT_NO_FATAL_FAILURE(Prepare());
-    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE~1", c.resource);
+    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", c.resource);
     sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", newExe_);
     sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", newDll_);
     PrepareState();
@@ -336,7 +336,7 @@ TEST_F(Deltas, AFrameAskingForAWindowBeyondTheLimitIsRefused) {
   // Magic, then a descriptor without single segment or size, checksum set,
   // then window log 29: (29 - 10) << 3.
   const Bytes wide = {0x28, 0xB5, 0x2F, 0xFD, 0x04, (29 - 10) << 3, 0x01, 0x00, 0x00};
-  sim::AddOwnResource(ResourceType::Payload, "LMH.EXE~1", DeltaResource(IdentityOf(oldExe_), wide));
+  sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", DeltaResource(IdentityOf(oldExe_), wide));
   sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", newExe_);
   sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", newDll_);
   PrepareState();
