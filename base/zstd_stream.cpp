@@ -12,6 +12,7 @@ struct ZstdStream {
   ZSTD_DCtx* context;
   ZSTD_inBuffer input;
   bool ended;
+  const ZstdAllocator* allocator;
 };
 
 static_assert(sizeof(XXH64_state_t) <= sizeof(ZstdHash::state), "ZstdHash must hold the hash state");
@@ -30,6 +31,11 @@ ZstdFailure FailureOf(size_t code) {
   }
 }
 
+void* Allocate(void* opaque, size_t size) { return static_cast<const ZstdAllocator*>(opaque)->allocate(size); }
+void Release(void* opaque, void* block) {
+  if (block != nullptr) static_cast<const ZstdAllocator*>(opaque)->release(block);
+}
+
 XXH64_state_t* StateOf(ZstdHash* hash) { return reinterpret_cast<XXH64_state_t*>(hash->state); }
 
 }  // namespace
@@ -46,12 +52,16 @@ bool ZstdReadFrameHeader(const uint8_t* frame, size_t size, ZstdFrameInfo* info)
 }
 
 ZstdStream* ZstdOpenStream(const uint8_t* frame, size_t size, unsigned windowLogMax, const uint8_t* prefix,
-                           size_t prefixSize, ZstdFailure* failure) {
+                           size_t prefixSize, const ZstdAllocator* allocator, ZstdFailure* failure) {
   *failure = ZstdFailure::NoMemory;
-  ZstdStream* stream = new (std::nothrow) ZstdStream{ZSTD_createDCtx(), {frame, size, 0}, false};
-  if (stream == nullptr) return nullptr;
+  void* block = allocator != nullptr ? allocator->allocate(sizeof(ZstdStream)) : ::operator new(sizeof(ZstdStream), std::nothrow);
+  if (block == nullptr) return nullptr;
+  ZstdStream* stream = new (block) ZstdStream{nullptr, {frame, size, 0}, false, allocator};
+  stream->context = allocator != nullptr
+                        ? ZSTD_createDCtx_advanced({Allocate, Release, const_cast<ZstdAllocator*>(allocator)})
+                        : ZSTD_createDCtx();
   if (stream->context == nullptr) {
-    delete stream;
+    ZstdCloseStream(stream);
     return nullptr;
   }
   size_t result = ZSTD_DCtx_setParameter(stream->context, ZSTD_d_windowLogMax, static_cast<int>(windowLogMax));
@@ -105,7 +115,11 @@ ZstdStep ZstdNextPiece(ZstdStream* stream, uint8_t* out, size_t capacity, size_t
 void ZstdCloseStream(ZstdStream* stream) {
   if (stream == nullptr) return;
   ZSTD_freeDCtx(stream->context);
-  delete stream;
+  if (stream->allocator != nullptr) {
+    stream->allocator->release(stream);
+  } else {
+    ::operator delete(stream);
+  }
 }
 
 void ZstdHashStart(ZstdHash* hash) { XXH64_reset(StateOf(hash), 0); }

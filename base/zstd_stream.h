@@ -29,12 +29,19 @@ bool ZstdReadFrameHeader(const uint8_t* frame, size_t size, ZstdFrameInfo* info)
 // unchanged and in place until the stream is closed.
 struct ZstdStream;
 
+// Where the decoder takes its memory from; null functions: the C runtime.
+struct ZstdAllocator {
+  void* (*allocate)(size_t size);  // null when there is no memory
+  void (*release)(void* block);
+};
+
 // Opens a decoder that refuses a window above 2^windowLogMax bytes. With a
 // prefix (not null), the frame is decoded with it as its reference, as a
 // delta made against those bytes expects; the window limit must then cover
-// the prefix too. Null on failure, with *failure set.
+// the prefix too. allocator may be null, else must outlive the stream.
+// Null on failure, with *failure set.
 ZstdStream* ZstdOpenStream(const uint8_t* frame, size_t size, unsigned windowLogMax, const uint8_t* prefix,
-                           size_t prefixSize, ZstdFailure* failure);
+                           size_t prefixSize, const ZstdAllocator* allocator, ZstdFailure* failure);
 
 enum class ZstdStep { Piece, End, Failed };
 

@@ -1,5 +1,6 @@
 # The payload of an UpDate.exe build: the resource script that embeds the
-# files, and the check that the payload's fingerprint module describes the
+# files (stored whole, or compressed with the build machine's zstd when the
+# description asks for it), and the check that the payload's fingerprint module describes the
 # payload's game executable. An update that would leave the installation
 # failing its own verification must never be built.
 #
@@ -9,17 +10,35 @@
 include(cmake/deltas.cmake)
 function(updater_payload name dir generated files_var)
   set(files "")
+  set(frames "")
   set(rc "// Made by the build from ${dir}; included by updater.rc.\nLANGUAGE 0x11, 0x1\n")
   foreach(entry IN LISTS UPDATE_PAYLOAD_ENTRIES)
     get_filename_component(resource "${entry}" NAME)
     string(TOUPPER "${resource}" resource)
     list(APPEND files "${dir}/${entry}")
     updater_carries_whole("${entry}" whole)
-    if(whole)
+    if(NOT whole)
+      # Deltas only: the file travels as its deltas (updater_deltas below).
+    elseif(UPDATE_PAYLOAD_COMPRESSION STREQUAL "zstd")
+      find_program(ZSTD_PROGRAM zstd REQUIRED)
+      # One frame per file that declares its size and carries its checksum,
+      # at most 8 MiB of history, one thread: the same bytes every time.
+      set(frame "${generated}/frames/${resource}.zst")
+      add_custom_command(
+        OUTPUT "${frame}"
+        COMMAND "${CMAKE_COMMAND}" -E make_directory "${generated}/frames"
+        COMMAND "${ZSTD_PROGRAM}" -q -f -19 --zstd=wlog=23 -T1 --content-size --check --no-progress
+                "${dir}/${entry}" -o "${frame}"
+        DEPENDS "${dir}/${entry}"
+        COMMENT "Compressing ${entry}"
+        VERBATIM)
+      list(APPEND frames "${frame}")
+      string(APPEND rc "${resource} ZST \"${frame}\"\n")
+    else()
       string(APPEND rc "${resource} BIN \"${dir}/${entry}\"\n")
     endif()
   endforeach()
-  updater_deltas("${dir}" "${generated}" rc files)
+  updater_deltas("${dir}" "${generated}" rc frames)
   if(NOT UPDATE_ENTRY_LIST STREQUAL "")
     string(TOUPPER "${UPDATE_ENTRY_LIST}" resource)
     list(APPEND files "${dir}/${UPDATE_ENTRY_LIST}")
@@ -33,7 +52,7 @@ function(updater_payload name dir generated files_var)
     OUTPUT "${checked}"
     COMMAND "${FPTOOL}" check "${dir}/dll/RESOURCE.dll" "${dir}/${UPDATE_GAME_EXECUTABLE}"
     COMMAND "${CMAKE_COMMAND}" -E touch "${checked}"
-    DEPENDS ${files} "${FPTOOL}"
+    DEPENDS ${files} ${frames} "${FPTOOL}"
     COMMENT "Checking that the payload's fingerprint module describes its ${UPDATE_GAME_EXECUTABLE}"
     VERBATIM)
   add_custom_target(${name}_payload_check DEPENDS "${checked}")

@@ -19,6 +19,7 @@ set(UPDATER_LOGIC_SOURCES
   install/free_space.cpp
   install/installation_run.cpp
   install/payload.cpp
+  install/payload_source.cpp
   profile/profile_file.cpp
   ui/progress_dialog.cpp
   ui/progress_view.cpp

@@ -8,7 +8,8 @@
 # (the payload files must exist) or PAYLOAD_LATER (the build itself makes
 # them). PAYLOAD_DIR replaces the description's payload folder. The PAYLOAD
 # modes set UPDATE_PAYLOAD_FOLDER, UPDATE_PAYLOAD_ENTRIES (relative, with
-# '/'), UPDATE_GAME_EXECUTABLE and UPDATE_ENTRY_LIST for cmake/payload.cmake.
+# '/'), UPDATE_GAME_EXECUTABLE, UPDATE_ENTRY_LIST and UPDATE_PAYLOAD_COMPRESSION
+# (empty or zstd) for cmake/payload.cmake.
 set(UPDATE_DESCRIPTION "${PROJECT_SOURCE_DIR}/sample/update.ini" CACHE FILEPATH
     "The description file of the update build (see sample/update.ini)")
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
@@ -34,7 +35,7 @@ function(update_description out mode)
   if(NOT mode STREQUAL "CONSTANTS")
     include("${out}/description.cmake")
     foreach(var IN ITEMS UPDATE_PAYLOAD_FOLDER UPDATE_PAYLOAD_ENTRIES UPDATE_GAME_EXECUTABLE UPDATE_ENTRY_LIST
-                        UPDATE_WHOLE_FILES UPDATE_DELTAS)
+                        UPDATE_PAYLOAD_COMPRESSION UPDATE_WHOLE_FILES UPDATE_DELTAS)
       set(${var} "${${var}}" PARENT_SCOPE)
     endforeach()
   endif()

@@ -53,7 +53,7 @@ set_target_properties(zstd_decode PROPERTIES POSITION_INDEPENDENT_CODE ON)
 
 # The native tree's tests make their frames with the same library's encoder
 # (never linked into the updater).
-if(NOT CMAKE_SYSTEM_NAME STREQUAL "Windows")
+if(NOT CMAKE_SYSTEM_NAME STREQUAL "Windows" AND NOT ZSTD_DECODER_ONLY)
   file(GLOB zstd_encode_sources "${zstd_lib}/compress/*.c")
   list(FILTER zstd_encode_sources EXCLUDE REGEX "zstdmt_compress\\.c$")
   add_library(zstd_encode STATIC ${zstd_encode_sources})

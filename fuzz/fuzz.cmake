@@ -10,8 +10,14 @@ include("${CMAKE_CURRENT_LIST_DIR}/targets.cmake")
 
 set(FUZZ_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=undefined)
 
+# zstd's decoder, with the same coverage and sanitizers as our code.
+set(ZSTD_DECODER_ONLY ON)
+include("${FUZZ_REPO_ROOT}/cmake/zstd.cmake")
+target_compile_options(zstd_decode PRIVATE -g -fsanitize=fuzzer-no-link ${FUZZ_SANITIZERS})
+
 # Only the sources the targets reach, none of them holding the program's
-# code page 932 texts, which clang cannot encode.
+# code page 932 texts, which clang cannot encode (fuzz_messages.cpp stands in
+# for the message boxes).
 add_library(fuzz_logic STATIC
   "${FUZZ_REPO_ROOT}/base/text_format.cpp"
   "${FUZZ_REPO_ROOT}/fingerprint/checksum.cpp"
@@ -20,10 +26,17 @@ add_library(fuzz_logic STATIC
   "${FUZZ_REPO_ROOT}/install/entry_list_text.cpp"
   "${FUZZ_REPO_ROOT}/base/pe_resources.cpp"
   "${FUZZ_REPO_ROOT}/platform/sim/profile_text.cpp"
+  "${FUZZ_REPO_ROOT}/platform/sim/platform_sim.cpp"
+  "${FUZZ_REPO_ROOT}/base/zstd_stream.cpp"
+  "${FUZZ_REPO_ROOT}/core/updater_state.cpp"
+  "${FUZZ_REPO_ROOT}/install/payload.cpp"
+  "${FUZZ_REPO_ROOT}/install/payload_source.cpp"
+  "${CMAKE_CURRENT_LIST_DIR}/fuzz_messages.cpp"
 )
 target_include_directories(fuzz_logic PUBLIC "${FUZZ_REPO_ROOT}")
 target_compile_options(fuzz_logic PUBLIC -g -fno-omit-frame-pointer ${FUZZ_SANITIZERS} PRIVATE -fsanitize=fuzzer-no-link)
 target_link_options(fuzz_logic PUBLIC ${FUZZ_SANITIZERS})
+target_link_libraries(fuzz_logic PUBLIC zstd_decode)
 
 foreach(name IN LISTS FUZZ_TARGETS)
   add_executable(fuzz_${name} "${CMAKE_CURRENT_LIST_DIR}/fuzz_${name}.cpp")

@@ -107,11 +107,14 @@ bool IdentifyInstalledVersions() {
     int chosen = ChooseDelta(e->relativePath, &hasDeltas);
     g_state.chosenDelta[index] = static_cast<unsigned char>(chosen);
     if (!hasDeltas || chosen != 0) continue;
-    // Without a fitting delta the whole file is written, when the build has it.
+    // Without a fitting delta the whole file is written, stored or
+    // compressed, when the build has it.
+    const char* name = FinalPathComponent(e->relativePath);
     const void* data = nullptr;
     uint32_t size = 0;
-    if (PlatformFindResource(g_state.instance, ResourceType::Payload, FinalPathComponent(e->relativePath), &data,
-                             &size) == ResourceLookup::NotFound) {
+    if (PlatformFindResource(g_state.instance, ResourceType::Payload, name, &data, &size) == ResourceLookup::NotFound &&
+        PlatformFindResource(g_state.instance, ResourceType::CompressedPayload, name, &data, &size) ==
+            ResourceLookup::NotFound) {
       return false;
     }
   }

@@ -14,6 +14,11 @@ namespace {
 // One write never exceeds this, so the window is refreshed often enough.
 constexpr uint32_t kChunkLimit = 0xFFFE;
 
+// The decoder's memory, its window as large as the new file above all, goes
+// through the platform as every other buffer.
+void* DecoderAllocate(size_t size) { return PlatformAllocZeroed(size); }
+const ZstdAllocator kDecoderMemory = {DecoderAllocate, PlatformFree};
+
 bool FindChosenDelta(int index, const char* entry, const uint8_t** bytes, uint32_t* size, bool* notLoaded) {
   *notLoaded = false;
   if (index < 0 || index >= kDeltaFilesMax || g_state.chosenDelta[index] == 0) return false;
@@ -47,19 +52,23 @@ bool WriteAll(FileHandle file, const uint8_t* bytes, uint32_t size) {
   return true;
 }
 
-// Decodes the frame against the reference into file, piece by piece.
+// Decodes the frame against the reference into file, piece by piece. A
+// frame that does not decode is a payload that did not load, as a damaged
+// compressed file is; a failed write is the file's own failure.
 bool Decode(const uint8_t* frame, uint32_t frameSize, const uint8_t* reference, uint64_t referenceSize,
-            FileHandle file, ProgressReport report, uint32_t total, uint32_t* runDone) {
+            FileHandle file, ProgressReport report, uint32_t total, uint32_t* runDone, MessageId* failure) {
   auto* piece = static_cast<uint8_t*>(PlatformAllocZeroed(kChunkLimit));
   if (piece == nullptr) return false;
-  ZstdFailure failure = ZstdFailure::None;
+  ZstdFailure decoding = ZstdFailure::None;
   // Only a delta's frame may ask for a window as large as its reference.
   ZstdStream* stream = ZstdOpenStream(frame, frameSize, kDeltaWindowLogMax, reference,
-                                      static_cast<size_t>(referenceSize), &failure);
+                                      static_cast<size_t>(referenceSize), &kDecoderMemory, &decoding);
   bool ok = stream != nullptr;
+  if (!ok) *failure = MSG_WRITE_NOT_LOADED;
   while (ok) {
     size_t produced = 0;
-    ZstdStep step = ZstdNextPiece(stream, piece, kChunkLimit, &produced, &failure);
+    ZstdStep step = ZstdNextPiece(stream, piece, kChunkLimit, &produced, &decoding);
+    if (step == ZstdStep::Failed) *failure = MSG_WRITE_NOT_LOADED;
     if (step == ZstdStep::Failed || !WriteAll(file, piece, static_cast<uint32_t>(produced))) {
       ok = false;
       break;
@@ -106,10 +115,11 @@ bool WriteFileFromDelta(int index, const char* entry, ProgressReport report, uin
   DeltaReference expected{};
   char target[kPathSize];
   char newFile[kPathSize];
-  if (!ReadDeltaHeader(bytes, size, &expected) || expected.size > kDeltaFileLimit ||
-      !FormSwitchPath(entry, Beside::Target, target) || !FormSwitchPath(entry, Beside::NewFile, newFile)) {
+  if (!ReadDeltaHeader(bytes, size, &expected) || expected.size > kDeltaFileLimit) {
+    *failure = MSG_WRITE_NOT_LOADED;
     return false;
   }
+  if (!FormSwitchPath(entry, Beside::Target, target) || !FormSwitchPath(entry, Beside::NewFile, newFile)) return false;
   // Nobody may write the installed file while it is the reference.
   const uint8_t* reference = nullptr;
   uint64_t referenceSize = 0;
@@ -117,10 +127,12 @@ bool WriteFileFromDelta(int index, const char* entry, ProgressReport report, uin
   if (view == nullptr) return false;
   FileHandle file = PlatformOpenFile(newFile, FileMode::WriteCreateAlways);
   // A file changed since it was identified mostly shows in its size; a change
-  // that keeps the size fails the frame's content checksum.
+  // that keeps the size fails the frame's content checksum. Either way the
+  // delta cannot give the new file.
+  if (file != nullptr && referenceSize != expected.size) *failure = MSG_WRITE_NOT_LOADED;
   bool ok = file != nullptr && referenceSize == expected.size &&
             Decode(bytes + kDeltaHeaderSize, size - kDeltaHeaderSize, reference, referenceSize, file, report, total,
-                   runDone) &&
+                   runDone, failure) &&
             PlatformFlushFile(file);  // the switch must never put in bytes still on their way
   PlatformCloseFile(file);
   PlatformUnmapFile(view);

@@ -16,6 +16,8 @@ bool ChosenDeltaSize(int index, uint32_t* size);
 // *runDone and reporting the percentage of total after each, then flushes
 // it. Fails when the installed file is no longer the one identified or the
 // delta is damaged (the frame's size and content checksum are checked to its
-// end); *failure is then the message that names the entry.
+// end); *failure is then the message that names the entry: a delta that
+// gives no intact file is one that did not load (MSG_WRITE_NOT_LOADED), as a
+// damaged compressed file is.
 bool WriteFileFromDelta(int index, const char* entry, ProgressReport report, uint32_t total, uint32_t* runDone,
                         MessageId* failure);

@@ -14,20 +14,56 @@
 #include "install/file_switch.h"
 #include "install/free_space.h"
 #include "install/payload.h"
+#include "install/payload_source.h"
 #include "platform/platform.h"
 
 namespace {
 
-// One write never exceeds this, so the window is refreshed often enough.
-constexpr uint32_t kChunkLimit = 0xFFFE;
+// Writes every piece of source to file, reporting after every write.
+bool WritePieces(FileHandle file, PayloadSource* source, ProgressReport report, uint32_t total, uint32_t* runDone,
+                 MessageId* failure) {
+  // A payload that cannot be read whole is one that did not load.
+  *failure = MSG_WRITE_NOT_LOADED;
+  if (!OpenPayloadSource(source)) {
+    ClosePayloadSource(source);
+    return false;
+  }
+  for (;;) {
+    const uint8_t* piece = nullptr;
+    uint32_t left = 0;
+    PieceStep step = NextPayloadPiece(source, &piece, &left);
+    if (step != PieceStep::Piece) {
+      ClosePayloadSource(source);
+      if (step == PieceStep::Damaged) return false;
+      *failure = MSG_WRITE_CREATE_FAILED;
+      return true;
+    }
+    *failure = MSG_WRITE_CREATE_FAILED;
+    while (left > 0) {
+      uint32_t written = 0;
+      // A write that fails or makes no progress would otherwise spin forever
+      // or leave the file cut short.
+      if (!PlatformWriteFile(file, piece, left, &written) || written == 0 || written > left) {
+        ClosePayloadSource(source);
+        return false;
+      }
+      piece += written;
+      left -= written;
+      *runDone += written;
+      report(ProgressPercent(*runDone, total));
+    }
+    *failure = MSG_WRITE_NOT_LOADED;
+  }
+}
 
-// Writes one payload in full beside its target. On failure *failure is the
-// message that names the entry.
+// Writes one payload in full beside its target, piece by piece as its
+// source hands them out. On failure *failure is the message that names the
+// entry.
 bool WritePayloadFile(const char* entry, ProgressReport report, uint32_t total, uint32_t* runDone,
                       MessageId* failure) {
-  Payload payload{};
+  PayloadSource source{};
   PayloadError error = PayloadError::None;
-  if (!FindPayload(FinalPathComponent(entry), &payload, &error)) {
+  if (!FindPayloadSource(FinalPathComponent(entry), &source, &error)) {
     *failure = error == PayloadError::NotLoaded ? MSG_WRITE_NOT_LOADED : MSG_WRITE_NO_PAYLOAD;
     return false;
   }
@@ -40,23 +76,9 @@ bool WritePayloadFile(const char* entry, ProgressReport report, uint32_t total, 
                         : nullptr;
   if (file == nullptr) return false;
 
-  uint32_t offset = 0;
-  while (offset < payload.size) {
-    uint32_t remaining = payload.size - offset;
-    uint32_t piece = remaining < kChunkLimit ? remaining : kChunkLimit;
-    uint32_t written = 0;
-    // A write that fails or makes no progress would otherwise spin forever
-    // or leave the file cut short.
-    if (!PlatformWriteFile(file, payload.bytes + offset, piece, &written) || written == 0 || written > piece) {
-      PlatformCloseFile(file);
-      return false;
-    }
-    offset += written;
-    *runDone += written;
-    report(ProgressPercent(*runDone, total));
-  }
+  bool written = WritePieces(file, &source, report, total, runDone, failure);
   // The switch must never put in a file whose bytes are still on their way.
-  bool flushed = PlatformFlushFile(file);
+  bool flushed = written && PlatformFlushFile(file);
   PlatformCloseFile(file);
   return flushed;
 }
@@ -125,12 +147,14 @@ bool RunInstallation(ProgressReport report) {
   uint32_t total = 0;
   int index = 0;
   for (const PayloadEntry* e = kUpdateBuild.payloadTable; e->relativePath != nullptr; ++e, ++index) {
-    Payload payload{};
+    PayloadSource source{};
     PayloadError error = PayloadError::None;
     uint32_t decoded = 0;
     if (ChosenDeltaSize(index, &decoded)) {
       total += decoded;
-    } else if (FindPayload(FinalPathComponent(e->relativePath), &payload, &error)) total += payload.size;
+    } else if (FindPayloadSource(FinalPathComponent(e->relativePath), &source, &error)) {
+      total += source.size;
+    }
   }
 
   if (!CheckFreeSpace(total)) return false;

@@ -105,6 +105,7 @@ bool PlatformGetDiskSpace(const char* drive, uint64_t* totalBytes, uint64_t* fre
 // ---- Resources and modules ----
 enum class ResourceType {
   Payload,  // the custom type "BIN" of the updater's own payload
+  CompressedPayload,  // the custom type "ZST": a payload file as one zstd frame
   RawData,  // RT_RCDATA
 };
 enum class ResourceLookup { Found, NotFound, NotLoaded };

@@ -209,7 +209,9 @@ bool PlatformGetDiskSpace(const char* drive, uint64_t* totalBytes, uint64_t* fre
 
 ResourceLookup PlatformFindResource(ModuleHandle module, ResourceType type, const char* name, const void** data,
                                     uint32_t* size) {
-  LPCSTR typeName = type == ResourceType::Payload ? "BIN" : MAKEINTRESOURCEA(10);  // RT_RCDATA
+  LPCSTR typeName = type == ResourceType::Payload             ? "BIN"
+                    : type == ResourceType::CompressedPayload ? "ZST"
+                                                              : MAKEINTRESOURCEA(10);  // RT_RCDATA
   HRSRC resource = FindResourceA(M(module), name, typeName);
   if (resource == nullptr) return ResourceLookup::NotFound;
   HGLOBAL loaded = LoadResource(M(module), resource);

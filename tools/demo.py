@@ -177,7 +177,7 @@ def main():
         for line in session.profile_bytes().decode("cp932").splitlines():
             say(f"    {line}")
         say()
-        say(f"Running {args.updater}:")
+        say(f"Running {args.updater} ({args.updater.stat().st_size:,} bytes):")
         suffix = "" if japanese else "-" + args.locale.split(".")[0]
         pictures = Pictures(args.pictures, session.env["DISPLAY"], not args.interactive, suffix)
         exit_code = run(session, args.updater, answers, pictures, args.interactive)

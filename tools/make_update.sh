@@ -52,6 +52,7 @@ if [ -n "$payload" ]; then payload_args=(--payload-dir "$(realpath -m "$payload"
 show=$("${tool[@]}" show "$description" "${payload_args[@]}")
 folder=$(sed -n 's/^folder=//p' <<<"$show")
 number=$(sed -n 's/^number=//p' <<<"$show")
+compression=$(sed -n 's/^compression=//p' <<<"$show")
 
 name=$(basename "$description")
 tree=$(realpath -m "${tree:-build-${name%.*}}")
@@ -114,8 +115,34 @@ echo "signed:        $signed"
 if [ -n "${UPDATE_SIGN_PKCS12:-}" ]; then
   echo "unsigned:      $built ($(size_of "$built") bytes, SHA-256 $(sha_of "$built"))"
 fi
+if [ "$compression" = zstd ]; then
+  # Both ends of the compression, for a colleague who builds the same bytes.
+  encoder=$(zstd --version | sed -n 's/.* v\([0-9][0-9.]*\).*/\1/p')
+  zstd_source=$(sed -n 's/^ZSTD_SOURCE_DIR:PATH=//p' "$windows/CMakeCache.txt")
+  decoder=$(sed -n 's/^#define ZSTD_VERSION_\(MAJOR\|MINOR\|RELEASE\) *\([0-9]*\).*/\2/p' "$zstd_source/lib/zstd.h" | paste -sd.)
+  echo "compression:   zstd: each file one frame, level 19, 8 MiB window, one thread;"
+  echo "               encoder zstd $encoder (the build machine's), decoder $decoder ($zstd_source)"
+else
+  echo "compression:   none (files stored whole)"
+fi
 echo "payload (written in this order):"
-printf '  %-24s %12s  %s\n' "file" "bytes" "record"
+if [ "$compression" = zstd ]; then
+  printf '  %-24s %12s %12s %7s  %s\n' "file" "bytes" "compressed" "ratio" "record"
+else
+  printf '  %-24s %12s  %s\n' "file" "bytes" "record"
+fi
 while IFS=$'\t' read -r entry path; do
+  if [ "$compression" = zstd ]; then
+    resource=$(basename "${entry//\\//}" | tr '[:lower:]' '[:upper:]')
+    frame="$windows/generated/frames/$resource.zst"
+    if [ -f "$frame" ]; then
+      printf '  %-24s %12s %12s %7s  %s\n' "$entry" "$(size_of "$path")" "$(size_of "$frame")" \
+        "$(awk -v a="$(size_of "$frame")" -v b="$(size_of "$path")" 'BEGIN { printf "%.3f", b ? a / b : 1 }')" \
+        "$("$fptool" record "$path")"
+    else  # the entry list travels stored
+      printf '  %-24s %12s %12s %7s  %s\n' "$entry" "$(size_of "$path")" "stored" "" "$("$fptool" record "$path")"
+    fi
+    continue
+  fi
   printf '  %-24s %12s  %s\n' "$entry" "$(size_of "$path")" "$("$fptool" record "$path")"
 done < <(sed -n 's/^file=//p' <<<"$show")

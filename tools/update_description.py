@@ -10,9 +10,9 @@ check validates everything and prints nothing on success. generate writes
 OUT/update_build.cpp (the kUpdateBuild constants) and OUT/description.cmake
 (the payload's folder and files for cmake/payload.cmake), each only when its
 content changes. show prints the payload folder, the update number, the game
-executable, the module and the payload files, one per line, as KEY=VALUE (then
-the earlier versions that deltas are made against, and whether whole files
-are carried beside them). Every problem is reported as FILE:LINE: message; nothing is
+executable, the module, the compression (none or zstd) and the payload files, one per line, as KEY=VALUE
+(then whether whole files are carried beside deltas, and the earlier versions
+that deltas are made against). Every problem is reported as FILE:LINE: message; nothing is
 written when there is one. Exit code 0, or 1 on a bad description.
 
 The description is an INI file in UTF-8: see sample/update.ini.
@@ -55,9 +55,11 @@ REQUIRED = {
 OPTIONAL = {
     "Product": [],
     "Update": ["EntryList"],
-    "Payload": ["WholeFiles"],
+    "Payload": ["Compression", "WholeFiles"],
     "Texts": [t[0] for t in TEXTS],
 }
+# How the payload files travel: left out, stored whole.
+COMPRESSIONS = ["zstd"]
 FILE_KEY = re.compile(r"File([1-9][0-9]*)$", re.IGNORECASE)
 # FileNEarlierM: the M-th earlier version of payload file N, which the build
 # makes a delta against.
@@ -289,6 +291,11 @@ def validate(d, payload_dir=None, check_files=True):
             d.error(entry_list.line, f"EntryList {entry_list.text!r}: names of embedded files are ASCII letters, "
                     "digits, '.', '_' and '-'")
 
+    compression = get("Payload", "Compression")
+    if compression is not None and compression.text not in COMPRESSIONS:
+        d.error(compression.line, f"Compression {compression.text!r} is not known; write "
+                + " or ".join(COMPRESSIONS) + ", or leave the key out to store the files whole")
+
     folder_value = get("Payload", "Folder")
     if payload_dir is not None:
         folder = Path(payload_dir)
@@ -355,6 +362,7 @@ def validate(d, payload_dir=None, check_files=True):
     return {
         "maker": maker.text, "abbreviation": abbr.text, "name": name.text, "number": number.text,
         "entry_list": entry_list.text, "texts": texts, "entries": entries, "folder": folder,
+        "compression": compression.text if compression else "",
         "game_entry": names[game.lower()][0].replace("\\", "/"), "game": names[game.lower()][1],
         "module": names[MODULE_ENTRY.lower()][1],
         "entry_list_path": folder / entry_list.text if entry_list.text else None,
@@ -430,6 +438,7 @@ def make_cmake(build):
         f"set(UPDATE_PAYLOAD_ENTRIES {' '.join(cmake_quote(e) for e in entries)})",
         f"set(UPDATE_GAME_EXECUTABLE {cmake_quote(build['game_entry'])})",
         f"set(UPDATE_ENTRY_LIST {cmake_quote(build['entry_list'])})",
+        f"set(UPDATE_PAYLOAD_COMPRESSION {cmake_quote(build['compression'])})",
         *update_deltas.cmake_lines(build, cmake_quote),
         "",
     ])
@@ -480,6 +489,7 @@ def main(argv):
         print(f"number={build['number']}")
         print(f"game={build['game']}")
         print(f"module={build['module']}")
+        print(f"compression={build['compression'] or 'none'}")
         for entry, path in build["entries"]:
             print(f"file={entry}\t{path}")
         if build["entry_list_path"] is not None:

@@ -603,7 +603,9 @@ ResourceLookup PlatformFindResource(ModuleHandle module, ResourceType type, cons
   if (module == nullptr) return ResourceLookup::NotFound;
   const auto* loaded = reinterpret_cast<const SimModule*>(module);
   PeResourceEntry entry;
-  std::string typeName = type == ResourceType::Payload ? "BIN" : "#10";
+  std::string typeName = type == ResourceType::Payload             ? "BIN"
+                         : type == ResourceType::CompressedPayload ? "ZST"
+                                                                   : "#10";
   if (!PeFindResource(loaded->image.data(), loaded->image.size(), typeName, name, &entry)) {
     return ResourceLookup::NotFound;
   }

@@ -1,5 +1,6 @@
 """The same description and payload give the same UpDate.exe: two builds by
-tools/make_update.sh in two folders, at two times, and the default build.
+tools/make_update.sh in two folders, at two times, and the default build;
+for the sample's files stored whole and for them compressed.
 
   python3 reproducible_test.py --source DIR --fptool FPTOOL --windows-build-dir DIR --work DIR
 """
@@ -29,39 +30,61 @@ def main():
     env["FPTOOL"] = str(args.fptool)
 
     failures = []
+    # The sample's description as it is (files stored whole), and the same
+    # with its files compressed, beside the default tree's build of each.
+    compressed = work / "compressed.ini"
+    text = (args.source / "sample" / "update.ini").read_text(encoding="utf-8")
+    compressed.write_text(text.replace("[Payload]\n", "[Payload]\nCompression=zstd\n", 1), encoding="utf-8")
+    for description, default, zstd in (
+            (args.source / "sample" / "update.ini", args.windows_build_dir / "bin" / "UpDate.exe", False),
+            (compressed, args.windows_build_dir / "zstd" / "bin" / "UpDate.exe", True)):
+        failures += same_bytes(args, env, work / description.stem, description, payload, default, zstd)
+    for f in failures:
+        print("FAIL:", f)
+    return 1 if failures else 0
+
+
+def same_bytes(args, env, work, description, payload, default, zstd):
+    failures = []
     built = {}
     # Folders of different depth and length, so that no build path can hide.
     for name, tree in (("first", work / "a"), ("second", work / "second-build" / "of-the-same-description")):
         if built:
             time.sleep(2)  # another second in anything that records the time
-        done = subprocess.run(["bash", str(args.source / "tools" / "make_update.sh"),
-                               str(args.source / "sample" / "update.ini"), "--payload", str(payload),
-                               "--tree", str(tree)], env=env, capture_output=True, text=True)
+        done = subprocess.run(["bash", str(args.source / "tools" / "make_update.sh"), str(description),
+                               "--payload", str(payload), "--tree", str(tree)], env=env, capture_output=True,
+                              text=True)
         if done.returncode != 0:
             print(done.stdout + done.stderr)
-            return 1
+            return [f"{description.name}: the {name} build failed"]
         print(done.stdout)
         built[name] = tree / "UpDate.exe"
         summary = done.stdout
         if not re.search(r"(?m)^signed: +no\b", summary):
             failures.append(f"the {name} build's summary does not say it is unsigned")
+        if zstd and not re.search(r"(?m)^ +encoder zstd \d+\.\d+\.\d+ .*, decoder \d+\.\d+\.\d+ ", summary):
+            failures.append(f"the {name} build's summary does not name the zstd versions")
         for entry, path in (("LMH.exe", payload / "LMH.exe"), ("dll\\RESOURCE.dll", payload / "dll" / "RESOURCE.dll")):
             record = subprocess.run([str(args.fptool), "record", str(path)], capture_output=True, text=True,
                                     check=True).stdout.strip()
-            row = rf"(?m)^  {re.escape(entry)} +{path.stat().st_size} +{record}$"
+            size = path.stat().st_size
+            if zstd:
+                frame = tree / "windows" / "generated" / "frames" / (path.name.upper() + ".zst")
+                packed = frame.stat().st_size if frame.is_file() else -1
+                row = rf"(?m)^  {re.escape(entry)} +{size} +{packed} +{packed / size:.3f}  {record}$"
+            else:
+                row = rf"(?m)^  {re.escape(entry)} +{size} +{record}$"
             if not re.search(row, summary):
-                failures.append(f"the {name} build's summary lacks the row {entry} {path.stat().st_size} {record}")
-    built["default build"] = args.windows_build_dir / "bin" / "UpDate.exe"
+                failures.append(f"the {name} build's summary lacks the row of {entry} ({row})")
+    built["default build"] = default
 
     digests = {}
     for name, path in built.items():
         digests[name] = hashlib.sha256(path.read_bytes()).hexdigest()
         print(f"SHA-256 {digests[name]}  {name}: {path}")
     if len(set(digests.values())) != 1:
-        failures.append("the builds differ")
-    for f in failures:
-        print("FAIL:", f)
-    return 1 if failures else 0
+        failures.append(f"{description.name}: the builds differ")
+    return failures
 
 
 if __name__ == "__main__":

@@ -84,6 +84,10 @@ BAD = [
     ("entry list that is missing", ("EntryList=\n", "EntryList=list.txt\n"), 9, "entry list {payload}/list.txt does not exist"),
     ("entry list named like a payload file", ("EntryList=\n", "EntryList=lmh.exe\n"), 9,
      "has the name of payload file File1"),
+    ("unknown compression", ("Folder=payload\n", "Folder=payload\nCompression=lzma\n"), 13,
+     "Compression 'lzma' is not known; write zstd, or leave the key out"),
+    ("compression spelled otherwise", ("Folder=payload\n", "Folder=payload\nCompression=ZSTD\n"), 13,
+     "Compression 'ZSTD' is not known"),
     ("not UTF-8", lambda t: t.replace("Lantern Moonharbor", "Lantern \x00"), 5, "not UTF-8 text"),
     # Deltas against earlier versions (old/ beside the description holds them).
     ("earlier version of no file", ("File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCE.dll\nFile3Earlier1=old/LMH.exe\n"),
@@ -143,6 +147,19 @@ class DescriptionTest(unittest.TestCase):
         done = tool("check", self.write(GOOD))
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertEqual(done.stderr, "")
+
+    def test_compression_reaches_the_build(self):
+        for text, shown, cmake in ((GOOD, "none", '""'),
+                                   (GOOD.replace("Folder=payload\n", "Folder=payload\nCompression=zstd\n"), "zstd",
+                                    '"zstd"')):
+            with self.subTest(shown):
+                path = self.write(text)
+                done = tool("show", path)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertIn(f"compression={shown}\n", done.stdout)
+                out = self.work / "out"
+                self.assertEqual(tool("generate", path, "--out-dir", out).returncode, 0)
+                self.assertIn(f"set(UPDATE_PAYLOAD_COMPRESSION {cmake})", (out / "description.cmake").read_text())
 
     def test_each_bad_description_is_named_and_makes_nothing(self):
         for name, change, line, words in BAD:

@@ -14,7 +14,7 @@ from pathlib import Path
 
 import harness
 from texts import (CAPTION, CONFIRM_UPDATE, FILE_CAPTION, MB_ICONWARNING, MB_OK, UPDATE_ABORTED, UPDATE_FINISHED,
-                   WRITE_CREATE_FAILED)
+                   WRITE_NOT_LOADED)
 
 SOURCE = Path(__file__).resolve().parents[2]
 PAYLOAD = ("LMH.exe", "dll/RESOURCE.dll")
@@ -120,7 +120,7 @@ class DeltaBuildTest(unittest.TestCase):
         report = run_.describe()
         self.assertEqual(run_.exit_code, 0, report)
         texts = [m.text_bytes for m in run_.messages]
-        self.assertEqual(texts, [CONFIRM_UPDATE.encode("cp932"), WRITE_CREATE_FAILED.encode("cp932"),
+        self.assertEqual(texts, [CONFIRM_UPDATE.encode("cp932"), WRITE_NOT_LOADED.encode("cp932"),
                                  UPDATE_ABORTED.encode("cp932")], report)
         self.assertIn(run_.messages[1].caption, (FILE_CAPTION.format(file="LMH.exe"),
                                                  FILE_CAPTION.format(file="dll\\RESOURCE.dll")), report)

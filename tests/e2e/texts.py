@@ -10,6 +10,7 @@ ALREADY_UPDATED = "アップデートする必要がありませんでしたが�
 UPDATE_FINISHED = "アップデートが終了しました。"
 UPDATE_ABORTED = "アップデートが中止されました。"
 WRITE_CREATE_FAILED = "アップデートに失敗しました。[0x000A0003]"
+WRITE_NOT_LOADED = "アップデートに失敗しました。[0x000A0002]"
 PROGRESS_STATUS = "アップデートを行っています。"
 
 MB_OK = 0x0

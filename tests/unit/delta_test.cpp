@@ -34,6 +34,7 @@ const char kDoesNotFit[] =
     "インストールされている「Lantern Moonharbor」のバージョンには、このアップデートを適用できません。\n"
     "お使いのバージョンに対応したアップデートを入手して下さい。";
 const char kFailed[] = "アップデートに失敗しました。[0x000A0003]";
+const char kNotLoaded[] = "アップデートに失敗しました。[0x000A0002]";
 const char kPerFileExe[] = "LMH.exe - Lantern Moonharbor - Update Program -";
 
 // A zstd frame of next made against reference, as the build's patch-from
@@ -197,14 +198,18 @@ TEST_F(Deltas, AnInstalledFileThatMatchesNoVersionTakesTheWholeFileOrStops) {
       {"xor", [](DeltaReference& r) { r.pair.xorValue ^= 0x100; }},
       {"hash", [](DeltaReference& r) { r.hash ^= uint64_t{1} << 63; }},
   };
+  enum Whole { Stored, Compressed, None };
   for (const auto& c : cases) {
-    for (bool whole : {true, false}) {
+    for (Whole carried : {Stored, Compressed, None}) {
+      const bool whole = carried != None;
       ResetMachine();
       ASSERT_NO_FATAL_FAILURE(Prepare());
       DeltaReference recorded = installed;
       c.change(recorded);
       sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", DeltaResource(recorded, DeltaFrame(oldExe_, newExe_)));
-      if (whole) sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", newExe_);
+      if (carried == Stored) sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", newExe_);
+      // A frame without a reference is the compressed whole file.
+      if (carried == Compressed) sim::AddOwnResource(ResourceType::CompressedPayload, "LMH.EXE", DeltaFrame({}, newExe_));
       sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", newDll_);
       if (whole) {
         sim::QueueAnswers({IDOK, IDOK});
@@ -317,7 +322,7 @@ TEST_F(Deltas, BadDeltasAndChangedReferencesLeaveTheInstallationAsItWas) {
     StartRun();
     EXPECT_FALSE(g_state.succeeded) << c.what;
     ASSERT_EQ(sim::MessageBoxes().size(), 1u) << c.what;
-    EXPECT_EQ(sim::MessageBoxes()[0].text, kFailed) << c.what;
+    EXPECT_EQ(sim::MessageBoxes()[0].text, kNotLoaded) << c.what;
     EXPECT_EQ(sim::MessageBoxes()[0].caption, kPerFileExe) << c.what;
     EXPECT_EQ(Installed("LMH.exe"), before) << c.what;
     EXPECT_EQ(Installed("dll\\RESOURCE.dll"), oldDll_) << c.what;
@@ -343,7 +348,7 @@ TEST_F(Deltas, AFrameAskingForAWindowBeyondTheLimitIsRefused) {
   ASSERT_TRUE(IdentifyInstalledVersions());
   StartRun();
   EXPECT_FALSE(g_state.succeeded);
-  EXPECT_EQ(Texts(), std::vector<std::string>{kFailed});
+  EXPECT_EQ(Texts(), std::vector<std::string>{kNotLoaded});
   EXPECT_EQ(Installed("LMH.exe"), oldExe_);
   EXPECT_EQ(Leftovers(), std::vector<std::string>{});
 }

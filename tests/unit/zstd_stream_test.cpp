@@ -20,7 +20,7 @@ Decoded DecodeAll(const std::vector<uint8_t>& frame, unsigned windowLogMax = 23,
                   const std::vector<uint8_t>* prefix = nullptr) {
   Decoded d;
   ZstdStream* stream = ZstdOpenStream(frame.data(), frame.size(), windowLogMax, prefix ? prefix->data() : nullptr,
-                                      prefix ? prefix->size() : 0, &d.failure);
+                                      prefix ? prefix->size() : 0, nullptr, &d.failure);
   if (stream == nullptr) return d;
   std::vector<uint8_t> out(capacity);
   for (;;) {
