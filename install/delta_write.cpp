@@ -1,23 +1,14 @@
 #include "install/delta_write.h"
 
-#include "base/text_format.h"
 #include "base/zstd_stream.h"
 #include "core/update_build.h"
 #include "core/updater_state.h"
+#include "install/delta_decode.h"
 #include "install/delta_format.h"
 #include "install/delta_identify.h"
 #include "install/file_switch.h"
-#include "platform/file_view.h"
 
 namespace {
-
-// One write never exceeds this, so the window is refreshed often enough.
-constexpr uint32_t kChunkLimit = 0xFFFE;
-
-// The decoder's memory, its window as large as the new file above all, goes
-// through the platform as every other buffer.
-void* DecoderAllocate(size_t size) { return PlatformAllocZeroed(size); }
-const ZstdAllocator kDecoderMemory = {DecoderAllocate, PlatformFree};
 
 bool FindChosenDelta(int index, const char* entry, const uint8_t** bytes, uint32_t* size, bool* notLoaded) {
   *notLoaded = false;
@@ -41,47 +32,16 @@ const char* EntryAt(int index) {
   return nullptr;
 }
 
-bool WriteAll(FileHandle file, const uint8_t* bytes, uint32_t size) {
-  while (size > 0) {
-    uint32_t written = 0;
-    // A write that fails or makes no progress would otherwise spin forever.
-    if (!PlatformWriteFile(file, bytes, size, &written) || written == 0 || written > size) return false;
-    bytes += written;
-    size -= written;
-  }
-  return true;
-}
+struct RunProgress {
+  ProgressReport report;
+  uint32_t total;
+  uint32_t* runDone;
+};
 
-// Decodes the frame against the reference into file, piece by piece. A
-// frame that does not decode is a payload that did not load, as a damaged
-// compressed file is; a failed write is the file's own failure.
-bool Decode(const uint8_t* frame, uint32_t frameSize, const uint8_t* reference, uint64_t referenceSize,
-            FileHandle file, ProgressReport report, uint32_t total, uint32_t* runDone, MessageId* failure) {
-  auto* piece = static_cast<uint8_t*>(PlatformAllocZeroed(kChunkLimit));
-  if (piece == nullptr) return false;
-  ZstdFailure decoding = ZstdFailure::None;
-  // Only a delta's frame may ask for a window as large as its reference.
-  ZstdStream* stream = ZstdOpenStream(frame, frameSize, kDeltaWindowLogMax, reference,
-                                      static_cast<size_t>(referenceSize), &kDecoderMemory, &decoding);
-  bool ok = stream != nullptr;
-  if (!ok) *failure = MSG_WRITE_NOT_LOADED;
-  while (ok) {
-    size_t produced = 0;
-    ZstdStep step = ZstdNextPiece(stream, piece, kChunkLimit, &produced, &decoding);
-    if (step == ZstdStep::Failed) *failure = MSG_WRITE_NOT_LOADED;
-    if (step == ZstdStep::Failed || !WriteAll(file, piece, static_cast<uint32_t>(produced))) {
-      ok = false;
-      break;
-    }
-    if (produced > 0) {
-      *runDone += static_cast<uint32_t>(produced);
-      report(ProgressPercent(*runDone, total));
-    }
-    if (step == ZstdStep::End) break;
-  }
-  ZstdCloseStream(stream);
-  PlatformFree(piece);
-  return ok;
+void AfterPiece(uint32_t bytes, void* context) {
+  auto* progress = static_cast<RunProgress*>(context);
+  *progress->runDone += bytes;
+  progress->report(ProgressPercent(*progress->runDone, progress->total));
 }
 
 }  // namespace
@@ -112,29 +72,14 @@ bool WriteFileFromDelta(int index, const char* entry, ProgressReport report, uin
     return false;
   }
   *failure = MSG_WRITE_CREATE_FAILED;
-  DeltaReference expected{};
   char target[kPathSize];
   char newFile[kPathSize];
-  if (!ReadDeltaHeader(bytes, size, &expected) || expected.size > kDeltaFileLimit) {
-    *failure = MSG_WRITE_NOT_LOADED;
-    return false;
-  }
   if (!FormSwitchPath(entry, Beside::Target, target) || !FormSwitchPath(entry, Beside::NewFile, newFile)) return false;
-  // Nobody may write the installed file while it is the reference.
-  const uint8_t* reference = nullptr;
-  uint64_t referenceSize = 0;
-  FileView view = PlatformMapFileForReading(target, &reference, &referenceSize);
-  if (view == nullptr) return false;
   FileHandle file = PlatformOpenFile(newFile, FileMode::WriteCreateAlways);
-  // A file changed since it was identified mostly shows in its size; a change
-  // that keeps the size fails the frame's content checksum. Either way the
-  // delta cannot give the new file.
-  if (file != nullptr && referenceSize != expected.size) *failure = MSG_WRITE_NOT_LOADED;
-  bool ok = file != nullptr && referenceSize == expected.size &&
-            Decode(bytes + kDeltaHeaderSize, size - kDeltaHeaderSize, reference, referenceSize, file, report, total,
-                   runDone, failure) &&
+  if (file == nullptr) return false;
+  RunProgress progress{report, total, runDone};
+  bool ok = DecodeDelta(bytes, size, target, file, AfterPiece, &progress, failure) &&
             PlatformFlushFile(file);  // the switch must never put in bytes still on their way
   PlatformCloseFile(file);
-  PlatformUnmapFile(view);
   return ok;
 }

@@ -52,6 +52,10 @@ def validate(d, whole_value, entries, check_files):
                     f"File{FILES_WITH_DELTAS_MAX} only; list the files with earlier versions first")
             continue
         entry, new_path = entries[n - 1]
+        # zstd's patch-from mode cannot make a delta of or against an empty file.
+        if check_files and new_path.is_file() and new_path.stat().st_size == 0:
+            d.error(first.line, f"File{n} {entry!r} is empty: carry it whole (no File{n}Earlier keys)")
+            continue
         if check_files and new_path.is_file() and new_path.stat().st_size > DELTA_FILE_LIMIT:
             d.error(first.line, f"File{n} {entry!r} is {new_path.stat().st_size:,} bytes: the update applies deltas "
                     f"to files of at most {_limit_text()}; carry it whole (no File{n}Earlier keys)")
@@ -79,6 +83,10 @@ def validate(d, whole_value, entries, check_files):
                     d.error(value.line, f"File{n}Earlier{m}: earlier version {path} does not exist")
                     continue
                 size = path.stat().st_size
+                if size == 0:
+                    d.error(value.line, f"File{n}Earlier{m}: {path} is empty: an installation holding it takes the "
+                            "whole file")
+                    continue
                 if size > DELTA_FILE_LIMIT:
                     d.error(value.line, f"File{n}Earlier{m}: {path} is {size:,} bytes: the update applies deltas "
                             f"against files of at most {_limit_text()}")

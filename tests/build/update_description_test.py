@@ -109,6 +109,11 @@ BAD = [
     ("new file beyond the run's limit", lambda t: t.replace("File1=LMH.exe", "File1=huge.exe").replace(
         "Abbreviation=LMH", "Abbreviation=huge") + "File1Earlier1=old/LMH.exe\n",
      15, "File1 'huge.exe' is 268,435,457 bytes: the update applies deltas to files of at most 256 MiB"),
+    ("empty earlier version", ("File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCE.dll\nFile1Earlier1=old/empty.exe\n"),
+     15, "File1Earlier1: {work}/old/empty.exe is empty"),
+    ("empty file with deltas", ("File2=dll\\RESOURCE.dll\n",
+                                "File2=dll\\RESOURCE.dll\nFile3=empty.txt\nFile3Earlier1=old/LMH.exe\n"),
+     16, "File3 'empty.txt' is empty"),
     ("whole files neither yes nor no", ("Folder=payload\n", "Folder=payload\nWholeFiles=maybe\n"), 13,
      "WholeFiles 'maybe' must be yes"),
 ]
@@ -128,6 +133,7 @@ class DescriptionTest(unittest.TestCase):
         (payload / "LMH.exe").write_bytes(b"MZ game")
         (payload / "dll" / "RESOURCE.dll").write_bytes(b"MZ module")
         (payload / "story.txt").write_bytes(b"story")
+        (payload / "empty.txt").write_bytes(b"")
         # One byte beyond what the run applies a delta to, without the disk space.
         for huge in (payload / "huge.exe", self.work / "old" / "huge.exe"):
             huge.parent.mkdir(exist_ok=True)
@@ -135,6 +141,7 @@ class DescriptionTest(unittest.TestCase):
                 f.truncate((256 << 20) + 1)
         (self.work / "old" / "LMH.exe").write_bytes(b"MZ old game")
         (self.work / "old" / "v2.exe").write_bytes(b"MZ game 2")
+        (self.work / "old" / "empty.exe").write_bytes(b"")
         self.payload = payload
 
     def write(self, text, name="game.ini"):

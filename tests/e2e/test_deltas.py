@@ -43,8 +43,11 @@ class DeltaBuildTest(unittest.TestCase):
         env = dict(os.environ, FPTOOL=str(harness.host_tool_fptool()))
         description = (SOURCE / "sample" / "update.ini").read_text(encoding="utf-8")
         cls.builds = {}
+        cls.summaries = {}
+        # The whole file beside the deltas stored, and compressed.
         for name, earlier, whole in (("from_old", sample / "old", "yes"), ("from_old_only", sample / "old", "no"),
-                                     ("from_other", other, "yes"), ("from_other_only", other, "no")):
+                                     ("from_other", other, "yes\nCompression=zstd"),
+                                     ("from_other_only", other, "no")):
             text = description.replace("File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCE.dll\n"
                                        f"File1Earlier1={earlier / 'LMH.exe'}\n"
                                        f"File2Earlier1={earlier / 'dll' / 'RESOURCE.dll'}\n"
@@ -54,6 +57,7 @@ class DeltaBuildTest(unittest.TestCase):
             summary = run(["bash", SOURCE / "tools" / "make_update.sh", ini, "--payload", sample / "new",
                            "--tree", cls.work / name], env=env).stdout
             print(summary, file=sys.stderr)
+            cls.summaries[name] = summary
             cls.builds[name] = cls.work / name / "UpDate.exe"
 
     def setUp(self):
@@ -84,6 +88,20 @@ class DeltaBuildTest(unittest.TestCase):
                 self.assertEqual([m.text_bytes for m in run_.messages],
                                  [CONFIRM_UPDATE.encode("cp932"), UPDATE_FINISHED.encode("cp932")], report)
                 self.assert_new_version(report)
+
+    def test_the_summary_lists_each_files_deltas_beside_the_whole_file(self):
+        delta_size = lambda name, resource: (self.work / name / "windows" / "generated" / "deltas" /
+                                             f"{resource}.delta1").stat().st_size
+        frame = (self.work / "from_other" / "windows" / "generated" / "frames" / "LMH.EXE.zst").stat().st_size
+        sample = harness.windows_build_dir() / "sample"
+        self.assertRegex(self.summaries["from_other"],
+                         rf"\n  LMH\.exe +{frame}  whole file, compressed \(393728 bytes\)\n"
+                         rf"    delta 1 +{delta_size('from_other', 'LMH.EXE')}  against {self.work / 'other' / 'LMH.exe'} ")
+        self.assertRegex(self.summaries["from_old_only"],
+                         rf"\n  dll\\RESOURCE\.dll +-  no whole file \(deltas only; 2560 bytes new\)\n"
+                         rf"    delta 1 +{delta_size('from_old_only', 'RESOURCE.DLL')}  against "
+                         rf"{sample / 'old' / 'dll' / 'RESOURCE.dll'} \(1024 bytes\)")
+        self.assertRegex(self.summaries["from_old"], r"\n  LMH\.exe +393728  whole file, stored\n")
 
     def test_a_delta_that_fits_no_installed_version(self):
         # The whole file is carried too: it is written instead.
