@@ -18,8 +18,10 @@ import argparse
 import json
 import os
 import shutil
+import statistics
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -68,7 +70,8 @@ def timed_program(session, program: Path, *args: str) -> float:
 
 
 def best(name: str, times: list) -> float:
-    print(f"  {name}: best {min(times):.3f} s of {', '.join(f'{t:.3f}' for t in times)}")
+    print(f"  {name}: best {min(times):.3f} s, median {statistics.median(times):.3f} s "
+          f"of {', '.join(f'{t:.3f}' for t in times)}")
     return min(times)
 
 
@@ -104,6 +107,184 @@ def whole_run(session, windows: Path, label: str, tree: str, rounds: int):
     session.unix_path(r"C:\bench\copy.bin").unlink(missing_ok=True)
 
 
+# ---- a payload of real program code, stored, compressed and in an NSIS installer
+
+DLLS = Path("/usr/lib/i386-linux-gnu/wine/i386-windows")
+REALCODE_SIZES = (192 << 20, 768 << 20)
+DESCRIPTION = """[Product]
+MakerFolder=KESTRIN
+Abbreviation=LMH
+DisplayName=Lantern Moonharbor
+[Update]
+Number=1
+[Payload]
+Folder=payload
+{compression}File1=LMH.exe
+File2=dll\\RESOURCE.dll
+"""
+NSIS_SCRIPT = """Unicode true
+SetCompressor /SOLID lzma
+Name "Bench"
+OutFile "{out}"
+InstallDir "C:\\bench\\nsis"
+RequestExecutionLevel user
+AutoCloseWindow true
+Page instfiles
+Section
+  SetOutPath "$INSTDIR"
+  File "{file}"
+SectionEnd
+"""
+
+
+def realcode_payload(build: Path, windows: Path, fptool: Path, size: int) -> Path:
+    """The sample's new game executable followed by Wine's 32-bit DLLs, one
+    after another (from the first again when they run out), cut at size,
+    and a fingerprint module made for it by tools/make_module.sh."""
+    folder = build / "bench" / f"realcode-{size >> 20}"
+    game = folder / "payload" / "LMH.exe"
+    module = folder / "payload" / "dll" / "RESOURCE.dll"
+    if game.is_file() and game.stat().st_size == size and module.is_file():
+        return folder
+    module.parent.mkdir(parents=True, exist_ok=True)
+    part = game.with_suffix(".part")
+    with open(part, "wb") as out:
+        out.write((windows / "sample" / "new" / "LMH.exe").read_bytes())
+        while out.tell() < size:
+            for dll in sorted(DLLS.glob("*.dll")):
+                out.write(dll.read_bytes()[: size - out.tell()])
+                if out.tell() >= size:
+                    break
+    part.rename(game)
+    subprocess.run(["bash", str(ROOT / "tools" / "make_module.sh"), str(module), str(game)], check=True,
+                   env=dict(os.environ, FPTOOL=str(fptool)), stdout=subprocess.DEVNULL)
+    return folder
+
+
+def realcode_builds(folder: Path, fptool: Path) -> dict:
+    """UpDate.exe stored and compressed, by make_update.sh, and the NSIS
+    installers of the same game executable and of one byte."""
+    built = {}
+    env = dict(os.environ, FPTOOL=str(fptool))
+    game = folder / "payload" / "LMH.exe"
+    for name, compression in (("stored", ""), ("zstd", "Compression=zstd\n")):
+        description = folder / f"{name}.ini"
+        description.write_text(DESCRIPTION.format(compression=compression))
+        tree = folder / name
+        exe = tree / "UpDate.exe"
+        if not exe.is_file() or exe.stat().st_mtime < game.stat().st_mtime:
+            began = time.monotonic()
+            subprocess.run(["bash", str(ROOT / "tools" / "make_update.sh"), str(description), "--tree", str(tree)],
+                           env=env, check=True, stdout=subprocess.DEVNULL)
+            print(f"  (built {exe} in {time.monotonic() - began:.0f} s)")
+        built[name] = exe
+    one = folder / "nsis" / "one-byte.bin"
+    one.parent.mkdir(parents=True, exist_ok=True)
+    one.write_bytes(b"\x01")
+    for name, payload in (("nsis", game), ("nsis-one-byte", one)):
+        out = folder / "nsis" / f"{name}.exe"
+        if not out.is_file() or out.stat().st_mtime < payload.stat().st_mtime:
+            script = folder / "nsis" / f"{name}.nsi"
+            script.write_text(NSIS_SCRIPT.format(out=out, file=payload))
+            began = time.monotonic()
+            subprocess.run(["makensis", "-V1", str(script)], check=True, stdout=subprocess.DEVNULL)
+            print(f"  (built {out} in {time.monotonic() - began:.0f} s)")
+        built[name] = out
+    return built
+
+
+def timed_installer(session, installer: Path) -> float:
+    """Seconds from the start of an NSIS installer to its end, its progress
+    page shown, into a fresh folder."""
+    shutil.rmtree(session.unix_path(r"C:\bench\nsis"), ignore_errors=True)
+    began = time.monotonic()
+    subprocess.run(["wine", str(installer)], env=session.env, cwd=session.drive_c, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return time.monotonic() - began
+
+
+def peak_of_run(session, updater: Path, old: Path) -> dict:
+    """UpDate.exe's peak memory over a whole update, read at its final message."""
+    install(session, old)
+    memory = {}
+    prober = session.windows_build_dir / "bench" / "process_memory.exe"
+
+    def on_event(event):
+        if event["event"] == "paused" and event["index"] == 2:
+            out = subprocess.run(["wine", str(prober), CAPTION], env=session.env, capture_output=True, text=True,
+                                 cwd=session.drive_c)
+            memory.update(json.loads(out.stdout) if out.returncode == 0 else {"error": out.returncode})
+
+    live_run.follow(session, updater, ["OK", "OK"], on_event)
+    return memory
+
+
+def realcode(session, build: Path, windows: Path, fptool: Path, size: int, rounds: int, nsis: bool):
+    folder = realcode_payload(build, windows, fptool, size)
+    built = realcode_builds(folder, fptool)
+    game = folder / "payload" / "LMH.exe"
+    frame = folder / "zstd" / "windows" / "generated" / "frames" / "LMH.EXE.zst"
+    label = f"real code, {size >> 20} MiB"
+    mib = 1 << 20
+    print(f"{label}: {game} ({size:,} bytes: the sample's game executable, then Wine's 32-bit DLLs)")
+    print(f"  UpDate.exe stored:     {built['stored'].stat().st_size:>12,} bytes")
+    print(f"  UpDate.exe compressed: {built['zstd'].stat().st_size:>12,} bytes "
+          f"(game executable's frame {frame.stat().st_size:,} bytes)")
+    if nsis:
+        ratio = built['zstd'].stat().st_size / built['nsis'].stat().st_size
+        print(f"  NSIS, SetCompressor /SOLID lzma: {built['nsis'].stat().st_size:>12,} bytes "
+              f"(compressed UpDate.exe / NSIS: {ratio:.3f})")
+
+    bench = windows / "bench"
+    source_win, frame_win, copy_win = r"C:\bench\source.bin", r"C:\bench\frame.zst", r"C:\bench\copy.bin"
+    session.unix_path(source_win).parent.mkdir(parents=True, exist_ok=True)
+    shutil.copyfile(game, session.unix_path(source_win))
+    shutil.copyfile(frame, session.unix_path(frame_win))
+    pieces = -(-size // PIECE) + 1
+    times = {k: [] for k in ("stored", "zstd", "nsis", "nsis-one-byte", "decode", "durable", "read", "floor")}
+    # Rounds alternate, so that a slow spell of the shared machine touches all alike.
+    for _ in range(rounds):
+        times["stored"].append(timed_update(session, built["stored"], windows / "sample" / "old"))
+        times["zstd"].append(timed_update(session, built["zstd"], windows / "sample" / "old"))
+        if nsis:
+            times["nsis"].append(timed_installer(session, built["nsis"]))
+            times["nsis-one-byte"].append(timed_installer(session, built["nsis-one-byte"]))
+        times["decode"].append(timed_program(session, bench / "decode_frame.exe", frame_win))
+        times["durable"].append(timed_program(session, bench / "copy_file.exe", "--durable", source_win, copy_win))
+        times["read"].append(timed_program(session, bench / "copy_file.exe", "--read", copy_win))
+        times["floor"].append(timed_program(session, bench / "pump_floor.exe", str(pieces)))
+    stored = best("stored update run", times["stored"])
+    zstd = best("compressed update run", times["zstd"])
+    decode = best("decoding the frame in memory alone (32-bit, under Wine)", times["decode"])
+    durable = best("durable copy", times["durable"])
+    read = best("one read of the new file (the proof's)", times["read"])
+    floor = best(f"pump floor ({pieces:,} empty pumps)", times["floor"])
+    stored_limit = durable + floor + read
+    zstd_limit = decode + stored_limit
+    median = statistics.median
+    print(f"  stored limit (durable copy + pump floor + read): {stored_limit:.3f} s; "
+          f"run / limit: best {stored / stored_limit:.2f}, median {median(times['stored']) / stored_limit:.2f}")
+    print(f"  compressed limit (decoding + durable copy + pump floor + read): {zstd_limit:.3f} s; "
+          f"run / limit: best {zstd / zstd_limit:.2f}, median {median(times['zstd']) / zstd_limit:.2f}")
+    if nsis:
+        whole = best("NSIS installer, whole run", times["nsis"])
+        empty = best("NSIS installer of one byte, whole run", times["nsis-one-byte"])
+        pairs = [a - b for a, b in zip(times["nsis"], times["nsis-one-byte"])]
+        print(f"  NSIS writing the file (whole run less the one-byte installer's, round by round): best "
+              f"{min(pairs):.3f} s, median {median(pairs):.3f} s")
+        print(f"  compressed update run / NSIS: best {zstd / min(pairs):.2f}, "
+              f"median {median(times['zstd']) / median(pairs):.2f}")
+    m = peak_of_run(session, built["zstd"], windows / "sample" / "old")
+    if "error" in m:
+        print(f"  peak memory of the compressed run: not measured ({m})")
+    else:
+        print(f"  peak memory of the compressed run: private {m['peak_private'] / mib:.1f} MiB, "
+              f"working set {m['peak_working_set'] / mib:.1f} MiB")
+    for p in (source_win, frame_win, copy_win):
+        session.unix_path(p).unlink(missing_ok=True)
+    shutil.rmtree(session.unix_path(r"C:\bench\nsis"), ignore_errors=True)
+
+
 def peak_memory(session, updater: Path, source: Path, game: Path) -> dict:
     """UpDate.exe's peak memory while it waits at the confirmation."""
     install(session, source, game)
@@ -123,13 +304,26 @@ def peak_memory(session, updater: Path, source: Path, game: Path) -> dict:
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--only", choices=["sample", "realcode"], default=None,
+                        help="only the sample-based figures (1, 2) or only the real-code ones (3)")
+    parser.add_argument("--prepare", action="store_true", help="only make the real-code payloads and builds")
     args = parser.parse_args()
     build = Path(os.environ.get("UPDATER_BUILD_DIR", ROOT / "build")).resolve()
     windows = build / "windows"
     fptool = build / "native" / "bin" / "fptool"
+    if args.prepare:
+        for size in REALCODE_SIZES:
+            realcode_builds(realcode_payload(build, windows, fptool, size), fptool)
+        return
     session = harness.WineSession(windows, build / "bench" / "wine")
     session.start()
     try:
+        # 3. Real program code: stored, compressed and NSIS LZMA.
+        if args.only != "sample":
+            for size in REALCODE_SIZES:
+                realcode(session, build, windows, fptool, size, args.rounds, nsis=size == REALCODE_SIZES[0])
+        if args.only == "realcode":
+            return
         # 1. The run beside the copies and the pump floor.
         for label, tree in (("192 MiB", "demo"), ("768 MiB", "bench768")):
             whole_run(session, windows, label, tree, args.rounds)
