@@ -4,7 +4,10 @@
 #     (Google Benchmark) and as the shipped 32-bit program runs it, under Wine;
 #  2. the whole update run under Wine (192 MiB and 768 MiB) beside a plain and
 #     a durable copy of the same bytes and the floor of its window refresh,
-#     and the peak memory of verifying a 1 GiB game executable.
+#     and the peak memory of verifying a 1 GiB game executable;
+#  3. deltas on a real pair of consecutive builds of one large library from
+#     Debian's package lists: the sizes of the stored, compressed and delta
+#     builds, the delta update's run beside its limit, and its memory.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${UPDATER_BUILD_DIR:-$root/build}")
@@ -22,3 +25,7 @@ WINEPREFIX="$build/bench/wine-plain" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,ms
 echo
 echo "== whole update run under Wine =="
 /usr/bin/python3 "$root/bench/run_bench.py"
+echo
+echo "== deltas on a real pair of consecutive builds, under Wine =="
+cmake --build "$build/windows" --target decode_delta copy_file process_memory pump_floor >/dev/null
+/usr/bin/python3 "$root/bench/delta_bench.py"

@@ -339,8 +339,17 @@ TEST_F(Deltas, AFrameAskingForAWindowBeyondTheLimitIsRefused) {
   ASSERT_TRUE(ZstdReadFrameHeader(frame.data(), frame.size(), &info));
   ASSERT_LE(info.windowSize, uint64_t{1} << kDeltaWindowLogMax);
   // Magic, then a descriptor without single segment or size, checksum set,
-  // then window log 29: (29 - 10) << 3.
-  const Bytes wide = {0x28, 0xB5, 0x2F, 0xFD, 0x04, (29 - 10) << 3, 0x01, 0x00, 0x00};
+  // window log 29: (29 - 10) << 3; one empty last raw block, then the low
+  // four bytes of the empty content's XXH64. A decoder without the bound
+  // takes it whole.
+  const Bytes wide = {0x28, 0xB5, 0x2F, 0xFD, 0x04, (29 - 10) << 3, 0x01, 0x00, 0x00, 0x99, 0xE9, 0xD8, 0x51};
+  {
+    ZSTD_DCtx* unbounded = ZSTD_createDCtx();
+    ZSTD_DCtx_setParameter(unbounded, ZSTD_d_windowLogMax, 31);
+    uint8_t out[16];
+    EXPECT_EQ(ZSTD_decompressDCtx(unbounded, out, sizeof out, wide.data(), wide.size()), 0u);
+    ZSTD_freeDCtx(unbounded);
+  }
   sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", DeltaResource(IdentityOf(oldExe_), wide));
   sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", newExe_);
   sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", newDll_);
