@@ -3,9 +3,10 @@
 // run maps the installed file, then the frame decoded with the updater's own
 // decoder, the delta window bound and the reference as prefix, into one piece
 // buffer of the run's size, the pieces thrown away. Prints, as one line of
-// JSON, the seconds the decoding took, the peak private memory, and the
-// address space in use while the decoder holds its window and the reference
-// is mapped.
+// JSON, the seconds the decoding took, the peak private memory as the system
+// counts it, and the address space while the decoder holds its window and
+// the reference is mapped: reserved or committed in all, committed private
+// memory, mapped files, and the largest free block.
 //   decode_delta.exe REFERENCE DELTA
 // DELTA is a delta resource as the build makes it (header, then the frame).
 #include <windows.h>
@@ -19,17 +20,29 @@
 
 namespace {
 
-// Bytes of the 32-bit address space that are reserved or committed.
-unsigned long long AddressSpaceInUse() {
-  unsigned long long used = 0;
+// The 32-bit address space as the process sees it: what is reserved or
+// committed, of it the committed private memory and the mapped files, and
+// the largest free block left.
+struct AddressSpace {
+  unsigned long long used, privateCommitted, mapped, largestFree;
+};
+
+AddressSpace LookAtAddressSpace() {
+  AddressSpace space{};
   MEMORY_BASIC_INFORMATION info;
   for (const char* at = nullptr; VirtualQuery(at, &info, sizeof info) == sizeof info;) {
-    if (info.State != MEM_FREE) used += info.RegionSize;
+    if (info.State == MEM_FREE) {
+      if (info.RegionSize > space.largestFree) space.largestFree = info.RegionSize;
+    } else {
+      space.used += info.RegionSize;
+      if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) space.privateCommitted += info.RegionSize;
+      if (info.State == MEM_COMMIT && info.Type == MEM_MAPPED) space.mapped += info.RegionSize;
+    }
     const char* next = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
     if (next <= at) break;
     at = next;
   }
-  return used;
+  return space;
 }
 
 }  // namespace
@@ -67,13 +80,13 @@ int main(int argc, char** argv) {
                                       static_cast<size_t>(expected.size), nullptr, &failure);
   if (stream == nullptr) return 1;
   unsigned long long decoded = 0;
-  unsigned long long addressSpace = 0;
+  AddressSpace space{};
   for (;;) {
     size_t produced = 0;
     ZstdStep step = ZstdNextPiece(stream, piece.data(), piece.size(), &produced, &failure);
     if (step == ZstdStep::Failed) return 1;
     // After the first piece the decoder holds its window beside the mapping.
-    if (decoded == 0) addressSpace = AddressSpaceInUse();
+    if (decoded == 0) space = LookAtAddressSpace();
     decoded += produced;
     if (step == ZstdStep::End) break;
   }
@@ -85,8 +98,10 @@ int main(int argc, char** argv) {
   PROCESS_MEMORY_COUNTERS counters = {};
   counters.cb = sizeof counters;
   GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-  std::printf("{\"seconds\":%.6f,\"decoded\":%llu,\"peak_private\":%lu,\"address_space\":%llu}\n",
+  std::printf("{\"seconds\":%.6f,\"decoded\":%llu,\"peak_private\":%lu,\"address_space\":%llu,"
+              "\"private_committed\":%llu,\"mapped\":%llu,\"largest_free\":%llu}\n",
               static_cast<double>(end.QuadPart - begin.QuadPart) / frequency.QuadPart, decoded,
-              static_cast<unsigned long>(counters.PeakPagefileUsage), addressSpace);
+              static_cast<unsigned long>(counters.PeakPagefileUsage), space.used, space.privateCommitted,
+              space.mapped, space.largestFree);
   return 0;
 }

@@ -13,7 +13,8 @@ for the game executable (prints figures, asserts nothing):
 3. Peak private memory of that run; and of decoding alone, with the address
    space in use while the decoder holds its window beside the mapped
    reference, on the real pair and on a pair near the run's limit for deltas
-   (256 MiB: five copies of each build of the library one after another).
+   (192 MiB: copies of each build of the library one after another, cut at
+   the limit).
 
   python3 bench/delta_bench.py [--rounds N]
 """
@@ -35,6 +36,7 @@ import run_bench  # noqa: E402
 
 PIECE = 0xFFFE
 MIB = 1 << 20
+LIMIT = 192 * MIB  # the run's limit for deltas (install/delta_format.h)
 
 
 def run(args, **kwargs):
@@ -93,21 +95,28 @@ def decode_alone(session, windows: Path, reference_win: str, delta_win: str) -> 
 
 
 def limit_pair(work: Path, old_lib: str, new_lib: str, fptool: Path) -> tuple:
-    """Five copies of each build one after another: the reference and the new
-    file as large as the run allows deltas for, with a delta made at level 3
-    (the decoder's memory does not depend on the level)."""
-    folder = work / "limit"
+    """Copies of each build one after another, cut at the run's limit for
+    deltas: the reference and the new file as large as it allows, with a
+    delta made at level 3 (the decoder's memory does not depend on the level)."""
+    folder = work / "limit-192"
     folder.mkdir(exist_ok=True)
     old, new, delta = folder / "old.bin", folder / "new.bin", folder / "new.delta"
     if not delta.is_file():
         for source, target in ((old_lib, old), (new_lib, new)):
             data = Path(source).read_bytes()
-            target.write_bytes(data * 5)
+            target.write_bytes((data * 5)[:LIMIT])
         frame = folder / "new.zst"
         run(["zstd", "-qq", "-f", "-3", "--single-thread", f"--patch-from={old}", new, "-o", frame])
         run([fptool, "delta", old, frame, delta])
         frame.unlink()
     return old, new, delta
+
+
+def space_text(d: dict) -> str:
+    return (f"while decoding: committed private memory {d['private_committed'] / MIB:.1f} MiB, mapped "
+            f"{d['mapped'] / MIB:.1f} MiB, reserved or committed in all {d['address_space'] / MIB:.1f} MiB of the "
+            f"2,048 MiB address space, largest free block {d['largest_free'] / MIB:.1f} MiB; peak private as Wine "
+            f"counts it {d['peak_private'] / MIB:.1f} MiB")
 
 
 def main():
@@ -158,11 +167,20 @@ def measure(session, windows, work, old, new, made, old_lib, new_lib, fptool, ro
     shutil.copyfile(delta_file, session.unix_path(names["delta"]))
     shutil.copyfile(new / "LMH.exe", session.unix_path(names["source"]))
     pieces = -(-new_size // PIECE) + 1
-    times = {k: [] for k in ("run", "decode", "durable", "read", "floor")}
+    times = {k: [] for k in ("run", "decode", "durable", "read", "floor", "fixed", "compressed", "decode_frame")}
+    frame_file = made["compressed"][1] / "windows" / "generated" / "frames" / "LMH.EXE.zst"
+    names["frame"] = r"C:\bench\frame.zst"
+    shutil.copyfile(frame_file, session.unix_path(names["frame"]))
     updater = made["deltas only"][0]
     # Rounds alternate, so that a slow spell of the shared machine touches all alike.
     for _ in range(rounds):
         times["run"].append(run_bench.timed_update(session, updater, old))
+        # What every run costs whatever it writes: the sample's own update, 396,288 bytes.
+        # The compressed build of the same file, to tell what the delta path adds.
+        times["compressed"].append(run_bench.timed_update(session, made["compressed"][0], old))
+        times["decode_frame"].append(run_bench.timed_program(session, bench / "decode_frame.exe", names["frame"]))
+        times["fixed"].append(run_bench.timed_update(session, windows / "bin" / "UpDate.exe",
+                                                     windows / "sample" / "old"))
         decoded = decode_alone(session, windows, names["reference"], names["delta"])
         if "error" in decoded:
             raise SystemExit(f"decode_delta.exe failed: {decoded}")
@@ -184,7 +202,19 @@ def measure(session, windows, work, old, new, made, old_lib, new_lib, fptool, ro
     print(f"  limit (decoding + durable copy + pump floor + read): best {limit_best:.3f} s, "
           f"median {limit_median:.3f} s")
     print(f"  run / limit: best {min(times['run']) / limit_best:.2f}, median {median(times['run']) / limit_median:.2f}")
+    show("the sample's own update run (396,288 bytes stored): what every run costs", "fixed")
+    fixed_best, fixed_median = min(times["fixed"]), median(times["fixed"])
+    print(f"  run / (limit + that fixed cost): best {min(times['run']) / (limit_best + fixed_best):.2f}, "
+          f"median {median(times['run']) / (limit_median + fixed_median):.2f}")
 
+    show("compressed build's run of the same file (whole file, no delta)", "compressed")
+    show("decoding its frame in memory alone", "decode_frame")
+    frame_limit = min(times["decode_frame"]) + sum(min(times[k]) for k in ("durable", "read", "floor"))
+    frame_limit_median = median(times["decode_frame"]) + sum(median(times[k]) for k in ("durable", "read", "floor"))
+    print(f"  compressed run / its limit: best {min(times['compressed']) / frame_limit:.2f}, "
+          f"median {median(times['compressed']) / frame_limit_median:.2f}; with the fixed cost: best "
+          f"{min(times['compressed']) / (frame_limit + fixed_best):.2f}, "
+          f"median {median(times['compressed']) / (frame_limit_median + fixed_median):.2f}")
     m = run_bench.peak_of_run(session, updater, old)
     if "error" in m:
         print(f"  peak memory of the delta run: not measured ({m})")
@@ -192,8 +222,7 @@ def measure(session, windows, work, old, new, made, old_lib, new_lib, fptool, ro
         print(f"  peak memory of the delta run: private {m['peak_private'] / MIB:.1f} MiB, "
               f"working set {m['peak_working_set'] / MIB:.1f} MiB")
     d = decode_alone(session, windows, names["reference"], names["delta"])
-    print(f"  decoding alone, real pair: peak private {d['peak_private'] / MIB:.1f} MiB, address space in use "
-          f"{d['address_space'] / MIB:.1f} MiB (reference mapped {(old / 'LMH.exe').stat().st_size / MIB:.1f} MiB)")
+    print(f"  decoding alone, real pair: {space_text(d)} (reference {(old / 'LMH.exe').stat().st_size / MIB:.1f} MiB)")
 
     limit_old, limit_new, limit_delta = limit_pair(work, old_lib, new_lib, fptool)
     shutil.copyfile(limit_old, session.unix_path(names["reference"]))
@@ -203,9 +232,7 @@ def measure(session, windows, work, old, new, made, old_lib, new_lib, fptool, ro
         print(f"  decoding alone near the limit: failed ({d})")
     else:
         print(f"  decoding alone near the limit ({limit_old.stat().st_size / MIB:.1f} MiB reference, "
-              f"{limit_new.stat().st_size / MIB:.1f} MiB new file, limit 256 MiB): {d['seconds']:.3f} s, "
-              f"peak private {d['peak_private'] / MIB:.1f} MiB, address space in use {d['address_space'] / MIB:.1f} MiB "
-              f"of 2048")
+              f"{limit_new.stat().st_size / MIB:.1f} MiB new file, limit 192 MiB): {d['seconds']:.3f} s, {space_text(d)}")
     for name in names.values():
         session.unix_path(name).unlink(missing_ok=True)
 

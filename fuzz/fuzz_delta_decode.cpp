@@ -112,12 +112,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FUZZ_CHECK(decodes && result == alone && written == result.size());
   } else {
     FUZZ_CHECK(failure == MSG_WRITE_NOT_LOADED);
-    // Refused: the decoder alone refuses it too, or it asks for a window
-    // above the run's bound for deltas, which the decoder alone does not enforce.
+    // Refused: the decoder alone refuses it too, or it is what the build never
+    // makes and the decoder alone does not check: a window or content beyond
+    // the run's limit for deltas, or no checksum of its content.
     ZSTD_frameHeader frameHeader{};
-    const bool tooWide = ZSTD_getFrameHeader(&frameHeader, frame, frameSize) == 0 &&
-                         frameHeader.windowSize > (1ull << kDeltaWindowLogMax);
-    FUZZ_CHECK(!decodes || tooWide);
+    const bool unlike = ZSTD_getFrameHeader(&frameHeader, frame, frameSize) == 0 &&
+                        (frameHeader.windowSize > kDeltaFileLimit || frameHeader.frameContentSize > kDeltaFileLimit ||
+                         frameHeader.checksumFlag == 0);
+    FUZZ_CHECK(!decodes || unlike);
   }
   return 0;
 }

@@ -60,7 +60,12 @@ bool Decode(const uint8_t* frame, uint32_t frameSize, const uint8_t* reference, 
 bool DecodeDelta(const uint8_t* resource, uint32_t size, const char* referencePath, FileHandle file,
                  PieceWritten afterPiece, void* context, MessageId* failure) {
   DeltaReference expected{};
-  if (!ReadDeltaHeader(resource, size, &expected) || expected.size > kDeltaFileLimit) {
+  ZstdFrameInfo frame{};
+  // The build never makes a delta beyond the run's limit, nor one whose frame
+  // does not declare its size and checksum.
+  if (!ReadDeltaHeader(resource, size, &expected) || expected.size > kDeltaFileLimit ||
+      !ZstdReadFrameHeader(resource + kDeltaHeaderSize, size - kDeltaHeaderSize, &frame) || !frame.sizeDeclared ||
+      !frame.checksummed || frame.contentSize > kDeltaFileLimit || frame.windowSize > kDeltaFileLimit) {
     *failure = MSG_WRITE_NOT_LOADED;
     return false;
   }

@@ -13,11 +13,14 @@ constexpr char kDeltaNameSeparator = '$';
 constexpr std::size_t kDeltaHeaderSize = 32;
 
 // The run maps the installed file and holds the decoder's window, as large
-// as the new file, in a 32-bit address space: neither may be larger. The
-// build refuses a delta beyond it (tools/update_deltas.py says the same).
-constexpr uint64_t kDeltaFileLimit = uint64_t{256} << 20;
+// as the new file, in a 32-bit address space: neither may be larger. Under
+// Wine a 32-bit process finds about 500 MiB free for both together, so
+// 192 MiB each leaves room for the updater's own image. The build refuses a
+// delta beyond it (tools/update_deltas.py says the same).
+constexpr uint64_t kDeltaFileLimit = uint64_t{192} << 20;
+// A delta's frame keeps its whole content as its window: 2^28 covers the limit.
 constexpr unsigned kDeltaWindowLogMax = 28;
-static_assert(kDeltaFileLimit == uint64_t{1} << kDeltaWindowLogMax, "the window bound is the file limit");
+static_assert(kDeltaFileLimit <= uint64_t{1} << kDeltaWindowLogMax, "the window bound covers the file limit");
 
 // The installed file a delta applies to: all three must match.
 struct DeltaReference {

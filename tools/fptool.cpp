@@ -70,7 +70,10 @@ bool ReplaceWhole(const std::string& path, const ByteBuffer& bytes) {
     }
   }
   std::error_code error;
-  fs::permissions(temporary, fs::status(path, error).permissions(), error);
+  // A file made anew keeps the ordinary permissions it was created with:
+  // a missing file's status reports every permission bit.
+  fs::file_status existing = fs::status(path, error);
+  if (fs::exists(existing)) fs::permissions(temporary, existing.permissions(), error);
   fs::rename(temporary, path, error);
   if (error) {
     std::fprintf(stderr, "fptool: cannot replace %s: %s\n", path.c_str(), error.message().c_str());

@@ -5,7 +5,7 @@
 namespace {
 
 std::string LimitText() {
-  return "at most 256 MiB (268,435,456 bytes)";
+  return "at most 192 MiB (201,326,592 bytes)";
 }
 
 }  // namespace
@@ -18,7 +18,7 @@ DeltaReference DeltaReferenceOf(const ByteBuffer& file) {
 }
 
 bool MakeDeltaResource(const ByteBuffer& earlier, const ByteBuffer& frame, ByteBuffer* resource, std::string* error) {
-  static_assert(kDeltaFileLimit == 268435456, "the message spells the limit");
+  static_assert(kDeltaFileLimit == 201326592, "the message spells the limit");
   if (earlier.size() > kDeltaFileLimit) {
     *error = "the earlier version is " + std::to_string(earlier.size()) +
              " bytes: the update applies deltas against files of " + LimitText();

@@ -105,10 +105,10 @@ BAD = [
      16, "key File1Earlier1 appears twice"),
     ("earlier version beyond the run's limit", ("File2=dll\\RESOURCE.dll\n",
                                                 "File2=dll\\RESOURCE.dll\nFile1Earlier1=old/huge.exe\n"),
-     15, "the update applies deltas against files of at most 256 MiB (268,435,456 bytes)"),
+     15, "the update applies deltas against files of at most 192 MiB (201,326,592 bytes)"),
     ("new file beyond the run's limit", lambda t: t.replace("File1=LMH.exe", "File1=huge.exe").replace(
         "Abbreviation=LMH", "Abbreviation=huge") + "File1Earlier1=old/LMH.exe\n",
-     15, "File1 'huge.exe' is 268,435,457 bytes: the update applies deltas to files of at most 256 MiB"),
+     15, "File1 'huge.exe' is 201,326,593 bytes: the update applies deltas to files of at most 192 MiB"),
     ("empty earlier version", ("File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCE.dll\nFile1Earlier1=old/empty.exe\n"),
      15, "File1Earlier1: {work}/old/empty.exe is empty"),
     ("empty file with deltas", ("File2=dll\\RESOURCE.dll\n",
@@ -138,7 +138,7 @@ class DescriptionTest(unittest.TestCase):
         for huge in (payload / "huge.exe", self.work / "old" / "huge.exe"):
             huge.parent.mkdir(exist_ok=True)
             with open(huge, "wb") as f:
-                f.truncate((256 << 20) + 1)
+                f.truncate((192 << 20) + 1)
         (self.work / "old" / "LMH.exe").write_bytes(b"MZ old game")
         (self.work / "old" / "v2.exe").write_bytes(b"MZ game 2")
         (self.work / "old" / "empty.exe").write_bytes(b"")

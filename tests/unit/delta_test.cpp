@@ -331,35 +331,47 @@ TEST_F(Deltas, BadDeltasAndChangedReferencesLeaveTheInstallationAsItWas) {
 }
 
 // A delta's frame may ask for a window as large as the run's limit, never
-// more: a frame header asking for 512 MiB is refused before anything is
-// decoded.
-TEST_F(Deltas, AFrameAskingForAWindowBeyondTheLimitIsRefused) {
+// more, and must declare its size and checksum: frames asking for 256 MiB or
+// 512 MiB of window, or declaring 200 MiB of content, are refused before
+// anything is decoded, though a decoder without the bounds takes each whole.
+TEST_F(Deltas, AFrameBeyondTheLimitIsRefused) {
   Bytes frame = DeltaFrame(oldExe_, newExe_);
   ZstdFrameInfo info{};
   ASSERT_TRUE(ZstdReadFrameHeader(frame.data(), frame.size(), &info));
-  ASSERT_LE(info.windowSize, uint64_t{1} << kDeltaWindowLogMax);
-  // Magic, then a descriptor without single segment or size, checksum set,
-  // window log 29: (29 - 10) << 3; one empty last raw block, then the low
-  // four bytes of the empty content's XXH64. A decoder without the bound
-  // takes it whole.
-  const Bytes wide = {0x28, 0xB5, 0x2F, 0xFD, 0x04, (29 - 10) << 3, 0x01, 0x00, 0x00, 0x99, 0xE9, 0xD8, 0x51};
-  {
+  ASSERT_LE(info.windowSize, kDeltaFileLimit);
+  // Magic, then a frame descriptor, a window descriptor (log - 10) << 3 or
+  // the content size, one empty last raw block, then the low four bytes of
+  // the empty content's XXH64.
+  const Bytes checksum = {0x99, 0xE9, 0xD8, 0x51};
+  const struct {
+    const char* what;
+    Bytes frame;
+  } cases[] = {
+      {"window 2^29", {0x28, 0xB5, 0x2F, 0xFD, 0x04, (29 - 10) << 3, 0x01, 0x00, 0x00}},
+      {"window 2^28", {0x28, 0xB5, 0x2F, 0xFD, 0x04, (28 - 10) << 3, 0x01, 0x00, 0x00}},
+      {"no content size", {0x28, 0xB5, 0x2F, 0xFD, 0x04, (20 - 10) << 3, 0x01, 0x00, 0x00}},
+  };
+  for (const auto& c : cases) {
+    ResetMachine();
+    ASSERT_NO_FATAL_FAILURE(Prepare());
+    Bytes wide = c.frame;
+    wide.insert(wide.end(), checksum.begin(), checksum.end());
     ZSTD_DCtx* unbounded = ZSTD_createDCtx();
     ZSTD_DCtx_setParameter(unbounded, ZSTD_d_windowLogMax, 31);
     uint8_t out[16];
-    EXPECT_EQ(ZSTD_decompressDCtx(unbounded, out, sizeof out, wide.data(), wide.size()), 0u);
+    EXPECT_EQ(ZSTD_decompressDCtx(unbounded, out, sizeof out, wide.data(), wide.size()), 0u) << c.what;
     ZSTD_freeDCtx(unbounded);
+    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", DeltaResource(IdentityOf(oldExe_), wide));
+    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", newExe_);
+    sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", newDll_);
+    PrepareState();
+    ASSERT_TRUE(IdentifyInstalledVersions());
+    StartRun();
+    EXPECT_FALSE(g_state.succeeded) << c.what;
+    EXPECT_EQ(Texts(), std::vector<std::string>{kNotLoaded}) << c.what;
+    EXPECT_EQ(Installed("LMH.exe"), oldExe_) << c.what;
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << c.what;
   }
-  sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", DeltaResource(IdentityOf(oldExe_), wide));
-  sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", newExe_);
-  sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", newDll_);
-  PrepareState();
-  ASSERT_TRUE(IdentifyInstalledVersions());
-  StartRun();
-  EXPECT_FALSE(g_state.succeeded);
-  EXPECT_EQ(Texts(), std::vector<std::string>{kNotLoaded});
-  EXPECT_EQ(Installed("LMH.exe"), oldExe_);
-  EXPECT_EQ(Leftovers(), std::vector<std::string>{});
 }
 
 // The installed file that cannot be mapped, or a new file that cannot be
