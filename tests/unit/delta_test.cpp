@@ -339,16 +339,17 @@ TEST_F(Deltas, AFrameBeyondTheLimitIsRefused) {
   ZstdFrameInfo info{};
   ASSERT_TRUE(ZstdReadFrameHeader(frame.data(), frame.size(), &info));
   ASSERT_LE(info.windowSize, kDeltaFileLimit);
-  // Magic, then a frame descriptor, a window descriptor (log - 10) << 3 or
-  // the content size, one empty last raw block, then the low four bytes of
-  // the empty content's XXH64.
+  // Magic, then a frame descriptor, a window descriptor (log - 10) << 3 and
+  // the content size when declared, one empty last raw block, then the low
+  // four bytes of the empty content's XXH64.
   const Bytes checksum = {0x99, 0xE9, 0xD8, 0x51};
   const struct {
     const char* what;
     Bytes frame;
   } cases[] = {
-      {"window 2^29", {0x28, 0xB5, 0x2F, 0xFD, 0x04, (29 - 10) << 3, 0x01, 0x00, 0x00}},
-      {"window 2^28", {0x28, 0xB5, 0x2F, 0xFD, 0x04, (28 - 10) << 3, 0x01, 0x00, 0x00}},
+      // Frame descriptor 0x84: a four-byte content size (here 0) and a checksum.
+      {"window 2^29", {0x28, 0xB5, 0x2F, 0xFD, 0x84, (29 - 10) << 3, 0, 0, 0, 0, 0x01, 0x00, 0x00}},
+      {"window 2^28", {0x28, 0xB5, 0x2F, 0xFD, 0x84, (28 - 10) << 3, 0, 0, 0, 0, 0x01, 0x00, 0x00}},
       {"no content size", {0x28, 0xB5, 0x2F, 0xFD, 0x04, (20 - 10) << 3, 0x01, 0x00, 0x00}},
   };
   for (const auto& c : cases) {
