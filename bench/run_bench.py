@@ -1,6 +1,16 @@
 #!/usr/bin/env python3
 """Whole-run figures of UpDate.exe under Wine (prints figures, asserts nothing):
 
+0. On a payload of real program code (the sample's game executable followed
+   by Wine's 32-bit DLLs, 192 MiB and 768 MiB): the size of UpDate.exe stored
+   and compressed beside an NSIS installer of the same bytes (SetCompressor
+   /SOLID lzma, at 192 MiB); each run beside its limit (the durable copy,
+   the pump floor and one read of the new file for the proof, plus, for the
+   compressed build, decoding its frame in memory alone with the same 32-bit
+   decoder under Wine); the NSIS installer's whole run, its progress page
+   shown, less that of the same installer of a one-byte file; the peak
+   memory of each run.
+
 1. The update run writing a large payload (192 MiB and 768 MiB), from the
    confirmation's OK to the final message, beside copies of the same bytes in
    the same prefix, in pieces of the same size: a plain copy, and a durable
@@ -11,7 +21,7 @@
 2. The peak memory of UpDate.exe once it has verified an installation whose
    game executable is 1 GiB, beside one of the sample's size.
 
-  python3 bench/run_bench.py [--rounds N]
+  python3 bench/run_bench.py [--rounds N] [--only sample|realcode] [--realcode-mib N]... [--prepare]
 """
 
 import argparse
@@ -43,7 +53,7 @@ def install(session, source: Path, game: Path = None):
     session.write_profile(f"[INSTALL]\r\nInstallFold={INSTALL_WIN}\r\n")
 
 
-def timed_update(session, updater: Path, old: Path) -> float:
+def timed_update(session, updater: Path, old: Path, poll_ms: int = 10) -> float:
     """Seconds from the answer to the confirmation to the final message."""
     install(session, old)
     marks = {}
@@ -58,7 +68,7 @@ def timed_update(session, updater: Path, old: Path) -> float:
 
     # Without the percentage hook and with a lazy look at the windows: the
     # watcher must not slow down what it measures.
-    live_run.follow(session, updater, ["OK", "OK"], on_event, extra=["--no-hook", "--poll", "10"])
+    live_run.follow(session, updater, ["OK", "OK"], on_event, extra=["--no-hook", "--poll", str(poll_ms)])
     return (marks["done"] - marks["ok"]) / 1000.0
 
 
@@ -161,7 +171,7 @@ def realcode_payload(build: Path, windows: Path, fptool: Path, size: int) -> Pat
     return folder
 
 
-def realcode_builds(folder: Path, fptool: Path) -> dict:
+def realcode_builds(folder: Path, fptool: Path, nsis: bool) -> dict:
     """UpDate.exe stored and compressed, by make_update.sh, and the NSIS
     installers of the same game executable and of one byte."""
     built = {}
@@ -178,9 +188,12 @@ def realcode_builds(folder: Path, fptool: Path) -> dict:
                            env=env, check=True, stdout=subprocess.DEVNULL)
             print(f"  (built {exe} in {time.monotonic() - began:.0f} s)")
         built[name] = exe
+    if not nsis:
+        return built
     one = folder / "nsis" / "one-byte.bin"
     one.parent.mkdir(parents=True, exist_ok=True)
-    one.write_bytes(b"\x01")
+    if not one.is_file():
+        one.write_bytes(b"\x01")
     for name, payload in (("nsis", game), ("nsis-one-byte", one)):
         out = folder / "nsis" / f"{name}.exe"
         if not out.is_file() or out.stat().st_mtime < payload.stat().st_mtime:
@@ -221,7 +234,7 @@ def peak_of_run(session, updater: Path, old: Path) -> dict:
 
 def realcode(session, build: Path, windows: Path, fptool: Path, size: int, rounds: int, nsis: bool):
     folder = realcode_payload(build, windows, fptool, size)
-    built = realcode_builds(folder, fptool)
+    built = realcode_builds(folder, fptool, nsis)
     game = folder / "payload" / "LMH.exe"
     frame = folder / "zstd" / "windows" / "generated" / "frames" / "LMH.EXE.zst"
     label = f"real code, {size >> 20} MiB"
@@ -241,10 +254,12 @@ def realcode(session, build: Path, windows: Path, fptool: Path, size: int, round
     shutil.copyfile(game, session.unix_path(source_win))
     shutil.copyfile(frame, session.unix_path(frame_win))
     pieces = -(-size // PIECE) + 1
-    times = {k: [] for k in ("stored", "zstd", "nsis", "nsis-one-byte", "decode", "durable", "read", "floor")}
+    times = {k: [] for k in ("stored", "stored-slow-look", "zstd", "nsis", "nsis-one-byte", "decode", "durable", "read", "floor")}
     # Rounds alternate, so that a slow spell of the shared machine touches all alike.
     for _ in range(rounds):
         times["stored"].append(timed_update(session, built["stored"], windows / "sample" / "old"))
+        # The same with the watcher looking ten times less often: its share of the run.
+        times["stored-slow-look"].append(timed_update(session, built["stored"], windows / "sample" / "old", 100))
         times["zstd"].append(timed_update(session, built["zstd"], windows / "sample" / "old"))
         if nsis:
             times["nsis"].append(timed_installer(session, built["nsis"]))
@@ -254,6 +269,7 @@ def realcode(session, build: Path, windows: Path, fptool: Path, size: int, round
         times["read"].append(timed_program(session, bench / "copy_file.exe", "--read", copy_win))
         times["floor"].append(timed_program(session, bench / "pump_floor.exe", str(pieces)))
     stored = best("stored update run", times["stored"])
+    best("stored update run, the watcher looking every 100 ms instead of 10", times["stored-slow-look"])
     zstd = best("compressed update run", times["zstd"])
     decode = best("decoding the frame in memory alone (32-bit, under Wine)", times["decode"])
     durable = best("durable copy", times["durable"])
@@ -274,12 +290,14 @@ def realcode(session, build: Path, windows: Path, fptool: Path, size: int, round
               f"{min(pairs):.3f} s, median {median(pairs):.3f} s")
         print(f"  compressed update run / NSIS: best {zstd / min(pairs):.2f}, "
               f"median {median(times['zstd']) / median(pairs):.2f}")
-    m = peak_of_run(session, built["zstd"], windows / "sample" / "old")
-    if "error" in m:
-        print(f"  peak memory of the compressed run: not measured ({m})")
-    else:
-        print(f"  peak memory of the compressed run: private {m['peak_private'] / mib:.1f} MiB, "
-              f"working set {m['peak_working_set'] / mib:.1f} MiB")
+    for name in ("stored", "zstd"):
+        m = peak_of_run(session, built[name], windows / "sample" / "old")
+        what = "compressed" if name == "zstd" else name
+        if "error" in m:
+            print(f"  peak memory of the {what} run: not measured ({m})")
+        else:
+            print(f"  peak memory of the {what} run: private {m['peak_private'] / mib:.1f} MiB, "
+                  f"working set {m['peak_working_set'] / mib:.1f} MiB")
     for p in (source_win, frame_win, copy_win):
         session.unix_path(p).unlink(missing_ok=True)
     shutil.rmtree(session.unix_path(r"C:\bench\nsis"), ignore_errors=True)
@@ -307,20 +325,23 @@ def main():
     parser.add_argument("--only", choices=["sample", "realcode"], default=None,
                         help="only the sample-based figures (1, 2) or only the real-code ones (3)")
     parser.add_argument("--prepare", action="store_true", help="only make the real-code payloads and builds")
+    parser.add_argument("--realcode-mib", type=int, action="append", default=None,
+                        help="real-code payload size in MiB (default: 192 and 768); NSIS is built at 192")
     args = parser.parse_args()
+    sizes = [m << 20 for m in args.realcode_mib] if args.realcode_mib else list(REALCODE_SIZES)
     build = Path(os.environ.get("UPDATER_BUILD_DIR", ROOT / "build")).resolve()
     windows = build / "windows"
     fptool = build / "native" / "bin" / "fptool"
     if args.prepare:
-        for size in REALCODE_SIZES:
-            realcode_builds(realcode_payload(build, windows, fptool, size), fptool)
+        for size in sizes:
+            realcode_builds(realcode_payload(build, windows, fptool, size), fptool, size == REALCODE_SIZES[0])
         return
     session = harness.WineSession(windows, build / "bench" / "wine")
     session.start()
     try:
-        # 3. Real program code: stored, compressed and NSIS LZMA.
+        # 0. Real program code: stored, compressed and NSIS LZMA.
         if args.only != "sample":
-            for size in REALCODE_SIZES:
+            for size in sizes:
                 realcode(session, build, windows, fptool, size, args.rounds, nsis=size == REALCODE_SIZES[0])
         if args.only == "realcode":
             return

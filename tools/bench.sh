@@ -5,14 +5,20 @@
 #  2. the whole update run under Wine (192 MiB and 768 MiB) beside a plain and
 #     a durable copy of the same bytes and the floor of its window refresh,
 #     and the peak memory of verifying a 1 GiB game executable;
-#  3. deltas on a real pair of consecutive builds of one large library from
+#  3. on real program code (Wine's 32-bit DLLs), UpDate.exe stored and
+#     compressed beside an NSIS LZMA installer of the same bytes: sizes,
+#     runs, limits, peak memory (bench/run_bench.py says how);
+#  4. deltas on a real pair of consecutive builds of one large library from
 #     Debian's package lists: the sizes of the stored, compressed and delta
-#     builds, the delta update's run beside its limit, and its memory.
+#     builds, the delta update's run beside its limit, and its memory
+#     (bench/delta_bench.py).
+# Arguments go to bench/run_bench.py (e.g. --rounds 3, --only realcode).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${UPDATER_BUILD_DIR:-$root/build}")
 bash "$root/tools/build.sh" >/dev/null
-cmake --build "$build/windows" --target UpDateDemo UpDateBench768 copy_file process_memory pump_floor checksum_bench_plain >/dev/null
+cmake --build "$build/windows" --target UpDateDemo UpDateBench768 copy_file process_memory pump_floor checksum_bench_plain \
+  decode_frame >/dev/null
 
 echo "== checksum, native 64-bit =="
 "$build/native/bin/checksum_bench" --benchmark_min_time=0.3 --benchmark_repetitions=5 \
@@ -24,8 +30,8 @@ WINEPREFIX="$build/bench/wine-plain" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,ms
   wine "$build/windows/bench/checksum_bench_plain.exe" 2>/dev/null
 echo
 echo "== whole update run under Wine =="
-/usr/bin/python3 "$root/bench/run_bench.py"
+/usr/bin/python3 "$root/bench/run_bench.py" "$@"
 echo
 echo "== deltas on a real pair of consecutive builds, under Wine =="
-cmake --build "$build/windows" --target decode_delta copy_file process_memory pump_floor >/dev/null
+cmake --build "$build/windows" --target decode_delta decode_frame copy_file process_memory pump_floor >/dev/null
 /usr/bin/python3 "$root/bench/delta_bench.py"
