@@ -8,6 +8,7 @@
 #include "core/update_build.h"
 #include "core/updater_state.h"
 #include "fingerprint/verification.h"
+#include "install/delta_identify.h"
 #include "install/file_switch.h"
 #include "install/run_start.h"
 #include "platform/win_values.h"
@@ -50,6 +51,10 @@ int RunPhases(int showCommand) {
   }
   if (start == RunStart::Broken || !VerifyInstallation(g_state.installFolder)) {
     ShowMessage(MSG_INSTALL_DATA_BROKEN);
+    return kExitBroken;
+  }
+  if (!IdentifyInstalledVersions()) {
+    ShowMessage(MSG_UPDATE_DOES_NOT_FIT, kUpdateBuild.productName);
     return kExitBroken;
   }
   if (IsUpdateRecorded() && ShowMessage(MSG_ALREADY_UPDATED) != IDYES) return kExitDone;

@@ -20,3 +20,10 @@ target_include_directories(decode_frame PRIVATE "${PROJECT_SOURCE_DIR}")
 target_link_libraries(decode_frame PRIVATE updater_logic)
 target_link_options(decode_frame PRIVATE -Wl,--large-address-aware)
 set_target_properties(decode_frame PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bench")
+
+# The decoding part of a delta update's limit, and its memory beside the
+# mapped reference (bench/delta_bench.py).
+add_executable(decode_delta EXCLUDE_FROM_ALL "${PROJECT_SOURCE_DIR}/bench/decode_delta.cpp")
+target_include_directories(decode_delta PRIVATE "${PROJECT_SOURCE_DIR}")
+target_link_libraries(decode_delta PRIVATE updater_logic psapi)
+set_target_properties(decode_delta PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bench")

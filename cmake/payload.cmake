@@ -7,6 +7,7 @@
 #   updater_payload(NAME DIR GENERATED_DIR FILES_VAR)
 # writes GENERATED_DIR/payload.rc, sets FILES_VAR to the payload files and
 # NAME_payload_checked to the check's stamp file, and adds target NAME_payload_check.
+include(cmake/deltas.cmake)
 function(updater_payload name dir generated files_var)
   set(files "")
   set(frames "")
@@ -15,7 +16,10 @@ function(updater_payload name dir generated files_var)
     get_filename_component(resource "${entry}" NAME)
     string(TOUPPER "${resource}" resource)
     list(APPEND files "${dir}/${entry}")
-    if(UPDATE_PAYLOAD_COMPRESSION STREQUAL "zstd")
+    updater_carries_whole("${entry}" whole)
+    if(NOT whole)
+      # Deltas only: the file travels as its deltas (updater_deltas below).
+    elseif(UPDATE_PAYLOAD_COMPRESSION STREQUAL "zstd")
       find_program(ZSTD_PROGRAM zstd REQUIRED)
       # One frame per file that declares its size and carries its checksum,
       # at most 8 MiB of history, one thread: the same bytes every time.
@@ -34,6 +38,7 @@ function(updater_payload name dir generated files_var)
       string(APPEND rc "${resource} BIN \"${dir}/${entry}\"\n")
     endif()
   endforeach()
+  updater_deltas("${dir}" "${generated}" rc frames)
   if(NOT UPDATE_ENTRY_LIST STREQUAL "")
     string(TOUPPER "${UPDATE_ENTRY_LIST}" resource)
     list(APPEND files "${dir}/${UPDATE_ENTRY_LIST}")

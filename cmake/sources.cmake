@@ -10,6 +10,10 @@ set(UPDATER_LOGIC_SOURCES
   fingerprint/checksum_kernel.cpp
   fingerprint/records.cpp
   fingerprint/verification.cpp
+  install/delta_decode.cpp
+  install/delta_format.cpp
+  install/delta_identify.cpp
+  install/delta_write.cpp
   install/entry_list_merge.cpp
   install/entry_list_text.cpp
   install/file_switch.cpp

@@ -35,7 +35,7 @@ function(update_description out mode)
   if(NOT mode STREQUAL "CONSTANTS")
     include("${out}/description.cmake")
     foreach(var IN ITEMS UPDATE_PAYLOAD_FOLDER UPDATE_PAYLOAD_ENTRIES UPDATE_GAME_EXECUTABLE UPDATE_ENTRY_LIST
-                        UPDATE_PAYLOAD_COMPRESSION)
+                        UPDATE_PAYLOAD_COMPRESSION UPDATE_WHOLE_FILES UPDATE_DELTAS)
       set(${var} "${${var}}" PARENT_SCOPE)
     endforeach()
   endif()

@@ -16,6 +16,7 @@ function(add_updater target payload_dir generated_dir output_dir)
     "${${target}_payload_checked};${PROJECT_SOURCE_DIR}/res/updater.rc;${PROJECT_SOURCE_DIR}/res/update.manifest;${PROJECT_SOURCE_DIR}/res/version.h;${PROJECT_SOURCE_DIR}/ui/progress_window.rc;${PROJECT_SOURCE_DIR}/ui/resource_ids.h")
   add_executable(${target} WIN32 ${ARGN}
     "${PROJECT_SOURCE_DIR}/platform/platform_win32.cpp"
+    "${PROJECT_SOURCE_DIR}/platform/file_view_win32.cpp"
     "${PROJECT_SOURCE_DIR}/app/main_win32.cpp"
     "${script}")
   target_include_directories(${target} PRIVATE "${PROJECT_SOURCE_DIR}" "${generated_dir}")

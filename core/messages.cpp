@@ -62,6 +62,8 @@ MessageSpec GetMessageSpec(MessageId id) {
               CaptionKind::Fixed, b.captionMergeFailed, kWarning, OwnerKind::ProgressWindow, kTextSize};
     case MSG_UPDATE_FINISHED:
       return {id, b.textUpdateFinished, CaptionKind::Updater, nullptr, MB_OK, OwnerKind::None, kTextSize};
+    case MSG_UPDATE_DOES_NOT_FIT:
+      return {id, b.textUpdateDoesNotFit, CaptionKind::Updater, nullptr, kWarning, OwnerKind::None, kTextSize};
     case MSG_UPDATE_ABORTED:
     case MSG_COUNT:
       break;

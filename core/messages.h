@@ -17,6 +17,7 @@ enum MessageId {
   MSG_MERGE_FAILED,         // merge result code
   MSG_UPDATE_FINISHED,
   MSG_UPDATE_ABORTED,
+  MSG_UPDATE_DOES_NOT_FIT,  // product display name
   MSG_COUNT
 };
 

@@ -24,6 +24,7 @@ struct UpdateBuild {
   const char* textUpdateFinished;
   const char* textUpdateAborted;
   const char* captionMergeFailed;
+  const char* textUpdateDoesNotFit;
 };
 
 extern const UpdateBuild kUpdateBuild;

@@ -12,6 +12,9 @@ struct HeldFolder {
   FileHandle handle;
 };
 
+// Payload files that may travel as deltas: the first this many of the table.
+constexpr int kDeltaFilesMax = 32;
+
 // Run-time state of the one update run; reset at the start of RunUpdater.
 struct UpdaterState {
   ModuleHandle instance;        // the updater's own module: payload and dialog template
@@ -28,6 +31,9 @@ struct UpdaterState {
   uint32_t installVolume;
   bool installFinalPathKnown;  // false where the system cannot say
   char16_t installFinalPath[kFinalPathUnits];
+  // Per payload entry: the number of the delta that fits the installed file,
+  // 0 for the whole file.
+  unsigned char chosenDelta[kDeltaFilesMax];
 };
 
 extern UpdaterState g_state;

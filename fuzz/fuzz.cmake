@@ -32,6 +32,9 @@ add_library(fuzz_logic STATIC
   "${FUZZ_REPO_ROOT}/core/updater_state.cpp"
   "${FUZZ_REPO_ROOT}/install/payload.cpp"
   "${FUZZ_REPO_ROOT}/install/payload_source.cpp"
+  "${FUZZ_REPO_ROOT}/install/delta_decode.cpp"
+  "${FUZZ_REPO_ROOT}/install/delta_format.cpp"
+  "${FUZZ_REPO_ROOT}/platform/sim/file_view_sim.cpp"
   "${CMAKE_CURRENT_LIST_DIR}/fuzz_messages.cpp"
 )
 target_include_directories(fuzz_logic PUBLIC "${FUZZ_REPO_ROOT}")

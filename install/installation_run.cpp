@@ -9,6 +9,7 @@
 #include "core/updater_state.h"
 #include "fingerprint/fingerprint_format.h"
 #include "fingerprint/verification.h"
+#include "install/delta_write.h"
 #include "install/entry_list_merge.h"
 #include "install/file_switch.h"
 #include "install/free_space.h"
@@ -141,10 +142,16 @@ int ProgressPercent(unsigned runDone, unsigned total) {
 
 bool RunInstallation(ProgressReport report) {
   uint32_t total = 0;
-  for (const PayloadEntry* e = kUpdateBuild.payloadTable; e->relativePath != nullptr; ++e) {
+  int index = 0;
+  for (const PayloadEntry* e = kUpdateBuild.payloadTable; e->relativePath != nullptr; ++e, ++index) {
     PayloadSource source{};
     PayloadError error = PayloadError::None;
-    if (FindPayloadSource(FinalPathComponent(e->relativePath), &source, &error)) total += source.size;
+    uint32_t decoded = 0;
+    if (ChosenDeltaSize(index, &decoded)) {
+      total += decoded;
+    } else if (FindPayloadSource(FinalPathComponent(e->relativePath), &source, &error)) {
+      total += source.size;
+    }
   }
 
   if (!CheckFreeSpace(total)) return false;
@@ -172,7 +179,11 @@ bool RunInstallation(ProgressReport report) {
   uint32_t runDone = 0;
   for (int i = 0; i < payloads; ++i) {
     MessageId failure = MSG_WRITE_CREATE_FAILED;
-    if (!WritePayloadFile(SwitchTargetEntry(i), report, total, &runDone, &failure)) {
+    uint32_t decoded = 0;
+    const bool written = ChosenDeltaSize(i, &decoded)
+                             ? WriteFileFromDelta(i, SwitchTargetEntry(i), report, total, &runDone, &failure)
+                             : WritePayloadFile(SwitchTargetEntry(i), report, total, &runDone, &failure);
+    if (!written) {
       RemoveNewFiles(i + 1);
       ShowMessage(failure, SwitchTargetEntry(i));
       return false;

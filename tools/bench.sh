@@ -7,7 +7,11 @@
 #     and the peak memory of verifying a 1 GiB game executable;
 #  3. on real program code (Wine's 32-bit DLLs), UpDate.exe stored and
 #     compressed beside an NSIS LZMA installer of the same bytes: sizes,
-#     runs, limits, peak memory (bench/run_bench.py says how).
+#     runs, limits, peak memory (bench/run_bench.py says how);
+#  4. deltas on a real pair of consecutive builds of one large library from
+#     Debian's package lists: the sizes of the stored, compressed and delta
+#     builds, the delta update's run beside its limit, and its memory
+#     (bench/delta_bench.py).
 # Arguments go to bench/run_bench.py (e.g. --rounds 3, --only realcode).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,3 +31,7 @@ WINEPREFIX="$build/bench/wine-plain" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,ms
 echo
 echo "== whole update run under Wine =="
 /usr/bin/python3 "$root/bench/run_bench.py" "$@"
+echo
+echo "== deltas on a real pair of consecutive builds, under Wine =="
+cmake --build "$build/windows" --target decode_delta decode_frame copy_file process_memory pump_floor >/dev/null
+/usr/bin/python3 "$root/bench/delta_bench.py"

@@ -1,6 +1,7 @@
 # fptool, the host tool that records, stamps, checks and pads fingerprint
 # files; the Windows tree runs it to make the sample game's modules.
-add_library(fptool_core STATIC "${PROJECT_SOURCE_DIR}/tools/fptool_core.cpp")
+add_library(fptool_core STATIC "${PROJECT_SOURCE_DIR}/tools/fptool_core.cpp"
+            "${PROJECT_SOURCE_DIR}/tools/fptool_delta.cpp")
 target_include_directories(fptool_core PUBLIC "${PROJECT_SOURCE_DIR}")
 target_link_libraries(fptool_core PUBLIC updater_logic pe_resources)
 

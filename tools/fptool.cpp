@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tools/fptool_core.h"
+#include "tools/fptool_delta.h"
 
 namespace {
 
@@ -31,7 +32,10 @@ int Usage() {
       "      makes FILE exactly SIZE bytes with that checksum (window at N when given):\n"
       "      a PE file with an RT_RCDATA resource NAME (default \"FILLER\") must already be SIZE bytes and\n"
       "      has that resource's data rewritten; any other file must be shorter and gets\n"
-      "      filler bytes appended\n",
+      "      filler bytes appended\n"
+      "  fptool delta EARLIER FRAME OUT\n"
+      "      writes OUT: the identity of EARLIER (size, record, content hash), then FRAME, a zstd\n"
+      "      frame made against EARLIER; refuses files larger than the update applies deltas to\n",
       stderr);
   return 2;
 }
@@ -66,7 +70,10 @@ bool ReplaceWhole(const std::string& path, const ByteBuffer& bytes) {
     }
   }
   std::error_code error;
-  fs::permissions(temporary, fs::status(path, error).permissions(), error);
+  // A file made anew keeps the ordinary permissions it was created with:
+  // a missing file's status reports every permission bit.
+  fs::file_status existing = fs::status(path, error);
+  if (fs::exists(existing)) fs::permissions(temporary, existing.permissions(), error);
   fs::rename(temporary, path, error);
   if (error) {
     std::fprintf(stderr, "fptool: cannot replace %s: %s\n", path.c_str(), error.message().c_str());
@@ -194,6 +201,20 @@ int Pad(int argc, char** argv) {
 
 }  // namespace
 
+int Delta(const std::string& earlierPath, const std::string& framePath, const std::string& outPath) {
+  ByteBuffer earlier;
+  ByteBuffer frame;
+  if (!ReadWhole(earlierPath, &earlier) || !ReadWhole(framePath, &frame)) return 1;
+  ByteBuffer resource;
+  std::string error;
+  if (!MakeDeltaResource(earlier, frame, &resource, &error)) {
+    std::fprintf(stderr, "fptool: delta of %s against %s: %s\n", framePath.c_str(), earlierPath.c_str(),
+                 error.c_str());
+    return 1;
+  }
+  return ReplaceWhole(outPath, resource) ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   std::string command = argv[1];
@@ -202,5 +223,6 @@ int main(int argc, char** argv) {
   if (command == "check" && argc >= 3) return Check(argv[2], argc - 3, argv + 3);
   if (command == "trim" && argc == 5) return Trim(argv[2], argv[3], argv[4]);
   if (command == "pad" && argc >= 6) return Pad(argc - 2, argv + 2);
+  if (command == "delta" && argc == 5) return Delta(argv[2], argv[3], argv[4]);
   return Usage();
 }

@@ -52,6 +52,7 @@ if [ -n "$payload" ]; then payload_args=(--payload-dir "$(realpath -m "$payload"
 show=$("${tool[@]}" show "$description" "${payload_args[@]}")
 folder=$(sed -n 's/^folder=//p' <<<"$show")
 number=$(sed -n 's/^number=//p' <<<"$show")
+whole_files=$(sed -n 's/^wholefiles=//p' <<<"$show")
 compression=$(sed -n 's/^compression=//p' <<<"$show")
 
 name=$(basename "$description")
@@ -139,10 +140,15 @@ while IFS=$'\t' read -r entry path; do
       printf '  %-24s %12s %12s %7s  %s\n' "$entry" "$(size_of "$path")" "$(size_of "$frame")" \
         "$(awk -v a="$(size_of "$frame")" -v b="$(size_of "$path")" 'BEGIN { printf "%.3f", b ? a / b : 1 }')" \
         "$("$fptool" record "$path")"
-    else  # the entry list travels stored
-      printf '  %-24s %12s %12s %7s  %s\n' "$entry" "$(size_of "$path")" "stored" "" "$("$fptool" record "$path")"
+    else  # the entry list travels stored; a file of deltas only, as its deltas
+      how=stored
+      if [ "$whole_files" = no ] && grep -q "^earlier=${entry//\\/\\\\}"$'\t' <<<"$show"; then how=deltas; fi
+      printf '  %-24s %12s %12s %7s  %s\n' "$entry" "$(size_of "$path")" "$how" "" "$("$fptool" record "$path")"
     fi
     continue
   fi
   printf '  %-24s %12s  %s\n' "$entry" "$(size_of "$path")" "$("$fptool" record "$path")"
 done < <(sed -n 's/^file=//p' <<<"$show")
+if grep -q '^earlier=' <<<"$show"; then
+  bash "$root/tools/delta_summary.sh" "$windows" "$compression" <<<"$show"
+fi

@@ -10,7 +10,9 @@ check validates everything and prints nothing on success. generate writes
 OUT/update_build.cpp (the kUpdateBuild constants) and OUT/description.cmake
 (the payload's folder and files for cmake/payload.cmake), each only when its
 content changes. show prints the payload folder, the update number, the game
-executable, the module, the compression (none or zstd) and the payload files, one per line, as KEY=VALUE. Every problem is reported as FILE:LINE: message; nothing is
+executable, the module, the compression (none or zstd) and the payload files, one per line, as KEY=VALUE
+(then whether whole files are carried beside deltas, and the earlier versions
+that deltas are made against). Every problem is reported as FILE:LINE: message; nothing is
 written when there is one. Exit code 0, or 1 on a bad description.
 
 The description is an INI file in UTF-8: see sample/update.ini.
@@ -20,6 +22,9 @@ import argparse
 import re
 import sys
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import update_deltas  # noqa: E402
 
 # The texts a build may reword, with the sample game's wording as default.
 # Key, field comment, number of "%s" the program formats into it (None: shown
@@ -36,6 +41,9 @@ TEXTS = [
     ("UpdateFinished", "the update has finished", 0, "アップデートが終了しました。"),
     ("UpdateAborted", "the update was aborted", 0, "アップデートが中止されました。"),
     ("MergeFailedCaption", "caption of the failed entry-list merge", None, "アップデート情報の更新に失敗しました。"),
+    ("UpdateDoesNotFit", "a build of deltas only meets none of their versions", 1,
+     "インストールされている「%s」のバージョンには、このアップデートを適用できません。\n"
+     "お使いのバージョンに対応したアップデートを入手して下さい。"),
 ]
 
 REQUIRED = {
@@ -47,12 +55,15 @@ REQUIRED = {
 OPTIONAL = {
     "Product": [],
     "Update": ["EntryList"],
-    "Payload": ["Compression"],
+    "Payload": ["Compression", "WholeFiles"],
     "Texts": [t[0] for t in TEXTS],
 }
 # How the payload files travel: left out, stored whole.
 COMPRESSIONS = ["zstd"]
 FILE_KEY = re.compile(r"File([1-9][0-9]*)$", re.IGNORECASE)
+# FileNEarlierM: the M-th earlier version of payload file N, which the build
+# makes a delta against.
+EARLIER_KEY = re.compile(r"File([1-9][0-9]*)Earlier([1-9][0-9]*)$", re.IGNORECASE)
 
 MODULE_ENTRY = "dll\\RESOURCE.dll"
 # The update record is compared as a single-precision number: above this,
@@ -76,6 +87,7 @@ class Description:
         self.sections = {}  # section -> key -> Value (keys as written in REQUIRED/OPTIONAL)
         self.section_lines = {}
         self.files = []  # (number, Value)
+        self.earlier = []  # (file number, version number, Value)
 
     def error(self, line, message):
         where = f"{self.path}:{line}" if line else str(self.path)
@@ -133,6 +145,13 @@ def parse(path):
         if section is None:
             d.error(number, f"key {key} outside a known section")
             continue
+        earlier_match = EARLIER_KEY.match(key) if section == "Payload" else None
+        if earlier_match:
+            n, m = int(earlier_match.group(1)), int(earlier_match.group(2))
+            if any((a, b) == (n, m) for a, b, _ in d.earlier):
+                d.error(number, f"key File{n}Earlier{m} appears twice")
+            d.earlier.append((n, m, Value(value, number)))
+            continue
         file_match = FILE_KEY.match(key) if section == "Payload" else None
         if file_match:
             n = int(file_match.group(1))
@@ -142,7 +161,8 @@ def parse(path):
             continue
         known = canonical_key(section, key)
         if known is None:
-            allowed = REQUIRED[section] + OPTIONAL[section] + (["File1", "File2", "..."] if section == "Payload" else [])
+            allowed = REQUIRED[section] + OPTIONAL[section] + (
+                ["File1", "File2", "...", "File1Earlier1", "..."] if section == "Payload" else [])
             d.error(number, f"unknown key {key} in [{section}]; the keys there are " + ", ".join(allowed))
             continue
         if known in d.sections[section]:
@@ -328,6 +348,9 @@ def validate(d, payload_dir=None, check_files=True):
     game = f"{abbr.text}.exe"
     if d.errors:
         return None
+    deltas = update_deltas.validate(d, get("Payload", "WholeFiles"), entries, check_files)
+    if d.errors:
+        return None
     if game.lower() not in names:
         d.error(d.files[0][1].line, f"the payload does not hold the game executable {game} "
                 f"(Abbreviation {abbr.text} names it); the update must write it")
@@ -343,6 +366,7 @@ def validate(d, payload_dir=None, check_files=True):
         "game_entry": names[game.lower()][0].replace("\\", "/"), "game": names[game.lower()][1],
         "module": names[MODULE_ENTRY.lower()][1],
         "entry_list_path": folder / entry_list.text if entry_list.text else None,
+        **deltas,
     }
 
 
@@ -415,6 +439,7 @@ def make_cmake(build):
         f"set(UPDATE_GAME_EXECUTABLE {cmake_quote(build['game_entry'])})",
         f"set(UPDATE_ENTRY_LIST {cmake_quote(build['entry_list'])})",
         f"set(UPDATE_PAYLOAD_COMPRESSION {cmake_quote(build['compression'])})",
+        *update_deltas.cmake_lines(build, cmake_quote),
         "",
     ])
 
@@ -469,6 +494,7 @@ def main(argv):
             print(f"file={entry}\t{path}")
         if build["entry_list_path"] is not None:
             print(f"file={build['entry_list']}\t{build['entry_list_path']}")
+        update_deltas.show(build)
     return 0
 
 

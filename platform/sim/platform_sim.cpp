@@ -21,6 +21,7 @@
 
 #include "base/ascii_case.h"
 #include "base/pe_resources.h"
+#include "platform/sim/file_view_sim.h"
 #include "platform/sim/profile_text.h"
 #include "platform/win_values.h"
 
@@ -172,7 +173,10 @@ std::string Utf16Bytes(const std::u16string& text) {
 
 namespace sim {
 
+bool CountFileOperation(const char* kind, const std::string& what) { return FileOperation(kind, what); }
+
 void Reset() {
+  ResetFileViews();
   // A run cut off mid-way leaves its handles and buffers behind, as a dead
   // process does; the system takes them back.
   for (SimFile* f : M().openFiles) {

@@ -3,7 +3,8 @@ folders of different depth, each built as tools/build.sh builds it (the host
 tool, then the whole Windows tree with the sample game), give the same bytes
 in every program and library; and so do two builds by tools/make_update.sh
 from the same description and payload in two folders, at two times, and the
-default build, for the sample's files stored whole and for them compressed.
+default build, for the sample's files stored whole and for them compressed, and
+with deltas from the sample's old version.
 
   python3 reproducible_test.py --source DIR --fptool FPTOOL --windows-build-dir DIR --work DIR
 """
@@ -78,9 +79,15 @@ def main():
     compressed = work / "compressed.ini"
     text = (args.source / "sample" / "update.ini").read_text(encoding="utf-8")
     compressed.write_text(text.replace("[Payload]\n", "[Payload]\nCompression=zstd\n", 1), encoding="utf-8")
+    deltas = work / "deltas.ini"
+    old = args.windows_build_dir / "sample" / "old"
+    deltas.write_text(text.replace("File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCE.dll\n"
+                                   f"File1Earlier1={old / 'LMH.exe'}\nFile2Earlier1={old / 'dll' / 'RESOURCE.dll'}\n",
+                                   1), encoding="utf-8")
     for description, default, zstd in (
             (args.source / "sample" / "update.ini", args.windows_build_dir / "bin" / "UpDate.exe", False),
-            (compressed, args.windows_build_dir / "zstd" / "bin" / "UpDate.exe", True)):
+            (compressed, args.windows_build_dir / "zstd" / "bin" / "UpDate.exe", True),
+            (deltas, None, False)):
         failures += same_bytes(args, env, work / description.stem, description, payload, default, zstd)
     for f in failures:
         print("FAIL:", f)
@@ -113,7 +120,6 @@ def copies_failures(args, env, work):
     return failures
 
 
-
 def same_bytes(args, env, work, description, payload, default, zstd):
     failures = []
     built = {}
@@ -132,6 +138,8 @@ def same_bytes(args, env, work, description, payload, default, zstd):
         summary = done.stdout
         if not re.search(r"(?m)^signed: +no\b", summary):
             failures.append(f"the {name} build's summary does not say it is unsigned")
+        if description.stem == "deltas" and len(re.findall(r"(?m)^    delta 1 +\d+  against ", summary)) != 2:
+            failures.append(f"the {name} build's summary does not list a delta for each file")
         if zstd and not re.search(r"(?m)^ +encoder zstd \d+\.\d+\.\d+ .*, decoder \d+\.\d+\.\d+ ", summary):
             failures.append(f"the {name} build's summary does not name the zstd versions")
         for entry, path in (("LMH.exe", payload / "LMH.exe"), ("dll\\RESOURCE.dll", payload / "dll" / "RESOURCE.dll")):
@@ -146,7 +154,8 @@ def same_bytes(args, env, work, description, payload, default, zstd):
                 row = rf"(?m)^  {re.escape(entry)} +{size} +{record}$"
             if not re.search(row, summary):
                 failures.append(f"the {name} build's summary lacks the row of {entry} ({row})")
-    built["default build"] = default
+    if default is not None:
+        built["default build"] = default
 
     digests = {}
     for name, path in built.items():

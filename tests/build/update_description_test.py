@@ -98,6 +98,33 @@ BAD = [
     ("compression spelled otherwise", ("Folder=payload\n", "Folder=payload\nCompression=ZSTD\n"), 13,
      "Compression 'ZSTD' is not known"),
     ("not UTF-8", lambda t: t.replace("Lantern Moonharbor", "Lantern \x00"), 5, "not UTF-8 text"),
+    # Deltas against earlier versions (old/ beside the description holds them).
+    ("earlier version of no file", ("File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCE.dll\nFile3Earlier1=old/LMH.exe\n"),
+     15, "File3Earlier1: there is no File3"),
+    ("earlier version missing", ("File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCE.dll\nFile1Earlier1=old/gone.exe\n"),
+     15, "File1Earlier1: earlier version {work}/old/gone.exe does not exist"),
+    ("earlier versions with a gap", ("File2=dll\\RESOURCE.dll\n",
+                                     "File2=dll\\RESOURCE.dll\nFile1Earlier1=old/LMH.exe\nFile1Earlier3=old/v2.exe\n"),
+     16, "File1Earlier3: number the earlier versions of File1 1, 2, 3, ... without gaps"),
+    ("one earlier version twice", ("File2=dll\\RESOURCE.dll\n",
+                                   "File2=dll\\RESOURCE.dll\nFile1Earlier1=old/LMH.exe\nFILE1EARLIER2=old/../old/LMH.exe\n"),
+     16, "File1Earlier2 names the same file as File1Earlier1"),
+    ("earlier key twice", ("File2=dll\\RESOURCE.dll\n",
+                           "File2=dll\\RESOURCE.dll\nFile1Earlier1=old/LMH.exe\nFile1Earlier1=old/v2.exe\n"),
+     16, "key File1Earlier1 appears twice"),
+    ("earlier version beyond the run's limit", ("File2=dll\\RESOURCE.dll\n",
+                                                "File2=dll\\RESOURCE.dll\nFile1Earlier1=old/huge.exe\n"),
+     15, "the update applies deltas against files of at most 192 MiB (201,326,592 bytes)"),
+    ("new file beyond the run's limit", lambda t: t.replace("File1=LMH.exe", "File1=huge.exe").replace(
+        "Abbreviation=LMH", "Abbreviation=huge") + "File1Earlier1=old/LMH.exe\n",
+     15, "File1 'huge.exe' is 201,326,593 bytes: the update applies deltas to files of at most 192 MiB"),
+    ("empty earlier version", ("File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCE.dll\nFile1Earlier1=old/empty.exe\n"),
+     15, "File1Earlier1: {work}/old/empty.exe is empty"),
+    ("empty file with deltas", ("File2=dll\\RESOURCE.dll\n",
+                                "File2=dll\\RESOURCE.dll\nFile3=empty.txt\nFile3Earlier1=old/LMH.exe\n"),
+     16, "File3 'empty.txt' is empty"),
+    ("whole files neither yes nor no", ("Folder=payload\n", "Folder=payload\nWholeFiles=maybe\n"), 13,
+     "WholeFiles 'maybe' must be yes"),
 ]
 
 
@@ -118,6 +145,15 @@ class DescriptionTest(unittest.TestCase):
         # Files whose names only the name rules refuse.
         for name in ("story one.txt", "storyソ.txt", "entry list.txt", "listソ.txt"):
             (payload / name).write_bytes(b"entries")
+        (payload / "empty.txt").write_bytes(b"")
+        # One byte beyond what the run applies a delta to, without the disk space.
+        for huge in (payload / "huge.exe", self.work / "old" / "huge.exe"):
+            huge.parent.mkdir(exist_ok=True)
+            with open(huge, "wb") as f:
+                f.truncate((192 << 20) + 1)
+        (self.work / "old" / "LMH.exe").write_bytes(b"MZ old game")
+        (self.work / "old" / "v2.exe").write_bytes(b"MZ game 2")
+        (self.work / "old" / "empty.exe").write_bytes(b"")
         self.payload = payload
 
     def write(self, text, name="game.ini"):
@@ -170,6 +206,26 @@ class DescriptionTest(unittest.TestCase):
         self.assertIn(f"{path}:8: Number 'two' is not a positive decimal number", done.stderr)
         self.assertFalse((self.work / "build-mygame").exists())
 
+    def test_earlier_versions_and_whole_files_reach_the_build(self):
+        description = GOOD.replace("Folder=payload\n", "Folder=payload\nwholefiles=No\n") + \
+            "File1Earlier2=old/v2.exe\nFile1Earlier1=old/LMH.exe\nFile2Earlier1=%s\n" % (self.work / "old" / "v2.exe")
+        path = self.write(description)
+        done = tool("show", path)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        old = self.work / "old"
+        self.assertIn(f"wholefiles=no\nearlier=LMH.exe\t1\t{old / 'LMH.exe'}\nearlier=LMH.exe\t2\t{old / 'v2.exe'}\n"
+                      f"earlier=dll\\RESOURCE.dll\t1\t{old / 'v2.exe'}\n", done.stdout)
+        out = self.work / "out"
+        self.assertEqual(tool("generate", path, "--out-dir", out).returncode, 0)
+        cmake = (out / "description.cmake").read_text()
+        self.assertIn("set(UPDATE_WHOLE_FILES OFF)", cmake)
+        self.assertIn(f'set(UPDATE_DELTAS "LMH.exe" "1" "{old}/LMH.exe" "LMH.exe" "2" "{old}/v2.exe" '
+                      f'"dll/RESOURCE.dll" "1" "{old}/v2.exe")', cmake)
+        # Left out: whole files beside the deltas, and a description without deltas has none.
+        done = tool("show", self.write(GOOD))
+        self.assertIn("wholefiles=yes\n", done.stdout)
+        self.assertNotIn("earlier=", done.stdout)
+
     def test_texts_reach_the_program_as_code_page_932_bytes(self):
         # ソ and 表 end in the byte of the backslash; \\ is one backslash.
         texts = {
@@ -185,8 +241,8 @@ class DescriptionTest(unittest.TestCase):
         source = (out / "update_build.cpp").read_text(encoding="utf-8")
         literals = [codecs.escape_decode(m.group(1))[0]
                     for m in re.finditer(r'^    "((?:[^"\\]|\\.)*)",', source, re.MULTILINE)]
-        # maker, name, abbreviation, caption, number, entry list, six texts, merge caption
-        self.assertEqual(len(literals), 13, source)
+        # maker, name, abbreviation, caption, number, entry list, six texts, merge caption, does-not-fit text
+        self.assertEqual(len(literals), 14, source)
         self.assertEqual(literals[0], b"KESTRIN")
         self.assertEqual(literals[3], texts["Caption"][1].encode("cp932"))
         self.assertEqual(literals[4], b"2")

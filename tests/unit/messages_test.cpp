@@ -49,6 +49,7 @@ TEST_F(Messages, CaptionStyleAndOwnerOfEachMessage) {
       {MSG_MERGE_FAILED, "アップデート情報の更新に失敗しました。", 0x30, progress},
       {MSG_UPDATE_FINISHED, kCaption, 0x00, nullptr},
       {MSG_UPDATE_ABORTED, kCaption, 0x30, nullptr},
+      {MSG_UPDATE_DOES_NOT_FIT, kCaption, 0x30, nullptr},
   };
   sim::QueueAnswers({IDYES, IDOK});
   for (const auto& c : cases) {
@@ -85,6 +86,11 @@ TEST_F(Messages, FormattedArguments) {
   ShowMessage(MSG_DISK_FULL, "C:\\Games\\LMH", 5, 100, 7);
   EXPECT_EQ(Last().text, "インストール先の容量が足りません。\n確認して下さい。 \nC:\\Games\\LMH \n[5 / 100] \n必要容量 : 7");
 
+  ShowMessage(MSG_UPDATE_DOES_NOT_FIT, "Lantern Moonharbor");
+  EXPECT_EQ(Last().text,
+            "インストールされている「Lantern Moonharbor」のバージョンには、このアップデートを適用できません。\n"
+            "お使いのバージョンに対応したアップデートを入手して下さい。");
+
   ShowMessage(MSG_BAD_INSTALL_PATH, "\\\\server\\games");
   EXPECT_EQ(Last().text, "インストール先に問題があります。\n \\\\server\\games");
 }
@@ -118,6 +124,7 @@ TEST_F(Messages, EveryMessageReachesTheBoxAsUtf16OfItsCodePage932Bytes) {
     switch (id) {
       case MSG_INSTALL_NOT_FOUND:
       case MSG_CONFIRM_UPDATE:
+      case MSG_UPDATE_DOES_NOT_FIT:
         ShowMessage(id, product);
         FormatText(text, row.textBufferSize, row.text, product);
         break;
