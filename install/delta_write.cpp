@@ -73,9 +73,8 @@ bool WriteFileFromDelta(int index, const char* entry, ProgressReport report, uin
   }
   *failure = MSG_WRITE_CREATE_FAILED;
   char target[kPathSize];
-  char newFile[kPathSize];
-  if (!FormSwitchPath(entry, Beside::Target, target) || !FormSwitchPath(entry, Beside::NewFile, newFile)) return false;
-  FileHandle file = PlatformOpenFile(newFile, FileMode::WriteCreateAlways);
+  if (!FormSwitchPath(entry, Beside::Target, target)) return false;
+  FileHandle file = CreateNewFile(entry);
   if (file == nullptr) return false;
   RunProgress progress{report, total, runDone};
   bool ok = DecodeDelta(bytes, size, target, file, AfterPiece, &progress, failure) &&

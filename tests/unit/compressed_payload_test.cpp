@@ -7,6 +7,7 @@
 #include "core/updater_state.h"
 #include "install/installation_run.h"
 #include "install/payload_source.h"
+#include "install/run_start.h"
 #include "tests/unit/module_fixture.h"
 #include "tests/unit/sim_fixture.h"
 #include "tests/unit/zstd_fixture.h"
@@ -58,9 +59,12 @@ class CompressedPayload : public SimTest {
   }
 
   void StartRun() {
+    // The folders and the lock, as the main flow takes them before it shows anything.
+    ASSERT_EQ(PrepareRun(), RunStart::Ready);
     g_state.progressWindow = PlatformCreateDialog(g_state.instance, IDD_UPDATE, ProgressDialogProc);
     ASSERT_NE(g_state.progressWindow, nullptr);
     PlatformSendMessage(g_state.progressWindow, UWM_START_UPDATE, 0, 0);
+    FinishRun();
   }
 
   std::vector<std::string> Captions() {
@@ -93,7 +97,7 @@ TEST_F(CompressedPayload, ShowsWhatTheStoredBuildShows) {
     Seen& s = seen[compressed];
     sim::OnPump([&] { s.shown.push_back(sim::Dialog().itemTexts.at(IDC_PERCENT).back()); });
     StartRun();
-    for (const auto& w : sim::Writes()) s.writes.push_back(w.size);
+    for (const auto& w : PayloadWrites()) s.writes.push_back(w.size);
     s.texts = sim::Dialog().itemTexts.at(IDC_PERCENT);
     s.exe = ReadBytes(Host(kExe));
     s.dll = ReadBytes(Host(kDll));

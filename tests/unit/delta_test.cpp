@@ -16,6 +16,7 @@
 #include "install/delta_format.h"
 #include "install/delta_identify.h"
 #include "install/installation_run.h"
+#include "install/run_start.h"
 #include "platform/sim/file_view_sim.h"
 #include "platform/win_values.h"
 #include "tests/unit/sim_fixture.h"
@@ -100,9 +101,12 @@ class Deltas : public SimTest {
 
   // The run alone, as the main flow starts it after identification.
   void StartRun() {
+    // The folders and the lock, as the main flow takes them before it shows anything.
+    ASSERT_EQ(PrepareRun(), RunStart::Ready);
     g_state.progressWindow = PlatformCreateDialog(g_state.instance, IDD_UPDATE, ProgressDialogProc);
     ASSERT_NE(g_state.progressWindow, nullptr);
     PlatformSendMessage(g_state.progressWindow, UWM_START_UPDATE, 0, 0);
+    FinishRun();
   }
   void PrepareState() {
     std::memset(&g_state, 0, sizeof g_state);
@@ -151,7 +155,7 @@ TEST_F(Deltas, TheOldVersionIsUpdatedFromItsDeltaWithTheSamePiecesAndPercentages
     EXPECT_EQ(Leftovers(), std::vector<std::string>{});
     EXPECT_EQ(Mapped("LMH.exe"), withDeltas ? 1 : 0);
     EXPECT_EQ(Mapped("dll\\RESOURCE.dll"), withDeltas ? 1 : 0);
-    for (const auto& w : sim::Writes()) sizes->push_back(w.size);
+    for (const auto& w : PayloadWrites()) sizes->push_back(w.size);
   };
   std::vector<uint32_t> wholeSizes, deltaSizes;
   std::vector<std::string> wholeShown, deltaShown;
@@ -378,7 +382,7 @@ TEST_F(Deltas, AFrameBeyondTheLimitIsRefused) {
 // The installed file that cannot be mapped, or a new file that cannot be
 // created: the file's failure message, every handle and view released.
 TEST_F(Deltas, EachFileOperationOfTheDeltaWriteFailingStopsTheRun) {
-  for (const char* failing : {"map:", "open-create:", "flush:"}) {
+  for (const char* failing : {"map:", "open-new:", "flush:"}) {
     ResetMachine();
     ASSERT_NO_FATAL_FAILURE(Prepare());
     CarryWhole();

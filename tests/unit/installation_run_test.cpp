@@ -97,10 +97,7 @@ TEST_F(InstallationRun, WritesInBoundedChunksWithOneRunningPercentage) {
   StartRun();
   // The payload's writes; the switch journal's follow them.
   std::vector<uint32_t> sizes;
-  std::vector<sim::WriteRecord> payload;
-  for (const auto& w : sim::Writes()) {
-    if (w.path.find(".UpDate-journal") == std::string::npos) payload.push_back(w);
-  }
+  std::vector<sim::WriteRecord> payload = PayloadWrites();
   for (const auto& w : payload) sizes.push_back(w.size);
   EXPECT_EQ(sizes, (std::vector<uint32_t>{65534, 65534, 65534, 65534, 65534, 65534, 524, 2560}));
   // Each file is written beside its target, then switched in.

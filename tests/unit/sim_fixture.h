@@ -39,6 +39,15 @@ inline fs::path WindowsBuildDir() {
 }
 inline fs::path SampleDir() { return WindowsBuildDir() / "sample"; }
 
+// The writes of the files a run puts in; the switch journal's are left out.
+inline std::vector<sim::WriteRecord> PayloadWrites() {
+  std::vector<sim::WriteRecord> payload;
+  for (const auto& w : sim::Writes()) {
+    if (w.path.find(".UpDate-journal") == std::string::npos) payload.push_back(w);
+  }
+  return payload;
+}
+
 class SimTest : public ::testing::Test {
  protected:
   static constexpr const char* kAppData = "C:\\Users\\player\\AppData\\Roaming";
