@@ -146,9 +146,20 @@ TEST_F(Deltas, TheOldVersionIsUpdatedFromItsDeltaWithTheSamePiecesAndPercentages
     ASSERT_NO_FATAL_FAILURE(Prepare());
     CarryWhole();
     if (withDeltas) CarryDeltasFromOld();
+    // A link planted under the new file's name while the confirmation
+    // waits: the file it names stays as it was.
+    const fs::path victim = root_ / "outside" / "victim.dat";
+    WriteBytes(victim, "a file of someone else's");
+    bool planted = false;
+    sim::OnMessageBox([&] {
+      if (planted) return;
+      planted = true;
+      fs::create_hard_link(victim, Host(std::string(kInstall) + "\\LMH.exe.UpDate-new"));
+    });
     sim::OnPump([&] { shown->push_back(sim::Dialog().itemTexts.at(IDC_PERCENT).back()); });
     sim::QueueAnswers({IDOK, IDOK});
     EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(ReadText(victim), "a file of someone else's");
     EXPECT_EQ(Texts(), (std::vector<std::string>{kConfirm, kFinished}));
     EXPECT_EQ(Installed("LMH.exe"), newExe_);
     EXPECT_EQ(Installed("dll\\RESOURCE.dll"), newDll_);
