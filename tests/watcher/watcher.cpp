@@ -465,7 +465,13 @@ void RunSecondStart(const Options& options, HWND firstBox) {
   }
   DWORD code = 0;
   GetExitCodeProcess(info.hProcess, &code);
+  // Wine hands the focus over through the X server, after the call that
+  // asked for it has returned: on a busy machine that takes a moment.
   HWND foreground = GetForegroundWindow();
+  for (DWORD waited = GetTickCount(); foreground != firstBox && GetTickCount() - waited < 3000;
+       foreground = GetForegroundWindow()) {
+    Sleep(20);
+  }
   Emit("second_exit", "\"code\":" + std::to_string(code) + ",\"first_box_alive\":" +
                           Bool(IsWindow(firstBox) != FALSE) + ",\"foreground_is_first_box\":" +
                           Bool(foreground == firstBox));
