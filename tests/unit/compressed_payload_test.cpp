@@ -7,8 +7,8 @@
 #include "core/updater_state.h"
 #include "install/installation_run.h"
 #include "install/payload_source.h"
-#include "install/run_start.h"
 #include "tests/unit/module_fixture.h"
+#include "tests/unit/run_in_window.h"
 #include "tests/unit/sim_fixture.h"
 #include "tests/unit/zstd_fixture.h"
 #include "ui/progress_dialog.h"
@@ -58,14 +58,7 @@ class CompressedPayload : public SimTest {
     sim::AddOwnResource(ResourceType::CompressedPayload, "RESOURCE.DLL", Frame(dll_));
   }
 
-  void StartRun() {
-    // The folders and the lock, as the main flow takes them before it shows anything.
-    ASSERT_EQ(PrepareRun(), RunStart::Ready);
-    g_state.progressWindow = PlatformCreateDialog(g_state.instance, IDD_UPDATE, ProgressDialogProc);
-    ASSERT_NE(g_state.progressWindow, nullptr);
-    PlatformSendMessage(g_state.progressWindow, UWM_START_UPDATE, 0, 0);
-    FinishRun();
-  }
+  void StartRun() { RunInProgressWindow(); }
 
   std::vector<std::string> Captions() {
     std::vector<std::string> c;

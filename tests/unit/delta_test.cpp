@@ -16,9 +16,9 @@
 #include "install/delta_format.h"
 #include "install/delta_identify.h"
 #include "install/installation_run.h"
-#include "install/run_start.h"
 #include "platform/sim/file_view_sim.h"
 #include "platform/win_values.h"
+#include "tests/unit/run_in_window.h"
 #include "tests/unit/sim_fixture.h"
 #include "ui/progress_dialog.h"
 #include "ui/resource_ids.h"
@@ -100,14 +100,7 @@ class Deltas : public SimTest {
   int Run() { return RunUpdater(sim::OwnModule(), 1); }
 
   // The run alone, as the main flow starts it after identification.
-  void StartRun() {
-    // The folders and the lock, as the main flow takes them before it shows anything.
-    ASSERT_EQ(PrepareRun(), RunStart::Ready);
-    g_state.progressWindow = PlatformCreateDialog(g_state.instance, IDD_UPDATE, ProgressDialogProc);
-    ASSERT_NE(g_state.progressWindow, nullptr);
-    PlatformSendMessage(g_state.progressWindow, UWM_START_UPDATE, 0, 0);
-    FinishRun();
-  }
+  void StartRun() { RunInProgressWindow(); }
   void PrepareState() {
     std::memset(&g_state, 0, sizeof g_state);
     std::strcpy(g_state.caption, "Lantern Moonharbor - Update Program");
