@@ -5,8 +5,6 @@
 // pieces stay within 65,534 bytes, a frame is accepted only when the decoder
 // alone, given the same reference, makes the same bytes of it, and nothing
 // is left held.
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -29,17 +27,6 @@ namespace {
 
 const char kReference[] = "C:\\game\\file.bin";
 const char kNewFile[] = "C:\\game\\file.bin.UpDate-new";
-
-std::string Folder() {
-  static std::string folder = [] {
-    char pattern[] = "/tmp/updater-fuzz-XXXXXX";
-    FUZZ_CHECK(mkdtemp(pattern) != nullptr);
-    std::string path = std::string(pattern) + "/game";
-    FUZZ_CHECK(mkdir(path.c_str(), 0700) == 0);
-    return std::string(pattern);
-  }();
-  return folder;
-}
 
 // What the decoder alone makes of the frame against the reference, or false.
 bool DecodeAlone(const uint8_t* frame, std::size_t size, const std::vector<uint8_t>& reference,
@@ -77,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (declared != ZSTD_CONTENTSIZE_UNKNOWN && declared != ZSTD_CONTENTSIZE_ERROR && declared > (4u << 20)) return 0;
 
   sim::Reset();
-  sim::MapDrive('C', Folder());
+  sim::MapDrive('C', FuzzDriveFolder());
   {
     std::ofstream out(sim::HostPath(kReference), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(reference.data()), static_cast<std::streamsize>(reference.size()));

@@ -4,8 +4,6 @@
 // is written only as far as the frame decodes, a frame is accepted only when
 // it is one whole intact frame the decoder alone would accept as well, and
 // nothing is left held.
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -23,17 +21,6 @@
 namespace {
 
 const char kTarget[] = "C:\\game\\file.bin.UpDate-new";
-
-std::string Folder() {
-  static std::string folder = [] {
-    char pattern[] = "/tmp/updater-fuzz-XXXXXX";
-    FUZZ_CHECK(mkdtemp(pattern) != nullptr);
-    std::string path = std::string(pattern) + "/game";
-    FUZZ_CHECK(mkdir(path.c_str(), 0700) == 0);
-    return std::string(pattern);
-  }();
-  return folder;
-}
 
 // What the decoder alone makes of the input as one frame, or false.
 bool DecodeAlone(const uint8_t* data, std::size_t size, std::vector<uint8_t>* out) {
@@ -55,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (declared != ZSTD_CONTENTSIZE_UNKNOWN && declared != ZSTD_CONTENTSIZE_ERROR && declared > (4u << 20)) return 0;
 
   sim::Reset();
-  sim::MapDrive('C', Folder());
+  sim::MapDrive('C', FuzzDriveFolder());
   std::memset(&g_state, 0, sizeof g_state);
   g_state.instance = sim::OwnModule();
   sim::AddOwnResource(ResourceType::CompressedPayload, "FILE.BIN", std::vector<uint8_t>(data, data + size));

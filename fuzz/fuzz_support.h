@@ -7,6 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include <stdlib.h>
+#include <sys/stat.h>
 
 #define FUZZ_CHECK(condition)                                                               \
   do {                                                                                      \
@@ -38,5 +42,18 @@ class FuzzInput {
   std::size_t size_;
   std::size_t at_ = 0;
 };
+
+// One host folder per process, holding the folder "game", for targets that
+// map drive C: of the simulated platform onto it.
+inline std::string FuzzDriveFolder() {
+  static std::string folder = [] {
+    char pattern[] = "/tmp/updater-fuzz-XXXXXX";
+    FUZZ_CHECK(mkdtemp(pattern) != nullptr);
+    std::string path = std::string(pattern) + "/game";
+    FUZZ_CHECK(mkdir(path.c_str(), 0700) == 0);
+    return std::string(pattern);
+  }();
+  return folder;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size);

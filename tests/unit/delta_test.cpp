@@ -386,13 +386,17 @@ TEST_F(Deltas, AFrameBeyondTheLimitIsRefused) {
 // The installed file that cannot be mapped, or a new file that cannot be
 // created: the file's failure message, every handle and view released.
 TEST_F(Deltas, EachFileOperationOfTheDeltaWriteFailingStopsTheRun) {
-  for (const char* failing : {"map:", "open-new:", "flush:"}) {
+  // The installed old version, both ways carried, identified.
+  auto ready = [&] {
     ResetMachine();
     ASSERT_NO_FATAL_FAILURE(Prepare());
     CarryWhole();
     CarryDeltasFromOld();
     PrepareState();
     ASSERT_TRUE(IdentifyInstalledVersions());
+  };
+  for (const char* failing : {"map:", "open-new:", "flush:"}) {
+    ASSERT_NO_FATAL_FAILURE(ready());
     // The first operation of that kind on the game executable, counted on a clean run first.
     int at = 0;
     {
@@ -405,12 +409,7 @@ TEST_F(Deltas, EachFileOperationOfTheDeltaWriteFailingStopsTheRun) {
       }
       ASSERT_NE(at, 0) << failing;
     }
-    ResetMachine();
-    ASSERT_NO_FATAL_FAILURE(Prepare());
-    CarryWhole();
-    CarryDeltasFromOld();
-    PrepareState();
-    ASSERT_TRUE(IdentifyInstalledVersions());
+    ASSERT_NO_FATAL_FAILURE(ready());
     sim::FailFileOperation(static_cast<int>(sim::FileOperations().size()) + at);
     StartRun();
     EXPECT_FALSE(g_state.succeeded) << failing;
