@@ -41,3 +41,8 @@ add_executable(text_fallback_probe "${CMAKE_CURRENT_LIST_DIR}/text_fallback_prob
 target_link_libraries(text_fallback_probe PRIVATE updater_logic)
 set_target_properties(text_fallback_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 add_dependencies(watcher text_fallback_probe)
+
+# A program that crashes, for the harness's own check that a crash ends it.
+add_executable(crash_probe "${CMAKE_CURRENT_LIST_DIR}/crash_probe.c")
+set_target_properties(crash_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+add_dependencies(watcher crash_probe)
