@@ -129,7 +129,9 @@ def run(session, updater: Path, answers, pictures: Pictures, interactive: bool):
         elif kind in ("timeout", "unanswered"):
             say(f"  {kind}: {event}")
 
-    live_run.follow(session, updater, answers, on_event, observe=interactive)
+    # Read off the running program, so that every figure is read beside it.
+    live_run.follow(session, updater, answers, on_event, observe=interactive,
+                    on_mode=lambda mode: say(f"  {updater.name} runs as an i386 program: {mode}"))
     return state["exit"]
 
 
