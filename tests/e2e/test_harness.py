@@ -151,6 +151,20 @@ class StandInTest(unittest.TestCase):
         self.assertTrue(lock_is_free(work), output)
 
 
+    def test_an_entry_with_a_skipped_case_fails(self):
+        (self.scratch / "skipping_case.py").write_text(
+            "import unittest\n\n"
+            "class Case(unittest.TestCase):\n"
+            "    def test_runs(self):\n        pass\n\n"
+            "    def test_cannot_run_here(self):\n        self.skipTest('no drive to mount')\n")
+        done = subprocess.run([sys.executable, str(HERE / "run_e2e.py"), "--windows-build-dir", str(self.scratch),
+                               "--work-dir", str(self.scratch / "work"), "skipping_case"],
+                              capture_output=True, text=True, timeout=60,
+                              env=dict(os.environ, PYTHONPATH=str(self.scratch)))
+        self.assertEqual(done.returncode, 1, done.stdout + done.stderr)
+        self.assertIn("1 skipped", done.stdout + done.stderr)
+
+
 class CrashTest(unittest.TestCase):
     def test_a_program_that_crashes_ends_at_once(self):
         wine = harness.session()
