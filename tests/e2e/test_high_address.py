@@ -57,6 +57,7 @@ class HighAddressTest(unittest.TestCase):
         self.assertGreater(found["reserved_bytes"], 0, output)
         self.assertLess(found["largest_free_below_2gib"], GRANULE, output)
         self.assertEqual(found["largest_handed_out_below_2gib"], 0, output)
+        self.assertGreater(found["room_above_2gib"], 0, output)
         self.assertTrue(found["ran"], output)
         self.assertGreaterEqual(int(found["stack"], 16), TWO_GIB, output)
         # The fingerprint module's records were read by the program's own code, and seen.

@@ -79,6 +79,7 @@ namespace {
 struct LowSpace {
   std::vector<void*> reservations;
   uint64_t reservedBytes = 0;
+  uint64_t roomAbove = 0;  // what the system handed out above 2 GiB, and got back
   void* heapBlocks = nullptr;  // held blocks of the process heap, chained through their first word
   uint32_t heapBlockCount = 0;
 };
@@ -156,7 +157,7 @@ void ReserveWhatIsHandedOut(LowSpace& space) {
       void* at = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
       if (at == nullptr) break;
       space.reservations.push_back(at);
-      if (reinterpret_cast<uintptr_t>(at) < kTwoGiB) space.reservedBytes += size;
+      (reinterpret_cast<uintptr_t>(at) < kTwoGiB ? space.reservedBytes : space.roomAbove) += size;
     }
   }
   std::size_t kept = firstNew;
@@ -197,7 +198,9 @@ void TakeLowSpace(LowSpace& space) {
     ReserveRange(start, end, space);
   }
   ReserveWhatIsHandedOut(space);
-  DrainLowHeap(space);
+  // Without room above 2 GiB (a program not large-address-aware) the heap
+  // would be drained of all it has, and the report could not be printed.
+  if (space.roomAbove > 0) DrainLowHeap(space);
 }
 
 void ReleaseLowSpace(LowSpace& space) {
@@ -368,14 +371,15 @@ int main(int argc, char** argv) {
   bool lowSpaceTaken = largestFree < kGranule && largestHandedOut == 0 && space.reservedBytes > 0;
 
   Run run{argv, 0, {}};
-  HANDLE thread = CreateThread(nullptr, 0, RunChecks, &run, 0, nullptr);
+  HANDLE thread = space.roomAbove > 0 ? CreateThread(nullptr, 0, RunChecks, &run, 0, nullptr) : nullptr;
   bool ran = thread != nullptr && WaitForSingleObject(thread, INFINITE) == WAIT_OBJECT_0;
   if (thread != nullptr) CloseHandle(thread);
 
   bool ok = ran && lowSpaceTaken && run.stack >= kTwoGiB;
-  std::printf("{\"reserved_bytes\":%llu,\"largest_free_below_2gib\":%llu,\"largest_handed_out_below_2gib\":%llu,"
+  std::printf("{\"reserved_bytes\":%llu,\"room_above_2gib\":%llu,\"largest_free_below_2gib\":%llu,\"largest_handed_out_below_2gib\":%llu,"
               "\"heap_blocks_held\":%u,\"ran\":%s,\"stack\":\"0x%08lx\"",
-              static_cast<unsigned long long>(space.reservedBytes), static_cast<unsigned long long>(largestFree),
+              static_cast<unsigned long long>(space.reservedBytes), static_cast<unsigned long long>(space.roomAbove),
+              static_cast<unsigned long long>(largestFree),
               static_cast<unsigned long long>(largestHandedOut), space.heapBlockCount, ran ? "true" : "false", static_cast<unsigned long>(run.stack));
   for (const Check& check : run.checks) {
     if (check.name == nullptr) continue;
