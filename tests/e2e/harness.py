@@ -43,6 +43,14 @@ _WINE_ARCH = "win64"
 # 32-bit one, say) is made anew.
 _PREFIX_SETUP = "win64 prefix, no crash debugger"
 _WINE_MARLETT = "/usr/share/wine/fonts/marlett.ttf"
+# Read by the i386 emulator alone. qemu 7.2 marks the whole span between the
+# two segments of Wine's preloader (0x08048000-0x7d400000) as taken, and so
+# puts a guest stack of the usual size just below 0x08048000, inside the low
+# range Wine reserves for Windows memory; the preloader then gives that range
+# up, and an image of about 150 MiB or more finds no room to be mapped. A
+# stack larger than the 128 MiB below 0x08048000 goes to the top of the
+# address space instead, and Wine gets the layout it has natively.
+_QEMU_STACK_SIZE = "144M"
 
 # Code page 932 for the "A" functions, as on a system set to Japanese.
 JAPANESE_LOCALE = "ja_JP.UTF-8"
@@ -314,7 +322,7 @@ class WineSession:
         env = {k: v for k, v in os.environ.items() if not k.startswith(("WINE", "LC_", "WAYLAND"))}
         env.update(WINEPREFIX=str(self.prefix), WINEARCH=_WINE_ARCH, WINEDEBUG="-all",
                    WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL=self.locale, LANG=self.locale,
-                   DISPLAY=display)
+                   DISPLAY=display, QEMU_STACK_SIZE=_QEMU_STACK_SIZE)
         self.env = env
         ready = self._ensure_prefix()
         self.appdata = Path(ready["appdata"])
