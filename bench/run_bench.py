@@ -348,7 +348,7 @@ def main():
         for size in sizes:
             realcode_builds(realcode_payload(build, windows, fptool, size), fptool, size == REALCODE_SIZES[0])
         return
-    session = harness.WineSession(windows, build / "bench" / "wine")
+    session = harness.WineSession(windows, build / "bench" / "wine", large_images=True)
     session.start()
     try:
         # 0. Real program code: stored, compressed and NSIS LZMA.

@@ -165,7 +165,8 @@ def main():
     work = build / "demo" / ("wine" if japanese else f"wine-{args.locale}")
     shutil.rmtree(work, ignore_errors=True)  # a fresh prefix, as on a player's machine
     say(f"Making a fresh Wine prefix in {work} ...")
-    session = harness.WineSession(windows, work, args.locale)
+    session = harness.WineSession(windows, work, args.locale,
+                                  large_images=args.updater.stat().st_size >= harness.LARGE_IMAGE)
     if args.interactive:
         session._start_xvfb = lambda: os.environ["DISPLAY"]
     session.start()

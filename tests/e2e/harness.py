@@ -49,8 +49,11 @@ _WINE_MARLETT = "/usr/share/wine/fonts/marlett.ttf"
 # range Wine reserves for Windows memory; the preloader then gives that range
 # up, and an image of about 150 MiB or more finds no room to be mapped. A
 # stack larger than the 128 MiB below 0x08048000 goes to the top of the
-# address space instead, and Wine gets the layout it has natively.
+# address space instead, and Wine gets the layout it has natively. That
+# layout costs the emulator about 7 s at every start of a 32-bit program
+# (seen here), so only sessions that run such large images ask for it.
 _QEMU_STACK_SIZE = "144M"
+LARGE_IMAGE = 100 << 20  # bytes from which a program needs that room
 
 # Code page 932 for the "A" functions, as on a system set to Japanese.
 JAPANESE_LOCALE = "ja_JP.UTF-8"
@@ -293,8 +296,10 @@ class WineSession:
     WINE_LIMIT = 30
     STOP_LIMIT = 15
 
-    def __init__(self, windows_build_dir: Path, work_dir: Path, locale: str = JAPANESE_LOCALE):
+    def __init__(self, windows_build_dir: Path, work_dir: Path, locale: str = JAPANESE_LOCALE,
+                 large_images: bool = False):
         self.windows_build_dir = windows_build_dir
+        self.large_images = large_images  # programs of LARGE_IMAGE bytes or more are run
         self.work_dir = work_dir
         # Wine takes the code page of the "A" functions from the locale.
         self.locale = locale
@@ -322,7 +327,9 @@ class WineSession:
         env = {k: v for k, v in os.environ.items() if not k.startswith(("WINE", "LC_", "WAYLAND"))}
         env.update(WINEPREFIX=str(self.prefix), WINEARCH=_WINE_ARCH, WINEDEBUG="-all",
                    WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL=self.locale, LANG=self.locale,
-                   DISPLAY=display, QEMU_STACK_SIZE=_QEMU_STACK_SIZE)
+                   DISPLAY=display)
+        if self.large_images:
+            env["QEMU_STACK_SIZE"] = _QEMU_STACK_SIZE
         self.env = env
         ready = self._ensure_prefix()
         self.appdata = Path(ready["appdata"])
