@@ -128,6 +128,20 @@ bool IsDirectory(const std::string& hostPath) {
 // Code page 932's lead bytes, the simulated system's code page.
 bool IsLead932(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
 
+// With SIM_TRACE naming a file, every step the program makes the simulation
+// take is appended to it as one line (tools/sim_trace.sh compares two
+// builds' traces test by test).
+void Trace(const std::string& line) {
+  static std::FILE* trace = [] {
+    const char* path = std::getenv("SIM_TRACE");
+    return path != nullptr && path[0] != '\0' ? std::fopen(path, "ab") : nullptr;
+  }();
+  if (trace == nullptr) return;
+  std::fputs(line.c_str(), trace);
+  std::fputc('\n', trace);
+  std::fflush(trace);
+}
+
 // Counts one file operation; false when the test makes it fail.
 bool FileOperation(const char* kind, const std::string& what) {
   auto hook = M().operationHooks.find(static_cast<int>(M().fileOperations.size()) + 1);
@@ -138,6 +152,7 @@ bool FileOperation(const char* kind, const std::string& what) {
   }
   M().fileOperations.push_back(std::string(kind) + ":" + what);
   int n = static_cast<int>(M().fileOperations.size());
+  Trace("op " + std::to_string(n) + " " + M().fileOperations.back());
   if (n == M().cutOffOperation) throw sim::ProcessGone{};
   return n != M().failOperation;
 }
@@ -187,6 +202,7 @@ void Reset() {
   for (SimModule* m : M().modules) delete m;
   for (auto& block : M().blockSizes) std::free(block.first);
   M() = Machine();
+  Trace("reset");
 }
 
 void MapDrive(char letter, const std::string& hostFolder) { M().drives[LowerAscii(letter)] = hostFolder; }
@@ -341,6 +357,7 @@ intptr_t PlatformSendMessage(WindowHandle window, unsigned message, uintptr_t wP
 void PlatformDestroyWindow(WindowHandle window) {
   if (!DialogAlive(window)) return;
   M().events.push_back("destroy");
+  Trace("event " + M().events.back());
   M().procedure(window, WM_DESTROY, 0, 0);
   M().dialog.destroyed = true;
   M().dialog.visible = false;
@@ -349,6 +366,7 @@ void PlatformDestroyWindow(WindowHandle window) {
 void PlatformPostQuitMessage(int) {
   M().quitPosted = true;
   M().events.push_back("quit");
+  Trace("event " + M().events.back());
 }
 
 void PlatformRunMessageLoop(WindowHandle) {
@@ -365,6 +383,7 @@ void PlatformRunMessageLoop(WindowHandle) {
 }
 
 void PlatformPumpOneMessage() {
+  Trace("pump");
   if (M().pumpHook) M().pumpHook();
   if (M().dialogQueue.empty()) return;
   unsigned message = M().dialogQueue.front();
@@ -384,12 +403,18 @@ void PlatformSetWindowText(WindowHandle window, const char16_t* text) {
     return;
   }
   int id = LiveControlId(window);
-  if (id >= 0) M().dialog.itemTexts[id].push_back(sim::To932(text));
+  if (id >= 0) {
+    M().dialog.itemTexts[id].push_back(sim::To932(text));
+    Trace("text " + std::to_string(id) + " " + M().dialog.itemTexts[id].back());
+  }
 }
 
 void PlatformSetProgressPosition(WindowHandle progressBar, int position) {
   int id = LiveControlId(progressBar);
-  if (id >= 0) M().dialog.positions[id].push_back(position);
+  if (id >= 0) {
+    M().dialog.positions[id].push_back(position);
+    Trace("position " + std::to_string(id) + " " + std::to_string(position));
+  }
 }
 
 void PlatformSetSmallIcon(WindowHandle, ModuleHandle, int) {}  // the updater carries no icon
@@ -433,6 +458,7 @@ int PlatformMessageBox(WindowHandle owner, const char16_t* text, const char16_t*
   }
   M().boxes.push_back({sim::To932(text), sim::To932(caption), text, caption, style, owner, answer});
   M().events.push_back("box:" + M().boxes.back().caption);
+  Trace("box " + M().boxes.back().caption + " | " + M().boxes.back().text + " -> " + std::to_string(answer));
   return answer;
 }
 
@@ -456,11 +482,13 @@ void* PlatformAllocZeroed(std::size_t size) {
   if (M().allocationsUntilFailure >= 0) {
     if (M().allocationsUntilFailure <= 1) {
       M().allocationsUntilFailure = 0;
+      Trace("alloc-fail " + std::to_string(size));
       return nullptr;
     }
     --M().allocationsUntilFailure;
   }
   void* block = std::calloc(size == 0 ? 1 : size, 1);
+  Trace("alloc " + std::to_string(size));
   if (block != nullptr) {
     M().blockSizes[block] = size;
     M().liveBytes += size;
@@ -472,6 +500,7 @@ void* PlatformAllocZeroed(std::size_t size) {
 void PlatformFree(void* block) {
   if (block == nullptr) return;
   auto found = M().blockSizes.find(block);
+  if (found != M().blockSizes.end()) Trace("free " + std::to_string(found->second));
   if (found != M().blockSizes.end()) {
     M().liveBytes -= found->second;
     M().blockSizes.erase(found);
@@ -535,6 +564,7 @@ bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_
   *bytesWritten = static_cast<uint32_t>(std::fwrite(data, 1, allowed, f->stream));
   M().writtenSoFar[key] += *bytesWritten;
   M().writes.push_back({f->windowsPath, *bytesWritten});
+  Trace("wrote " + std::to_string(size) + " " + std::to_string(*bytesWritten));
   // A full disk reports success with what fit, then no progress at all.
   return allowed > 0 || size == 0;
 }
@@ -702,6 +732,7 @@ void PlatformReadProfileString(const char* section, const char* key, const char*
 
 bool PlatformWriteProfileString(const char* section, const char* key, const char* value, const char* path) {
   M().events.push_back(std::string("profile-write:") + section + "/" + key);
+  Trace("event " + M().events.back());
   if (!FileOperation("profile-write", path)) return false;
   std::string host = sim::HostPath(path);
   if (host.empty() || IsDirectory(host)) return false;
