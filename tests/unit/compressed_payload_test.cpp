@@ -5,8 +5,8 @@
 #include <functional>
 
 #include "core/updater_state.h"
-#include "install/installation_run.h"
-#include "install/payload_source.h"
+#include "install/run/installation_run.h"
+#include "install/source/piece_source.h"
 #include "tests/unit/module_fixture.h"
 #include "tests/unit/run_in_window.h"
 #include "tests/unit/sim_fixture.h"

@@ -1,9 +1,9 @@
 #include <cstring>
 
 #include "core/updater_state.h"
-#include "install/entry_list_merge.h"
-#include "install/entry_list_text.h"
-#include "install/run_start.h"
+#include "install/run/entry_list_merge.h"
+#include "install/run/entry_list_text.h"
+#include "install/switch/run_start.h"
 #include "tests/unit/sim_fixture.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "core/updater_state.h"
-#include "install/installation_run.h"
-#include "install/run_start.h"
-#include "install/payload.h"
+#include "install/run/installation_run.h"
+#include "install/switch/run_start.h"
+#include "install/source/payload.h"
 #include "platform/win_values.h"
 #include "tests/unit/module_fixture.h"
 #include "tests/unit/sim_fixture.h"

@@ -8,6 +8,3 @@
 // chosenDelta). False only when a file travels as deltas alone and the
 // installed one is none of their versions: the update does not fit.
 bool IdentifyInstalledVersions();
-
-// "<payload resource name>$<number>" of the delta, false when it does not fit.
-bool FormDeltaName(const char* entry, int number, char (&name)[64]);

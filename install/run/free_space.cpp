@@ -1,4 +1,4 @@
-#include "install/free_space.h"
+#include "install/run/free_space.h"
 
 #include "core/messages.h"
 #include "core/updater_state.h"

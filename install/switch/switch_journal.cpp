@@ -1,4 +1,4 @@
-#include "install/switch_journal.h"
+#include "install/switch/switch_journal.h"
 
 #include <cstring>
 

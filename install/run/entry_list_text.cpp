@@ -1,5 +1,5 @@
 // The merge itself, on texts in memory: no files, no system.
-#include "install/entry_list_text.h"
+#include "install/run/entry_list_text.h"
 
 #include <cstring>
 

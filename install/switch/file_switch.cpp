@@ -1,18 +1,13 @@
-#include "install/file_switch.h"
+#include "install/switch/file_switch.h"
 
 #include <cstring>
 
-#include "base/ascii_case.h"
 #include "base/text_format.h"
-#include "core/update_build.h"
 #include "core/updater_state.h"
-#include "install/run_folders.h"
-#include "install/switch_journal.h"
-
-const char kNewFileSuffix[] = ".UpDate-new";
-const char kOldFileSuffix[] = ".UpDate-old";
-const char kJournalName[] = "UpDate.UpDate-journal";
-const char kLockName[] = "UpDate.UpDate-lock";
+#include "files/held_folders.h"
+#include "files/read_pieces.h"
+#include "files/write_all.h"
+#include "install/switch/switch_journal.h"
 
 namespace {
 
@@ -33,14 +28,6 @@ bool FormPathsOf(const char* entry, SwitchPaths* p) {
 bool FormPaths(int index, SwitchPaths* p) { return FormPathsOf(SwitchTargetEntry(index), p); }
 
 bool Exists(const char* path) { return PlatformQueryPath(path) == PathKind::File; }
-
-int PayloadCount() {
-  int count = 0;
-  while (kUpdateBuild.payloadTable[count].relativePath != nullptr) ++count;
-  return count;
-}
-
-bool HasEntryList() { return kUpdateBuild.entryListName != nullptr && kUpdateBuild.entryListName[0] != '\0'; }
 
 bool JournalPath(char (&path)[kPathSize]) { return JoinPath(path, sizeof path, g_state.installFolder, kJournalName); }
 
@@ -75,19 +62,6 @@ bool FreeToReplace(const char* target) {
   return true;
 }
 
-bool WriteAll(FileHandle file, const char* data, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    uint32_t written = 0;
-    if (!PlatformWriteFile(file, data + done, static_cast<uint32_t>(size - done), &written) || written == 0 ||
-        written > size - done) {
-      return false;
-    }
-    done += written;
-  }
-  return true;
-}
-
 // The journal of the first `count` targets, on the disk; its handle stays
 // open for the commit mark, so that nobody can put another file in its place.
 FileHandle WriteJournal(int count, const bool* existed) {
@@ -101,7 +75,7 @@ FileHandle WriteJournal(int count, const bool* existed) {
 
   char path[kPathSize];
   FileHandle file = formed && JournalPath(path) ? CreateFileFresh(path, kJournalName, false) : nullptr;
-  if (file != nullptr && !(WriteAll(file, text, std::strlen(text)) && PlatformFlushFile(file))) {
+  if (file != nullptr && !(WriteAll(file, text, static_cast<uint32_t>(std::strlen(text))) && PlatformFlushFile(file))) {
     PlatformCloseFile(file);
     PlatformDeleteFile(path);
     file = nullptr;
@@ -135,9 +109,11 @@ char* ReadJournalText(const char* path, std::size_t* size) {
   if (PlatformFileSize(file, &fileSize) && fileSize <= kLargestJournal) {
     text = static_cast<char*>(PlatformAllocZeroed(static_cast<std::size_t>(fileSize) + 1));
   }
-  uint32_t done = 0;
-  if (text != nullptr && fileSize > 0 &&
-      (!PlatformReadFile(file, text, static_cast<uint32_t>(fileSize), &done) || done != fileSize)) {
+  uint64_t done = 0;
+  if (text != nullptr &&
+      (!ReadInPieces(file, reinterpret_cast<uint8_t*>(text), static_cast<uint32_t>(fileSize), ReadInto::Whole,
+                     nullptr, nullptr, &done) ||
+       done != fileSize)) {
     PlatformFree(text);
     text = nullptr;
   }
@@ -189,33 +165,21 @@ Followed FollowJournal(const char* text, std::size_t size, JournalState state) {
 
 }  // namespace
 
-bool FormSwitchPath(const char* entry, Beside which, char (&path)[kPathSize]) {
-  const char* suffix = which == Beside::NewFile ? kNewFileSuffix : which == Beside::OldFile ? kOldFileSuffix : "";
-  char target[kPathSize];
-  return JoinPath(target, sizeof target, g_state.installFolder, entry) &&
-         FormatText(path, sizeof path, "%s%s", target, suffix);
-}
-
-int SwitchTargetCount(bool withEntryList) { return PayloadCount() + (withEntryList && HasEntryList() ? 1 : 0); }
-
-const char* SwitchTargetEntry(int index) {
-  int payloads = PayloadCount();
-  return index < payloads ? kUpdateBuild.payloadTable[index].relativePath : kUpdateBuild.entryListName;
-}
-
-std::size_t LongestRunTail() {
-  std::size_t longest = 1 + std::strlen(kJournalName);
-  if (1 + std::strlen(kLockName) > longest) longest = 1 + std::strlen(kLockName);
-  for (int i = 0; i < SwitchTargetCount(true); ++i) {
-    std::size_t tail = 1 + std::strlen(SwitchTargetEntry(i)) + std::strlen(kNewFileSuffix);
-    if (tail > longest) longest = tail;
+void FlushTargetFolders(int count) {
+  // Each folder once, in the order its first target was switched.
+  for (int i = 0; i < count; ++i) {
+    const char* entry = SwitchTargetEntry(i);
+    std::size_t length = FolderLength(entry);
+    bool seen = false;
+    for (int j = 0; j < i && !seen; ++j) {
+      const char* earlier = SwitchTargetEntry(j);
+      seen = FolderLength(earlier) == length && std::strncmp(earlier, entry, length) == 0;
+    }
+    char path[kPathSize];
+    // A folder that cannot be flushed is still in the order the renames
+    // reach the disk; only the moment is unknown.
+    if (!seen && FormFolderPath(entry, path)) PlatformFlushFolder(path);
   }
-  return longest;
-}
-
-FileHandle CreateNewFile(const char* entry) {
-  char path[kPathSize];
-  return FormSwitchPath(entry, Beside::NewFile, path) ? CreateFileFresh(path, entry, true) : nullptr;
 }
 
 bool SwitchInNewFiles(int count, int* failed) {
@@ -239,11 +203,10 @@ bool SwitchInNewFiles(int count, int* failed) {
   while (switched < count && FormPaths(switched, &p) && SwitchOne(p, existed[switched])) ++switched;
   if (switched == count) {
     FlushTargetFolders(count);
-    uint32_t written = 0;
     const char mark = kJournalCommitMark;
     // Once the mark is written the next start finishes the switch; a flush
     // that fails after it changes nothing about what the disk will hold.
-    if (PlatformWriteFile(journal, &mark, 1, &written) && written == 1) {
+    if (WriteAll(journal, &mark, 1)) {
       PlatformFlushFile(journal);
       PlatformCloseFile(journal);
       PlatformFree(existed);

@@ -3,7 +3,9 @@
 // writes into are opened before anything else, refused when one is a
 // reparse point, and held without delete sharing to the end; each file it
 // creates is created fresh and checked for where it leads before a byte is
-// written to it.
+// written to it. Entries are paths under the install folder (g_state).
+#include <cstddef>
+
 #include "platform/platform.h"
 
 enum class HoldResult { Held, Missing, Redirected, Failed };
@@ -20,6 +22,9 @@ void ReleaseRunFolders();
 // the install folder.
 bool FolderStillHeld(const char* entry);
 
+// Length of the folder part of entry ("dll" of "dll\RESOURCE.dll"; 0 for a
+// file directly in the install folder).
+std::size_t FolderLength(const char* entry);
 // "<installFolder>\<folder of entry>", false when it does not fit.
 bool FormFolderPath(const char* entry, char (&path)[kPathSize]);
 
@@ -30,6 +35,3 @@ bool FormFolderPath(const char* entry, char (&path)[kPathSize]);
 // too, lies on another volume or leads outside the install folder. Null on
 // failure.
 FileHandle CreateFileFresh(const char* path, const char* entry, bool removeLeftover);
-
-// The folders that hold targets, made durable after the renames in them.
-void FlushTargetFolders(int count);

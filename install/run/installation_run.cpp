@@ -1,4 +1,4 @@
-#include "install/installation_run.h"
+#include "install/run/installation_run.h"
 
 #include <cstdint>
 
@@ -7,78 +7,17 @@
 #include "core/messages.h"
 #include "core/update_build.h"
 #include "core/updater_state.h"
+#include "files/held_folders.h"
 #include "fingerprint/fingerprint_format.h"
 #include "fingerprint/verification.h"
-#include "install/delta_write.h"
-#include "install/entry_list_merge.h"
-#include "install/file_switch.h"
-#include "install/free_space.h"
-#include "install/payload.h"
-#include "install/payload_source.h"
-#include "install/run_folders.h"
+#include "install/run/entry_list_merge.h"
+#include "install/run/file_writer.h"
+#include "install/run/free_space.h"
+#include "install/source/piece_source.h"
+#include "install/switch/file_switch.h"
 #include "platform/platform.h"
 
 namespace {
-
-// Writes every piece of source to file, reporting after every write.
-bool WritePieces(FileHandle file, PayloadSource* source, ProgressReport report, uint32_t total, uint32_t* runDone,
-                 MessageId* failure) {
-  // A payload that cannot be read whole is one that did not load.
-  *failure = MSG_WRITE_NOT_LOADED;
-  if (!OpenPayloadSource(source)) {
-    ClosePayloadSource(source);
-    return false;
-  }
-  for (;;) {
-    const uint8_t* piece = nullptr;
-    uint32_t left = 0;
-    PieceStep step = NextPayloadPiece(source, &piece, &left);
-    if (step != PieceStep::Piece) {
-      ClosePayloadSource(source);
-      if (step == PieceStep::Damaged) return false;
-      *failure = MSG_WRITE_CREATE_FAILED;
-      return true;
-    }
-    *failure = MSG_WRITE_CREATE_FAILED;
-    while (left > 0) {
-      uint32_t written = 0;
-      // A write that fails or makes no progress would otherwise spin forever
-      // or leave the file cut short.
-      if (!PlatformWriteFile(file, piece, left, &written) || written == 0 || written > left) {
-        ClosePayloadSource(source);
-        return false;
-      }
-      piece += written;
-      left -= written;
-      *runDone += written;
-      report(ProgressPercent(*runDone, total));
-    }
-    *failure = MSG_WRITE_NOT_LOADED;
-  }
-}
-
-// Writes one payload in full beside its target, piece by piece as its
-// source hands them out. On failure *failure is the message that names the
-// entry.
-bool WritePayloadFile(const char* entry, ProgressReport report, uint32_t total, uint32_t* runDone,
-                      MessageId* failure) {
-  PayloadSource source{};
-  PayloadError error = PayloadError::None;
-  if (!FindPayloadSource(FinalPathComponent(entry), &source, &error)) {
-    *failure = error == PayloadError::NotLoaded ? MSG_WRITE_NOT_LOADED : MSG_WRITE_NO_PAYLOAD;
-    return false;
-  }
-
-  *failure = MSG_WRITE_CREATE_FAILED;
-  FileHandle file = CreateNewFile(entry);
-  if (file == nullptr) return false;
-
-  bool written = WritePieces(file, &source, report, total, runDone, failure);
-  // The switch must never put in a file whose bytes are still on their way.
-  bool flushed = written && PlatformFlushFile(file);
-  PlatformCloseFile(file);
-  return flushed;
-}
 
 // A target that another program holds open, the game still running above
 // all, is found before anything is written.
@@ -132,26 +71,13 @@ bool ProveNewSet(int count, char (&failedEntry)[kPathSize]) {
 
 }  // namespace
 
-int ProgressPercent(unsigned runDone, unsigned total) {
-  // The total is taken in single precision: it decides where a very large
-  // run ends (99 instead of 100).
-  float totalSingle = static_cast<float>(total);
-  double fraction = static_cast<double>(runDone) / static_cast<double>(totalSingle);
-  return static_cast<int>(fraction * 100.0);
-}
-
 bool RunInstallation(ProgressReport report) {
+  const int payloads = PayloadCount();
   uint32_t total = 0;
-  int index = 0;
-  for (const PayloadEntry* e = kUpdateBuild.payloadTable; e->relativePath != nullptr; ++e, ++index) {
-    PayloadSource source{};
+  for (int i = 0; i < payloads; ++i) {
+    PieceSource source{};
     PayloadError error = PayloadError::None;
-    uint32_t decoded = 0;
-    if (ChosenDeltaSize(index, &decoded)) {
-      total += decoded;
-    } else if (FindPayloadSource(FinalPathComponent(e->relativePath), &source, &error)) {
-      total += source.size;
-    }
+    if (ChoosePieceSource(i, SwitchTargetEntry(i), &source, &error)) total += source.size;
   }
 
   if (!CheckFreeSpace(total)) return false;
@@ -175,14 +101,16 @@ bool RunInstallation(ProgressReport report) {
   // Everything is written beside the targets first; until the switch the
   // installation stays as it was, and every failure takes the new files away
   // again before it is told.
-  const int payloads = SwitchTargetCount(false);
-  uint32_t runDone = 0;
+  // The choice is made again, as the sizing pass made it: a file the build
+  // lacks shows its lookup's message in each pass.
+  RunProgress progress{report, total, 0};
   for (int i = 0; i < payloads; ++i) {
     MessageId failure = MSG_WRITE_CREATE_FAILED;
-    uint32_t decoded = 0;
-    const bool written = ChosenDeltaSize(i, &decoded)
-                             ? WriteFileFromDelta(i, SwitchTargetEntry(i), report, total, &runDone, &failure)
-                             : WritePayloadFile(SwitchTargetEntry(i), report, total, &runDone, &failure);
+    PieceSource source{};
+    PayloadError error = PayloadError::None;
+    bool written = ChoosePieceSource(i, SwitchTargetEntry(i), &source, &error);
+    if (!written) failure = error == PayloadError::NotLoaded ? MSG_WRITE_NOT_LOADED : MSG_WRITE_NO_PAYLOAD;
+    written = written && WriteNewFile(SwitchTargetEntry(i), &source, &progress, &failure);
     if (!written) {
       RemoveNewFiles(i + 1);
       ShowMessage(failure, SwitchTargetEntry(i));

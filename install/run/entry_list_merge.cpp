@@ -1,12 +1,14 @@
-#include "install/entry_list_merge.h"
+#include "install/run/entry_list_merge.h"
 
 #include <cstdint>
 #include <cstring>
 
 #include "base/text_format.h"
 #include "core/updater_state.h"
-#include "install/entry_list_text.h"
-#include "install/file_switch.h"
+#include "files/read_pieces.h"
+#include "files/write_all.h"
+#include "install/run/entry_list_text.h"
+#include "install/targets/switch_targets.h"
 #include "platform/platform.h"
 
 namespace {
@@ -31,34 +33,16 @@ int ReadTarget(const char* path, char** text, std::size_t* size) {
   // A target that cannot be read whole is left alone: rewriting it from a
   // partial read would lose its content.
   uint64_t done = 0;
-  while (done < fileSize) {
-    uint32_t bytesRead = 0;
-    if (!PlatformReadFile(file, buffer + done, static_cast<uint32_t>(fileSize - done), &bytesRead) ||
-        bytesRead == 0) {
-      break;
-    }
-    done += bytesRead;
-  }
+  const bool read = ReadInPieces(file, reinterpret_cast<uint8_t*>(buffer), static_cast<uint32_t>(fileSize),
+                                 ReadInto::Whole, nullptr, nullptr, &done);
   PlatformCloseFile(file);
-  if (done != fileSize) {
+  if (!read || done != fileSize) {
     PlatformFree(buffer);
     return MERGE_TARGET_UNREADABLE;
   }
   *text = buffer;
   *size = static_cast<std::size_t>(fileSize);
   return MERGE_OK;
-}
-
-bool WriteAll(FileHandle file, const char* data, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    uint32_t written = 0;
-    if (!PlatformWriteFile(file, data + done, static_cast<uint32_t>(size - done), &written) || written == 0) {
-      return false;
-    }
-    done += written;
-  }
-  return true;
 }
 
 }  // namespace
@@ -109,7 +93,7 @@ int MergeEntryList(const char* name, bool* written) {
   if (file == nullptr) {
     code = MERGE_TARGET_UNWRITABLE;
   } else {
-    if (!WriteAll(file, merged, writeSize) || !PlatformFlushFile(file)) code = MERGE_TARGET_UNWRITABLE;
+    if (!WriteAll(file, merged, static_cast<uint32_t>(writeSize)) || !PlatformFlushFile(file)) code = MERGE_TARGET_UNWRITABLE;
     PlatformCloseFile(file);
     *written = true;
   }

@@ -32,3 +32,7 @@ struct DeltaReference {
 // False when bytes do not start with a delta's header.
 bool ReadDeltaHeader(const uint8_t* bytes, std::size_t size, DeltaReference* reference);
 void WriteDeltaHeader(const DeltaReference& reference, uint8_t (&header)[kDeltaHeaderSize]);
+
+// "<payload resource name>$<number>" of the delta of entry's file, false
+// when it does not fit.
+bool FormDeltaName(const char* entry, int number, char (&name)[64]);

@@ -1,19 +1,11 @@
-#include "install/run_folders.h"
+#include "files/held_folders.h"
 
 #include <cstring>
 
 #include "base/text_format.h"
 #include "core/updater_state.h"
-#include "install/file_switch.h"
 
 namespace {
-
-// Length of the folder part of entry ("dll" of "dll\RESOURCE.dll"; 0 for a
-// file directly in the install folder).
-std::size_t FolderLength(const char* entry) {
-  const char* last = FinalPathComponent(entry);
-  return last == entry ? 0 : static_cast<std::size_t>(last - entry - 1);
-}
 
 bool FormHeldPath(const char* folder, std::size_t length, char (&path)[kPathSize]) {
   if (length == 0) return CopyText(path, sizeof path, g_state.installFolder);
@@ -76,6 +68,11 @@ HoldResult Hold(const char* folder, std::size_t length) {
 }
 
 }  // namespace
+
+std::size_t FolderLength(const char* entry) {
+  const char* last = FinalPathComponent(entry);
+  return last == entry ? 0 : static_cast<std::size_t>(last - entry - 1);
+}
 
 bool FolderStillHeld(const char* entry) {
   std::size_t length = FolderLength(entry);
@@ -141,21 +138,4 @@ FileHandle CreateFileFresh(const char* path, const char* entry, bool removeLefto
   PlatformCloseFile(file);
   PlatformDeleteFile(path);
   return nullptr;
-}
-
-void FlushTargetFolders(int count) {
-  // Each folder once, in the order its first target was switched.
-  for (int i = 0; i < count; ++i) {
-    const char* entry = SwitchTargetEntry(i);
-    std::size_t length = FolderLength(entry);
-    bool seen = false;
-    for (int j = 0; j < i && !seen; ++j) {
-      const char* earlier = SwitchTargetEntry(j);
-      seen = FolderLength(earlier) == length && std::strncmp(earlier, entry, length) == 0;
-    }
-    char path[kPathSize];
-    // A folder that cannot be flushed is still in the order the renames
-    // reach the disk; only the moment is unknown.
-    if (!seen && FormFolderPath(entry, path)) PlatformFlushFolder(path);
-  }
 }

@@ -8,29 +8,11 @@
 // are on the disk, and goes last. A run that dies at any point leaves names
 // that RecoverLeftovers, at the next start, turns back into one whole
 // installation: the journal's, or without one, this build's.
-#include "platform/platform.h"
+#include "install/targets/switch_targets.h"
 
-// Suffixes of a target's new file and of its old file set aside.
-extern const char kNewFileSuffix[];
-extern const char kOldFileSuffix[];
-// Names in the install folder of the switch journal and of the run's lock.
-extern const char kJournalName[];
-extern const char kLockName[];
-
-enum class Beside { Target, NewFile, OldFile };
-// "<installFolder>\<entry>", with the suffix that `which` names; false when
-// the path does not fit.
-bool FormSwitchPath(const char* entry, Beside which, char (&path)[kPathSize]);
-
-// The targets an update of this build switches: the payload entries in table
-// order, then, when asked for and the build has one, the entry list's target.
-int SwitchTargetCount(bool withEntryList);
-const char* SwitchTargetEntry(int index);
-// The longest text the run appends to the install folder in a path it forms.
-std::size_t LongestRunTail();
-
-// entry's new file, created fresh beside its target (run_folders.h).
-FileHandle CreateNewFile(const char* entry);
+// The folders that hold the first `count` targets, each once, made durable
+// after the renames in them.
+void FlushTargetFolders(int count);
 
 // Switches the new files of the first `count` targets in, after checking
 // that nobody holds a target open. On failure every target already switched

@@ -1,8 +1,9 @@
-#include "install/delta_format.h"
+#include "install/source/delta_format.h"
 
 #include <cstring>
 
 #include "base/byte_order.h"
+#include "base/text_format.h"
 
 namespace {
 
@@ -37,4 +38,9 @@ void WriteDeltaHeader(const DeltaReference& reference, uint8_t (&header)[kDeltaH
   WriteLe32(header + 8, reference.pair.xorValue);
   WriteLe64(header + 16, reference.size);
   WriteLe64(header + 24, reference.hash);
+}
+
+bool FormDeltaName(const char* entry, int number, char (&name)[64]) {
+  static_assert(kDeltaNameSeparator == '$', "the format below spells the separator");
+  return FormatText(name, sizeof name, "%s$%d", FinalPathComponent(entry), number);
 }

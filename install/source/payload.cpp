@@ -1,4 +1,4 @@
-#include "install/payload.h"
+#include "install/source/payload.h"
 
 #include "core/messages.h"
 #include "core/updater_state.h"

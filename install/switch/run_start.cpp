@@ -1,9 +1,9 @@
-#include "install/run_start.h"
+#include "install/switch/run_start.h"
 
 #include "base/text_format.h"
 #include "core/updater_state.h"
-#include "install/file_switch.h"
-#include "install/run_folders.h"
+#include "files/held_folders.h"
+#include "install/switch/file_switch.h"
 #include "platform/platform.h"
 
 namespace {

@@ -1,11 +1,12 @@
-#include "install/delta_identify.h"
+#include "install/source/delta_identify.h"
 
 #include "base/text_format.h"
 #include "base/zstd_stream.h"
 #include "core/update_build.h"
 #include "core/updater_state.h"
+#include "files/read_pieces.h"
 #include "fingerprint/checksum.h"
-#include "install/delta_format.h"
+#include "install/source/delta_format.h"
 #include "platform/platform.h"
 
 namespace {
@@ -14,6 +15,17 @@ namespace {
 constexpr int kVersionsMax = 64;
 // Read in pieces, so that memory does not grow with the file.
 constexpr uint32_t kReadPieceSize = 1u << 20;
+
+struct Identity {
+  ChecksumState checksum;
+  ZstdHash hash;
+};
+
+void AddPiece(const uint8_t* piece, uint32_t size, void* context) {
+  auto* identity = static_cast<Identity*>(context);
+  ChecksumUpdate(identity->checksum, piece, size);
+  ZstdHashAdd(&identity->hash, piece, size);
+}
 
 // Size, checksum pair and content hash of the file at path, in one read.
 bool IdentifyFile(const char* path, const DeltaReference* versions, int count, DeltaReference* found) {
@@ -30,26 +42,14 @@ bool IdentifyFile(const char* path, const DeltaReference* versions, int count, D
     PlatformCloseFile(file);
     return false;
   }
-  ChecksumState checksum = ChecksumBegin(kNoWindow);
-  ZstdHash hash;
-  ZstdHashStart(&hash);
+  Identity identity{ChecksumBegin(kNoWindow), {}};
+  ZstdHashStart(&identity.hash);
   uint64_t done = 0;
-  bool ok = true;
-  for (;;) {
-    uint32_t bytesRead = 0;
-    if (!PlatformReadFile(file, piece, kReadPieceSize, &bytesRead)) {
-      ok = false;
-      break;
-    }
-    if (bytesRead == 0) break;
-    ChecksumUpdate(checksum, piece, bytesRead);
-    ZstdHashAdd(&hash, piece, bytesRead);
-    done += bytesRead;
-  }
+  const bool ok = ReadInPieces(file, piece, kReadPieceSize, ReadInto::Start, AddPiece, &identity, &done);
   PlatformFree(piece);
   PlatformCloseFile(file);
   if (!ok || done != size) return false;
-  *found = DeltaReference{size, checksum.pair, ZstdHashValue(&hash)};
+  *found = DeltaReference{size, identity.checksum.pair, ZstdHashValue(&identity.hash)};
   return true;
 }
 
@@ -93,11 +93,6 @@ int ChooseDelta(const char* entry, bool* hasDeltas) {
 }
 
 }  // namespace
-
-bool FormDeltaName(const char* entry, int number, char (&name)[64]) {
-  static_assert(kDeltaNameSeparator == '$', "the format below spells the separator");
-  return FormatText(name, sizeof name, "%s$%d", FinalPathComponent(entry), number);
-}
 
 bool IdentifyInstalledVersions() {
   int index = 0;
