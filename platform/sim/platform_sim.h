@@ -101,8 +101,6 @@ void FailAllocationsFrom(int count);  // the count-th allocation from now, and a
 // delete, profile write, module load) counts, from 1 after the reset; the
 // log names each as "<kind>:<path>" ("move:<from>><to>").
 const std::vector<std::string>& FileOperations();
-// Counts one operation of a backend part kept in a file of its own.
-bool CountFileOperation(const char* kind, const std::string& what);
 // Operation n fails as the system would report it.
 void FailFileOperation(int n);
 // At operation n the process is gone: nothing of it is performed and

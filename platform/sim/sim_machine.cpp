@@ -1,4 +1,5 @@
-// The simulated backend of the native tests. Files and profile files are real
+// The simulated backend of the native tests, apart from its core (sim_core)
+// and its file views. Files and profile files are real
 // host files reached through mapped drive letters; windows, message boxes,
 // resources and faults are simulated and recorded.
 #include "platform/sim/platform_sim.h"
@@ -21,9 +22,16 @@
 
 #include "base/ascii_case.h"
 #include "base/pe_resources.h"
-#include "platform/sim/file_view_sim.h"
 #include "platform/sim/profile_text.h"
+#include "platform/sim/sim_core.h"
 #include "platform/win_values.h"
+
+using sim::core::Event;
+using sim::core::FileOperation;
+using sim::core::IsLead932;
+using sim::core::Key;
+using sim::core::Trace;
+using sim::core::WindowsPathOf;
 
 namespace {
 
@@ -45,7 +53,6 @@ struct OwnResource {
 };
 
 struct Machine {
-  std::map<char, std::string> drives;
   std::map<SpecialFolder, std::string> specialFolders;
   bool diskAnswers = true;
   uint64_t diskTotal = 0;
@@ -65,7 +72,6 @@ struct Machine {
   std::vector<std::pair<std::string, std::string>> movedFinalPaths;
   bool noFinalPaths = false;
   std::vector<std::string> otherVolumes;
-  std::map<int, std::function<void()>> operationHooks;
   std::function<void()> boxHook;
   std::string broughtToFront;
   std::set<std::string> denied;
@@ -83,7 +89,6 @@ struct Machine {
   bool quitPosted = false;
 
   std::vector<sim::WriteRecord> writes;
-  std::vector<std::string> events;
   int liveFiles = 0;
   int liveModules = 0;
   std::map<void*, std::size_t> blockSizes;  // the live allocations
@@ -91,9 +96,6 @@ struct Machine {
   std::size_t peakBytes = 0;
   int liveGuards = 0;
 
-  std::vector<std::string> fileOperations;
-  int failOperation = 0;
-  int cutOffOperation = 0;
   std::set<SimFile*> openFiles;
   std::set<SimModule*> modules;
 };
@@ -107,12 +109,6 @@ char OwnModuleTag;
 char DialogTag;
 char GuardTag;
 
-std::string Key(const std::string& windowsPath) {
-  std::string k;
-  for (char c : windowsPath) k += LowerAscii(c);
-  return k;
-}
-
 bool ReadHostFile(const std::string& hostPath, std::string* content) {
   std::ifstream in(hostPath, std::ios::binary);
   if (!in) return false;
@@ -123,38 +119,6 @@ bool ReadHostFile(const std::string& hostPath, std::string* content) {
 bool IsDirectory(const std::string& hostPath) {
   struct stat st {};
   return stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Code page 932's lead bytes, the simulated system's code page.
-bool IsLead932(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
-
-// With SIM_TRACE naming a file, every step the program makes the simulation
-// take is appended to it as one line (tools/sim_trace.sh compares two
-// builds' traces test by test).
-void Trace(const std::string& line) {
-  static std::FILE* trace = [] {
-    const char* path = std::getenv("SIM_TRACE");
-    return path != nullptr && path[0] != '\0' ? std::fopen(path, "ab") : nullptr;
-  }();
-  if (trace == nullptr) return;
-  std::fputs(line.c_str(), trace);
-  std::fputc('\n', trace);
-  std::fflush(trace);
-}
-
-// Counts one file operation; false when the test makes it fail.
-bool FileOperation(const char* kind, const std::string& what) {
-  auto hook = M().operationHooks.find(static_cast<int>(M().fileOperations.size()) + 1);
-  if (hook != M().operationHooks.end()) {
-    auto run = std::move(hook->second);
-    M().operationHooks.erase(hook);
-    run();
-  }
-  M().fileOperations.push_back(std::string(kind) + ":" + what);
-  int n = static_cast<int>(M().fileOperations.size());
-  Trace("op " + std::to_string(n) + " " + M().fileOperations.back());
-  if (n == M().cutOffOperation) throw sim::ProcessGone{};
-  return n != M().failOperation;
 }
 
 // Converts all of in with glibc's iconv; false when a byte sequence has no
@@ -184,16 +148,9 @@ std::string Utf16Bytes(const std::u16string& text) {
 
 }  // namespace
 
-// ---------------------------------------------------------------- control
-
-namespace sim {
-
-bool CountFileOperation(const char* kind, const std::string& what) { return FileOperation(kind, what); }
-
-void Reset() {
-  ResetFileViews();
-  // A run cut off mid-way leaves its handles and buffers behind, as a dead
-  // process does; the system takes them back.
+// A run cut off mid-way leaves its handles and buffers behind, as a dead
+// process does; the system takes them back.
+void ResetMachine() {
   for (SimFile* f : M().openFiles) {
     if (f->stream != nullptr) std::fclose(f->stream);
     if (f->deleteOnClose) std::remove(sim::HostPath(f->windowsPath).c_str());
@@ -202,28 +159,12 @@ void Reset() {
   for (SimModule* m : M().modules) delete m;
   for (auto& block : M().blockSizes) std::free(block.first);
   M() = Machine();
-  Trace("reset");
 }
+const sim::core::PartReset kMachineReset(ResetMachine);
 
-void MapDrive(char letter, const std::string& hostFolder) { M().drives[LowerAscii(letter)] = hostFolder; }
+// ---------------------------------------------------------------- control
 
-std::string HostPath(const std::string& windowsPath) {
-  if (windowsPath.size() < 2 || windowsPath[1] != ':') return "";
-  auto drive = M().drives.find(LowerAscii(windowsPath[0]));
-  if (drive == M().drives.end()) return "";
-  std::string rest = windowsPath.substr(2);
-  // A trail byte of code page 932 may be 0x5C: only a separator on its own
-  // becomes one.
-  for (std::size_t i = 0; i < rest.size(); ++i) {
-    if (IsLead932(static_cast<unsigned char>(rest[i])) && i + 1 < rest.size()) {
-      ++i;
-    } else if (rest[i] == '\\') {
-      rest[i] = '/';
-    }
-  }
-  if (rest.find('*') != std::string::npos || rest.find('?') != std::string::npos) return "";
-  return drive->second + (rest.empty() || rest[0] != '/' ? "/" : "") + rest;
-}
+namespace sim {
 
 void SetSpecialFolder(SpecialFolder folder, const std::string& path) { M().specialFolders[folder] = path; }
 
@@ -261,7 +202,6 @@ void MoveFinalPaths(const std::string& fromPrefix, const std::string& toPrefix) 
 }
 void NoFinalPaths() { M().noFinalPaths = true; }
 void PlaceOnOtherVolume(const std::string& windowsPrefix) { M().otherVolumes.push_back(Key(windowsPrefix)); }
-void BeforeFileOperation(int n, std::function<void()> hook) { M().operationHooks[n] = std::move(hook); }
 void OnMessageBox(std::function<void()> hook) { M().boxHook = std::move(hook); }
 std::string BroughtToFront() { return M().broughtToFront; }
 
@@ -278,9 +218,6 @@ void FailWritesWithError(const std::string& windowsPath) { M().writeErrors.inser
 void FailReads(const std::string& windowsPath) { M().readErrors.insert(Key(windowsPath)); }
 void FailAllocationsFrom(int count) { M().allocationsUntilFailure = count; }
 
-const std::vector<std::string>& FileOperations() { return M().fileOperations; }
-void FailFileOperation(int n) { M().failOperation = n; }
-void CutOffAtFileOperation(int n) { M().cutOffOperation = n; }
 
 void OnPump(std::function<void()> hook) { M().pumpHook = std::move(hook); }
 void PostToDialog(unsigned message) { M().dialogQueue.push_back(message); }
@@ -290,7 +227,6 @@ const DialogRecord& Dialog() { return M().dialog; }
 bool LoopWouldHang() { return M().loopWouldHang; }
 bool QuitPosted() { return M().quitPosted; }
 const std::vector<WriteRecord>& Writes() { return M().writes; }
-const std::vector<std::string>& Events() { return M().events; }
 int LiveFiles() { return M().liveFiles; }
 int LiveModules() { return M().liveModules; }
 int LiveAllocations() { return static_cast<int>(M().blockSizes.size()); }
@@ -356,8 +292,7 @@ intptr_t PlatformSendMessage(WindowHandle window, unsigned message, uintptr_t wP
 
 void PlatformDestroyWindow(WindowHandle window) {
   if (!DialogAlive(window)) return;
-  M().events.push_back("destroy");
-  Trace("event " + M().events.back());
+  Event("destroy");
   M().procedure(window, WM_DESTROY, 0, 0);
   M().dialog.destroyed = true;
   M().dialog.visible = false;
@@ -365,8 +300,7 @@ void PlatformDestroyWindow(WindowHandle window) {
 
 void PlatformPostQuitMessage(int) {
   M().quitPosted = true;
-  M().events.push_back("quit");
-  Trace("event " + M().events.back());
+  Event("quit");
 }
 
 void PlatformRunMessageLoop(WindowHandle) {
@@ -457,7 +391,8 @@ int PlatformMessageBox(WindowHandle owner, const char16_t* text, const char16_t*
     answer = (style & 0x0F) == MB_YESNO ? IDNO : IDCANCEL;
   }
   M().boxes.push_back({sim::To932(text), sim::To932(caption), text, caption, style, owner, answer});
-  M().events.push_back("box:" + M().boxes.back().caption);
+  // The box's own trace line below names it with its text and answer.
+  Event("box:" + M().boxes.back().caption, false);
   Trace("box " + M().boxes.back().caption + " | " + M().boxes.back().text + " -> " + std::to_string(answer));
   return answer;
 }
@@ -620,27 +555,6 @@ FileHandle Hold(const std::string& windowsPath, bool deleteOnClose) {
   return reinterpret_cast<FileHandle>(f);
 }
 
-// The Windows path a host path shows through the mapped drives.
-std::string WindowsPathOf(const std::string& host) {
-  for (const auto& [letter, folder] : M().drives) {
-    char resolved[PATH_MAX];
-    if (realpath(folder.c_str(), resolved) == nullptr) continue;
-    std::string root = resolved;
-    if (host == root || host.rfind(root + "/", 0) == 0) {
-      std::string rest = host.substr(root.size());
-      for (char& c : rest) {
-        if (c == '/') c = '\\';
-      }
-      return std::string(1, static_cast<char>(letter - 'a' + 'A')) + ":" + (rest.empty() ? "\\" : rest);
-    }
-  }
-  std::string outside = host;
-  for (char& c : outside) {
-    if (c == '/') c = '\\';
-  }
-  return "\\\\?\\UNMAPPED" + outside;
-}
-
 }  // namespace
 
 FolderOpen PlatformOpenFolder(const char* path, FileHandle* folder) {
@@ -731,8 +645,7 @@ void PlatformReadProfileString(const char* section, const char* key, const char*
 }
 
 bool PlatformWriteProfileString(const char* section, const char* key, const char* value, const char* path) {
-  M().events.push_back(std::string("profile-write:") + section + "/" + key);
-  Trace("event " + M().events.back());
+  Event(std::string("profile-write:") + section + "/" + key);
   if (!FileOperation("profile-write", path)) return false;
   std::string host = sim::HostPath(path);
   if (host.empty() || IsDirectory(host)) return false;
