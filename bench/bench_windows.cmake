@@ -11,14 +11,12 @@ target_link_libraries(process_memory PRIVATE psapi)
 add_executable(checksum_bench_plain EXCLUDE_FROM_ALL "${PROJECT_SOURCE_DIR}/bench/checksum_bench_plain.cpp")
 target_include_directories(checksum_bench_plain PRIVATE "${PROJECT_SOURCE_DIR}")
 target_link_libraries(checksum_bench_plain PRIVATE updater_logic)
-target_link_options(checksum_bench_plain PRIVATE -Wl,--large-address-aware)
 set_target_properties(checksum_bench_plain PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bench")
 
 # The decoding part of a compressed update's limit: the updater's own decoder.
 add_executable(decode_frame EXCLUDE_FROM_ALL "${PROJECT_SOURCE_DIR}/bench/decode_frame.cpp")
 target_include_directories(decode_frame PRIVATE "${PROJECT_SOURCE_DIR}")
 target_link_libraries(decode_frame PRIVATE updater_logic)
-target_link_options(decode_frame PRIVATE -Wl,--large-address-aware)
 set_target_properties(decode_frame PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bench")
 
 # The decoding part of a delta update's limit, and its memory beside the

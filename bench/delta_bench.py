@@ -43,10 +43,10 @@ def run(args, **kwargs):
     return subprocess.run([str(a) for a in args], check=True, capture_output=True, text=True, **kwargs)
 
 
-def payloads(work: Path, fptool: Path) -> tuple:
+def payloads(work: Path, fptool: Path, pair: str) -> tuple:
     """old/ and new/: the library as LMH.exe, each with a fingerprint module
     that records it, as an installation and an update's payload."""
-    old_lib, new_lib = run(["bash", ROOT / "tools" / "fetch_real_pair.sh"]).stdout.split()
+    old_lib, new_lib = run(["bash", ROOT / "tools" / "fetch_real_pair.sh", pair]).stdout.split()
     folders = []
     for name, lib in (("old", old_lib), ("new", new_lib)):
         folder = work / name
@@ -123,14 +123,16 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--prepare", action="store_true", help="only fetch the pair and make the builds")
+    parser.add_argument("--pair", choices=["libnode", "webkit"], default="libnode",
+                        help="which real pair (tools/fetch_real_pair.sh); default libnode")
     args = parser.parse_args()
     build = Path(os.environ.get("UPDATER_BUILD_DIR", ROOT / "build")).resolve()
     windows = build / "windows"
     fptool = build / "native" / "bin" / "fptool"
-    work = build / "bench" / "delta"
+    work = build / "bench" / ("delta" if args.pair == "libnode" else f"delta-{args.pair}")
     work.mkdir(parents=True, exist_ok=True)
 
-    old, new, old_lib, new_lib = payloads(work, fptool)
+    old, new, old_lib, new_lib = payloads(work, fptool, args.pair)
     made = builds(work, old, new, fptool)
     if args.prepare:
         limit_pair(work, old_lib, new_lib, fptool)

@@ -68,8 +68,20 @@ def timed_update(session, updater: Path, old: Path, poll_ms: int = 10) -> float:
 
     # Without the percentage hook and with a lazy look at the windows: the
     # watcher must not slow down what it measures.
-    live_run.follow(session, updater, ["OK", "OK"], on_event, extra=["--no-hook", "--poll", str(poll_ms)])
+    live_run.follow(session, updater, ["OK", "OK"], on_event, extra=["--no-hook", "--poll", str(poll_ms)],
+                    on_mode=tell_mode_once)
     return (marks["done"] - marks["ok"]) / 1000.0
+
+
+_modes_told = set()
+
+
+def tell_mode_once(mode: str):
+    """Every figure is read beside how the 32-bit programs ran: where i386 is
+    emulated, times of 32-bit computing mean little."""
+    if mode not in _modes_told:
+        _modes_told.add(mode)
+        print(f"  (UpDate.exe ran as an i386 program: {mode})", flush=True)
 
 
 def timed_program(session, program: Path, *args: str) -> float:
@@ -336,7 +348,7 @@ def main():
         for size in sizes:
             realcode_builds(realcode_payload(build, windows, fptool, size), fptool, size == REALCODE_SIZES[0])
         return
-    session = harness.WineSession(windows, build / "bench" / "wine")
+    session = harness.WineSession(windows, build / "bench" / "wine", large_images=True)
     session.start()
     try:
         # 0. Real program code: stored, compressed and NSIS LZMA.

@@ -19,6 +19,10 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 # stamp in any header, and every library at a fixed base, which the linker
 # would otherwise derive from the output's path.
 add_link_options(-Wl,--no-insert-timestamp)
+# Every program may use addresses above 2 GiB: 4 GiB of room on the 64-bit
+# Windows most players have (and under an i386 emulator, where little room
+# is left below 2 GiB), the same 2 GiB as before on 32-bit Windows.
+add_link_options(-Wl,--large-address-aware)
 set(UPDATER_FIXED_DLL_LINK "-Wl,--image-base,0x10000000 -Wl,--no-insert-timestamp")
 string(APPEND CMAKE_SHARED_LINKER_FLAGS " ${UPDATER_FIXED_DLL_LINK}")
 

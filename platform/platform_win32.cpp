@@ -307,7 +307,12 @@ ModuleHandle PlatformLoadDataModule(const char* path) {
   // The module's path comes from a file any user can edit while the updater
   // runs elevated: map it as data so that none of its code ever runs.
   HMODULE module = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-  if (module == nullptr) module = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);  // before Vista
+  // Systems before Vista refuse the image-resource flag as an unknown
+  // parameter. A file the loader refused as an image is not mapped again as
+  // plain data: its headers would then be parsed with no image check at all.
+  if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
+    module = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  }
   return reinterpret_cast<ModuleHandle>(module);
 }
 

@@ -129,7 +129,9 @@ def run(session, updater: Path, answers, pictures: Pictures, interactive: bool):
         elif kind in ("timeout", "unanswered"):
             say(f"  {kind}: {event}")
 
-    live_run.follow(session, updater, answers, on_event, observe=interactive)
+    # Read off the running program, so that every figure is read beside it.
+    live_run.follow(session, updater, answers, on_event, observe=interactive,
+                    on_mode=lambda mode: say(f"  {updater.name} runs as an i386 program: {mode}"))
     return state["exit"]
 
 
@@ -163,7 +165,8 @@ def main():
     work = build / "demo" / ("wine" if japanese else f"wine-{args.locale}")
     shutil.rmtree(work, ignore_errors=True)  # a fresh prefix, as on a player's machine
     say(f"Making a fresh Wine prefix in {work} ...")
-    session = harness.WineSession(windows, work, args.locale)
+    session = harness.WineSession(windows, work, args.locale,
+                                  large_images=args.updater.stat().st_size >= harness.LARGE_IMAGE)
     if args.interactive:
         session._start_xvfb = lambda: os.environ["DISPLAY"]
     session.start()

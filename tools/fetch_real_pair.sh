@@ -1,21 +1,35 @@
 #!/usr/bin/env bash
-# Fetches, once, the real pair the delta benchmark measures: two consecutive
-# builds of one large program library from Debian's package lists, the
-# previous one in the main suite and the security update that followed it
-# (a release with code changes: fixes for two CVEs in TLS hostname
-# handling), unpacked into a cache outside the repository. Prints the two
-# library paths, old first, one per line.
+# Fetches, once, a real pair the delta benchmark measures: two consecutive
+# builds of one large program library from Debian's package lists, unpacked
+# into a cache outside the repository. Prints the two library paths, old
+# first, one per line.
 #
-#   bash tools/fetch_real_pair.sh
+#   bash tools/fetch_real_pair.sh [libnode|webkit]
+#
+# libnode (the default): libnode.so.108, 47 MB, the previous build in the
+#   main suite and the security update that followed it (a release with code
+#   changes: fixes for two CVEs in TLS hostname handling).
+# webkit: libwebkit2gtk-4.1.so.0, 92 MB, the security update and the point
+#   release's rebuild that followed it: a file above 64 MiB, to show that a
+#   delta of that size decodes where little address space is left.
 #
 # The cache is $UPDATER_DEPS_DIR/real-pair (default /var/cache/updater-deps).
-# When a newer security update replaces the pinned one in the lists, the
-# download fails and says so; the cache, once filled, is kept.
+# When a newer update replaces a pinned one in the lists, the download fails
+# and says so; the cache, once filled, is kept.
 set -euo pipefail
-package=libnode108
-old_version=18.20.4+dfsg-1~deb12u2
-new_version=18.20.4+dfsg-1~deb12u3
-library=usr/lib/x86_64-linux-gnu/libnode.so.108
+case "${1:-libnode}" in
+  libnode)
+    package=libnode108
+    old_version=18.20.4+dfsg-1~deb12u2
+    new_version=18.20.4+dfsg-1~deb12u3
+    library=usr/lib/x86_64-linux-gnu/libnode.so.108 ;;
+  webkit)
+    package=libwebkit2gtk-4.1-0
+    old_version=2.50.6-1~deb12u1
+    new_version=2.50.6-1~deb12u2
+    library=usr/lib/x86_64-linux-gnu/libwebkit2gtk-4.1.so.0.19.9 ;;
+  *) echo "fetch_real_pair: unknown pair $1 (libnode or webkit)" >&2; exit 2 ;;
+esac
 
 deps=${UPDATER_DEPS_DIR:-/var/cache/updater-deps}
 cache="$deps/real-pair"

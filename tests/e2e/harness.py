@@ -18,7 +18,9 @@ import hashlib
 import json
 import os
 import re
+import select
 import shutil
+import signal
 import struct
 import subprocess
 import tempfile
@@ -36,7 +38,22 @@ _BUTTON_STYLES = {(1,): 0x0, (1, 2): 0x1, (6, 7): 0x4, (2, 6, 7): 0x3, (2, 4): 0
 _ICON_STYLES = {"none": 0x0, "error": 0x10, "question": 0x20, "warning": 0x30, "information": 0x40}
 
 _PREFIX_READY = ".e2e-ready.json"
+_WINE_ARCH = "win64"
+# Names what a ready prefix was made with: a prefix made otherwise (an older
+# 32-bit one, say) is made anew.
+_PREFIX_SETUP = "win64 prefix, no crash debugger"
 _WINE_MARLETT = "/usr/share/wine/fonts/marlett.ttf"
+# Read by the i386 emulator alone. qemu 7.2 marks the whole span between the
+# two segments of Wine's preloader (0x08048000-0x7d400000) as taken, and so
+# puts a guest stack of the usual size just below 0x08048000, inside the low
+# range Wine reserves for Windows memory; the preloader then gives that range
+# up, and an image of about 150 MiB or more finds no room to be mapped. A
+# stack larger than the 128 MiB below 0x08048000 goes to the top of the
+# address space instead, and Wine gets the layout it has natively. That
+# layout costs the emulator about 7 s at every start of a 32-bit program
+# (seen here), so only sessions that run such large images ask for it.
+_QEMU_STACK_SIZE = "144M"
+LARGE_IMAGE = 100 << 20  # bytes from which a program needs that room
 
 # Code page 932 for the "A" functions, as on a system set to Japanese.
 JAPANESE_LOCALE = "ja_JP.UTF-8"
@@ -215,16 +232,74 @@ def parse_events(lines: List[str]) -> RunResult:
                      second)
 
 
+def _end_group(process: subprocess.Popen, limit: float = 5.0):
+    """Ends a process started in a session of its own, and whatever it started."""
+    if process.poll() is None:
+        try:
+            os.killpg(process.pid, signal.SIGTERM)
+            process.wait(limit)
+        except subprocess.TimeoutExpired:
+            pass
+    try:
+        os.killpg(process.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    process.wait()
+
+
+def run_limited(args: List[str], env: Dict[str, str], limit: float, what: str,
+                check: bool = True) -> subprocess.CompletedProcess:
+    """Runs a helper of the harness with a time limit. A helper that is
+    stuck is ended with everything it started (it runs in a session of its
+    own); one that is stuck or, when checked, fails raises HarnessError
+    naming it. Output goes to files: Wine's background processes, started
+    by the first program of a prefix, would hold a pipe open."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        process = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                   start_new_session=True)
+        try:
+            status = process.wait(limit)
+        except subprocess.TimeoutExpired:
+            _end_group(process)
+            raise HarnessError(f"{what} did not end within {limit:g} s") from None
+        except BaseException:
+            _end_group(process)
+            raise
+        out.seek(0)
+        err.seek(0)
+        done = subprocess.CompletedProcess(args, status, out.read(), err.read())
+    if check and status != 0:
+        said = (done.stderr or done.stdout).decode(errors="replace").strip().splitlines()[-3:]
+        raise HarnessError(f"{what} failed with exit code {status}" + (": " + " / ".join(said) if said else ""))
+    return done
+
+
 def _win_path(unix_path: Path) -> str:
     # Wine maps Z: to the root of the Unix file system.
     return "Z:" + str(unix_path.resolve()).replace("/", "\\")
 
 
 class WineSession:
-    """The prefix, the wineserver and the X display of one test run."""
+    """The prefix, the wineserver and the X display of one test run.
 
-    def __init__(self, windows_build_dir: Path, work_dir: Path, locale: str = JAPANESE_LOCALE):
+    The prefix is a 64-bit one: the 32-bit programs run in it as they do on
+    the 64-bit Windows players have, while Wine's own background programs
+    run as 64-bit ones (on a machine that emulates i386 they would crash
+    there). Every wait has a time limit, and whatever start() took (the
+    lock, the display, Wine's processes) is given back when it fails."""
+
+    # Time limits, in seconds. A fresh prefix takes about 20 s here under
+    # emulation; anything that takes several times that is stuck, and the
+    # run must fail well within a minute instead of waiting on it.
+    XVFB_LIMIT = 10
+    PREFIX_LIMIT = 45
+    WINE_LIMIT = 30
+    STOP_LIMIT = 15
+
+    def __init__(self, windows_build_dir: Path, work_dir: Path, locale: str = JAPANESE_LOCALE,
+                 large_images: bool = False):
         self.windows_build_dir = windows_build_dir
+        self.large_images = large_images  # programs of LARGE_IMAGE bytes or more are run
         self.work_dir = work_dir
         # Wine takes the code page of the "A" functions from the locale.
         self.locale = locale
@@ -237,35 +312,42 @@ class WineSession:
     # ---- life cycle ----
 
     def start(self):
+        try:
+            self._start()
+        except BaseException:
+            self.stop()
+            raise
+
+    def _start(self):
         self.work_dir.mkdir(parents=True, exist_ok=True)
         # Two runs sharing the prefix would overwrite each other's profile.
         self._lock_file = open(self.work_dir / "prefix.lock", "w")
         fcntl.flock(self._lock_file, fcntl.LOCK_EX)
         display = self._start_xvfb()
         env = {k: v for k, v in os.environ.items() if not k.startswith(("WINE", "LC_", "WAYLAND"))}
-        env.update(WINEPREFIX=str(self.prefix), WINEARCH="win32", WINEDEBUG="-all",
+        env.update(WINEPREFIX=str(self.prefix), WINEARCH=_WINE_ARCH, WINEDEBUG="-all",
                    WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL=self.locale, LANG=self.locale,
                    DISPLAY=display)
+        if self.large_images:
+            env["QEMU_STACK_SIZE"] = _QEMU_STACK_SIZE
         self.env = env
         ready = self._ensure_prefix()
         self.appdata = Path(ready["appdata"])
         self._install_marlett()
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+        run_limited(["wineserver", "-p"], self.env, self.WINE_LIMIT, "wineserver -p")
         # Starts Wine's background processes now, not in the first case.
-        subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        self._wine("cmd", "/c", "exit", check=True)
 
     def stop(self):
         if self.env is not None:
-            subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
-            subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL)
-            self.env = None
+            env, self.env = self.env, None
+            for args in (["wineserver", "-k"], ["wineserver", "-w"]):
+                try:
+                    run_limited(args, env, self.STOP_LIMIT, " ".join(args), check=False)
+                except HarnessError:
+                    pass
         if self._xvfb is not None:
-            self._xvfb.terminate()
-            try:
-                self._xvfb.wait(10)
-            except subprocess.TimeoutExpired:
-                self._xvfb.kill()
+            _end_group(self._xvfb)
             self._xvfb = None
         if self._lock_file is not None:
             self._lock_file.close()
@@ -284,40 +366,64 @@ class WineSession:
     def _start_xvfb(self) -> str:
         # Xvfb picks a free display number itself and tells it on the pipe.
         read_end, write_end = os.pipe()
-        self._xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
+        try:
+            self._xvfb = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                start_new_session=True)
+        finally:
+            os.close(write_end)
         with os.fdopen(read_end) as pipe:
-            number = pipe.readline().strip()
+            ready, _, _ = select.select([pipe], [], [], self.XVFB_LIMIT)
+            number = pipe.readline().strip() if ready else ""
+        if not number and not ready:
+            raise HarnessError(f"Xvfb did not start: it named no display within {self.XVFB_LIMIT} s")
         if not number:
-            raise HarnessError("Xvfb did not start")
+            # The pipe closed unanswered: Xvfb is ending, or has ended.
+            try:
+                state = f"it ended with exit code {self._xvfb.wait(self.XVFB_LIMIT)}"
+            except subprocess.TimeoutExpired:
+                state = "it closed the pipe without naming a display"
+            raise HarnessError(f"Xvfb did not start: {state}")
         return ":" + number
 
-    def _wine(self, *args, timeout=120) -> subprocess.CompletedProcess:
-        return subprocess.run(["wine", *args], env=self.env, capture_output=True, timeout=timeout)
+    def _wine(self, *args, check=False) -> subprocess.CompletedProcess:
+        return run_limited(["wine", *args], self.env, self.WINE_LIMIT, "wine " + " ".join(args), check=check)
 
     def _ensure_prefix(self) -> dict:
         marker = self.prefix / _PREFIX_READY
         if marker.is_file():
-            return json.loads(marker.read_text())
+            ready = json.loads(marker.read_text())
+            if ready.get("setup") == _PREFIX_SETUP:
+                return ready
         shutil.rmtree(self.prefix, ignore_errors=True)
-        subprocess.run(["wineboot", "-i"], env=self.env, capture_output=True, timeout=300, check=True)
+        run_limited(["wineboot", "-i"], self.env, self.PREFIX_LIMIT, "wineboot -i (making the Wine prefix)")
         # Without a window manager an unmanaged window closes at once; a
         # managed one makes Wine wait two seconds for a manager that never
         # answers, on every box.
-        self._wine("reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f")
+        self._wine("reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f", check=True)
+        self._no_crash_debugger()
         if self.locale != JAPANESE_LOCALE:
             self._link_japanese_font()
-        out = self._wine("cmd", "/c", "echo", "%APPDATA%").stdout.decode("cp932").strip()
-        unix = subprocess.run(["winepath", "-u", out], env=self.env, capture_output=True,
-                              check=True).stdout.decode().strip()
-        subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
+        out = self._wine("cmd", "/c", "echo", "%APPDATA%", check=True).stdout.decode("cp932").strip()
+        unix = run_limited(["winepath", "-u", out], self.env, self.WINE_LIMIT, "winepath",
+                           check=True).stdout.decode().strip()
+        run_limited(["wineserver", "-w"], self.env, self.WINE_LIMIT, "wineserver -w")
         if not unix or not Path(unix).is_dir():
             raise HarnessError(f"cannot find the prefix's APPDATA folder ({out!r} -> {unix!r})")
-        ready = {"appdata": unix, "appdata_windows": out}
+        ready = {"appdata": unix, "appdata_windows": out, "setup": _PREFIX_SETUP}
         marker.write_text(json.dumps(ready))
         return ready
+
+    def _no_crash_debugger(self):
+        """A program that crashes ends at once, instead of waiting on the
+        debugger Wine starts for it (which never ends without a user), in
+        both registry views: the 32-bit programs read the 32-bit one. Auto
+        stays 1: with 0 Wine asks in a box whether to debug."""
+        key = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug"
+        for view in ("/reg:32", "/reg:64"):
+            self._wine("reg", "add", key, "/v", "Debugger", "/d", "", "/f", view, check=True)
+            self._wine("reg", "add", key, "/v", "Auto", "/d", "1", "/f", view, check=True)
 
     def _link_japanese_font(self):
         """Japanese glyphs on a system set to another language, as a Windows
@@ -329,9 +435,8 @@ class WineSession:
         for key, name, kind, value in [(link, "Tahoma", "REG_MULTI_SZ", "ipag.ttf,IPAGothic"),
                                        (replace, "ＭＳ Ｐゴシック", "REG_SZ", "IPAPGothic"),
                                        (replace, "MS UI Gothic", "REG_SZ", "IPAGothic")]:
-            done = self._wine("reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f")
-            if done.returncode != 0:
-                raise HarnessError(f"cannot set {key}\\{name}: {done.stdout!r} {done.stderr!r}")
+            # Into the view the 32-bit program reads its settings from.
+            self._wine("reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f", "/reg:32", check=True)
 
     # ---- fixtures ----
 
@@ -428,6 +533,51 @@ class WineSession:
         return result
 
 
+# What stands before a Windows program on the command line of its host
+# process: the emulator (where i386 is emulated) and Wine's loaders.
+_LOADERS = {"qemu-i386-static", "qemu-i386", "wine-preloader", "wine64-preloader", "wine", "wine64"}
+
+
+def host_processes(prefix: Path) -> List[tuple]:
+    """(host process id, host executable, Windows command line) of each
+    program running in a prefix."""
+    wanted = f"WINEPREFIX={prefix}".encode()
+    found = []
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            argv = (entry / "cmdline").read_bytes().split(b"\0")
+            environ = (entry / "environ").read_bytes().split(b"\0")
+            exe = os.readlink(entry / "exe")
+        except OSError:
+            continue
+        if wanted not in environ:
+            continue
+        words = [a.decode(errors="replace") for a in argv if a]
+        while words and words[0].rsplit("/", 1)[-1] in _LOADERS:
+            words.pop(0)
+        found.append((int(entry.name), exe, words))
+    return found
+
+
+def program_process(session: "WineSession", name: str) -> tuple:
+    """(host process id, host executable) of the running program of this
+    name in the session's prefix (not a program that names it among its
+    arguments)."""
+    for pid, exe, words in host_processes(session.prefix):
+        if words and words[0].replace("\\", "/").rsplit("/", 1)[-1].lower() == name.lower():
+            return pid, exe
+    raise HarnessError(f"no running {name} in the prefix")
+
+
+def i386_mode(host_executable: str) -> str:
+    """How a 32-bit program's host process runs, from its executable."""
+    if Path(host_executable).name.startswith("qemu-i386"):
+        return f"emulated ({host_executable})"
+    return f"native ({host_executable})"
+
+
 def windows_build_dir() -> Path:
     build = os.environ.get("E2E_WINDOWS_BUILD_DIR")
     if not build:
@@ -467,6 +617,7 @@ def parse_profile(data: bytes) -> Dict[str, Dict[str, str]]:
 
 _session: Optional[WineSession] = None
 _other_sessions: Dict[str, WineSession] = {}
+_failed_starts = set()
 
 
 def session(locale: str = JAPANESE_LOCALE) -> WineSession:
@@ -474,8 +625,11 @@ def session(locale: str = JAPANESE_LOCALE) -> WineSession:
     at exit. Each locale has a prefix of its own: the code page follows the
     locale of each Wine process, but Wine adjusts a prefix's font settings to
     the code page it runs under, and the font links made for another code
-    page belong to that prefix alone."""
+    page belong to that prefix alone. A session that could not start is not
+    tried again by the cases after the first: they fail at once."""
     global _session
+    if locale in _failed_starts:
+        raise HarnessError("the Wine session could not start: the first case that tried says why")
     current = _session if locale == JAPANESE_LOCALE else _other_sessions.get(locale)
     if current is None:
         work = os.environ.get("E2E_WORK_DIR")
@@ -483,8 +637,12 @@ def session(locale: str = JAPANESE_LOCALE) -> WineSession:
             raise HarnessError("E2E_WORK_DIR must be set (see run_e2e.py)")
         work_dir = Path(work) if locale == JAPANESE_LOCALE else Path(work) / locale
         current = WineSession(windows_build_dir(), work_dir, locale)
+        try:
+            current.start()
+        except HarnessError:
+            _failed_starts.add(locale)
+            raise
         atexit.register(current.stop)
-        current.start()
         if locale == JAPANESE_LOCALE:
             _session = current
         else:

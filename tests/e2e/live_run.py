@@ -10,14 +10,17 @@ import subprocess
 import tempfile
 import time
 from pathlib import Path
-from typing import Callable, List
+from typing import Callable, List, Optional
 
 import harness
 
 
 def follow(session, program: Path, answers: List[str], on_event: Callable[[dict], None],
-           observe: bool = False, timeout: float = 600.0, extra=()) -> List[dict]:
-    """Runs program through watcher.exe (extra: more watcher options); returns all events."""
+           observe: bool = False, timeout: float = 600.0, extra=(),
+           on_mode: Optional[Callable[[str], None]] = None) -> List[dict]:
+    """Runs program through watcher.exe (extra: more watcher options); returns all events.
+    on_mode, when given, is told how the program's host process runs (an
+    emulated or a native i386 program), read off it while its first box waits."""
     watcher = harness.built_program("watcher.exe", session.windows_build_dir)
     pause_dir = Path(tempfile.mkdtemp(dir=session.drive_c))
     args = [str(watcher), "--timeout", str(int(timeout * 1000))]
@@ -42,6 +45,9 @@ def follow(session, program: Path, answers: List[str], on_event: Callable[[dict]
                     continue
                 event = json.loads(line)
                 events.append(event)
+                if on_mode is not None and event.get("event") == "message":
+                    on_mode(running_mode(session, program))
+                    on_mode = None
                 on_event(event)
                 if event.get("event") == "paused":
                     (pause_dir / f"go-{event['index']}").write_text("")
@@ -51,3 +57,10 @@ def follow(session, program: Path, answers: List[str], on_event: Callable[[dict]
     finally:
         out_path.unlink(missing_ok=True)
         shutil.rmtree(pause_dir, ignore_errors=True)
+
+
+def running_mode(session, program: Path) -> str:
+    try:
+        return harness.i386_mode(harness.program_process(session, program.name)[1])
+    except harness.HarnessError as missing:
+        return f"unknown ({missing})"

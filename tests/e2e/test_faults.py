@@ -112,7 +112,7 @@ def demo_build(wine):
 
 class SmallDriveTest(TableMixin, unittest.TestCase):
     """Drives of their own, mounted for the case: they need the right to
-    mount, and without it every case here is reported as skipped."""
+    mount; without it every case here is skipped, which fails the entry."""
 
     def setUp(self):
         self.wine = harness.session()
@@ -172,24 +172,6 @@ class InterruptedRunTest(unittest.TestCase):
         self.install = self.wine.install_sample("old")
         self.wine.write_profile(PROFILE.format(folder=harness.INSTALL_WIN))
 
-    def updater_process(self, program: Path) -> int:
-        """The host process id of the running program (not the watcher that
-        names it on its command line)."""
-        wanted = str(program.name).lower()
-        prefix = f"WINEPREFIX={self.wine.prefix}".encode()
-        for entry in Path("/proc").iterdir():
-            if not entry.name.isdigit():
-                continue
-            try:
-                argv = (entry / "cmdline").read_bytes().split(b"\0")
-                environ = (entry / "environ").read_bytes().split(b"\0")
-            except OSError:
-                continue
-            first = argv[0].decode(errors="replace").replace("\\", "/").rsplit("/", 1)[-1].lower()
-            if first == wanted and prefix in environ:
-                return int(entry.name)
-        raise harness.HarnessError(f"no running {program.name} in the prefix")
-
     def test_killed_in_the_middle_of_the_progress(self):
         program, payload = demo_build(self.wine)
         before = harness.tree_digest(self.install)
@@ -201,7 +183,7 @@ class InterruptedRunTest(unittest.TestCase):
                 return
             percent = int(bytes.fromhex(event["text"]).decode("ascii").strip().rstrip("%"))
             if 10 <= percent < 90:
-                os.kill(self.updater_process(program), signal.SIGKILL)
+                os.kill(harness.program_process(self.wine, program.name)[0], signal.SIGKILL)
                 killed_at.append(percent)
 
         events = live_run.follow(self.wine, program, ["OK"], on_event, timeout=300)

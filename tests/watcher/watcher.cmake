@@ -41,3 +41,40 @@ add_executable(text_fallback_probe "${CMAKE_CURRENT_LIST_DIR}/text_fallback_prob
 target_link_libraries(text_fallback_probe PRIVATE updater_logic)
 set_target_properties(text_fallback_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 add_dependencies(watcher text_fallback_probe)
+
+# A program that crashes, for the harness's own check that a crash ends it.
+add_executable(crash_probe "${CMAKE_CURRENT_LIST_DIR}/crash_probe.c")
+set_target_properties(crash_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+add_dependencies(watcher crash_probe)
+
+# The updater's checksum, decoding and verification code run with the space
+# below 2 GiB taken. The platform's allocator and resource lookup are
+# wrapped so that the probe sees every address the logic gets from them.
+add_executable(high_address_probe "${CMAKE_CURRENT_LIST_DIR}/high_address_probe.cpp"
+               "${PROJECT_SOURCE_DIR}/platform/platform_win32.cpp")
+target_link_libraries(high_address_probe PRIVATE updater_logic)
+target_link_options(high_address_probe PRIVATE -Wl,--wrap=_Z19PlatformAllocZeroedj
+                    -Wl,--wrap=_Z20PlatformFindResourceP17PlatformModuleTag12ResourceTypePKcPPKvPj)
+set_target_properties(high_address_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+add_dependencies(watcher high_address_probe)
+
+# Its frames, made by the build machine's zstd as the build makes a payload's
+# (cmake/payload.cmake) and a delta (cmake/deltas.cmake): the sample game's
+# new LMH.exe whole, and against the old one.
+find_program(HIGH_ADDRESS_ZSTD zstd REQUIRED)
+set(high_address_dir "${CMAKE_BINARY_DIR}/high_address")
+add_custom_command(
+  OUTPUT "${high_address_dir}/LMH.exe.zst" "${high_address_dir}/LMH.exe.delta.zst"
+  COMMAND "${CMAKE_COMMAND}" -E make_directory "${high_address_dir}"
+  COMMAND "${HIGH_ADDRESS_ZSTD}" -q -f -19 --zstd=wlog=23 -T1 --content-size --check --no-progress
+          "${SAMPLE_DIR}/new/LMH.exe" -o "${high_address_dir}/LMH.exe.zst"
+  COMMAND "${HIGH_ADDRESS_ZSTD}" -19 --single-thread -qq -f --no-progress "--patch-from=${SAMPLE_DIR}/old/LMH.exe"
+          "${SAMPLE_DIR}/new/LMH.exe" -o "${high_address_dir}/LMH.exe.delta.zst"
+  DEPENDS "${SAMPLE_DIR}/old/LMH.exe" "${SAMPLE_DIR}/new/LMH.exe"
+  COMMENT "Frames of the high-address probe"
+  VERBATIM)
+add_custom_target(high_address_frames DEPENDS "${high_address_dir}/LMH.exe.zst"
+                                              "${high_address_dir}/LMH.exe.delta.zst")
+# The sample game's own rules make the files; this target only reads them.
+add_dependencies(high_address_frames sample_game)
+add_dependencies(watcher high_address_frames)
