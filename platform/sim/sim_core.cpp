@@ -2,10 +2,13 @@
 
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <vector>
 
@@ -96,6 +99,18 @@ std::string WindowsPathOf(const std::string& host) {
     if (c == '/') c = '\\';
   }
   return "\\\\?\\UNMAPPED" + outside;
+}
+
+bool IsDirectory(const std::string& hostPath) {
+  struct stat st {};
+  return stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ReadHostFile(const std::string& hostPath, std::string* content) {
+  std::ifstream in(hostPath, std::ios::binary);
+  if (!in) return false;
+  content->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
 }
 
 }  // namespace sim::core

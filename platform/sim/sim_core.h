@@ -23,6 +23,9 @@ bool IsLead932(unsigned char byte);
 // The Windows path a host path shows through the mapped drives, or
 // "\\?\UNMAPPED\..." outside them.
 std::string WindowsPathOf(const std::string& host);
+// The host side of the files several parts reach.
+bool IsDirectory(const std::string& hostPath);
+bool ReadHostFile(const std::string& hostPath, std::string* content);
 
 // A part's own reset, run by sim::Reset before the shared state is cleared
 // (drives still mapped), in the order the parts registered.

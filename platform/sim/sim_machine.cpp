@@ -28,8 +28,10 @@
 
 using sim::core::Event;
 using sim::core::FileOperation;
+using sim::core::IsDirectory;
 using sim::core::IsLead932;
 using sim::core::Key;
+using sim::core::ReadHostFile;
 using sim::core::Trace;
 using sim::core::WindowsPathOf;
 
@@ -108,18 +110,6 @@ Machine& M() {
 char OwnModuleTag;
 char DialogTag;
 char GuardTag;
-
-bool ReadHostFile(const std::string& hostPath, std::string* content) {
-  std::ifstream in(hostPath, std::ios::binary);
-  if (!in) return false;
-  content->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
-}
-
-bool IsDirectory(const std::string& hostPath) {
-  struct stat st {};
-  return stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 // Converts all of in with glibc's iconv; false when a byte sequence has no
 // form in the target.
