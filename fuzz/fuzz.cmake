@@ -28,6 +28,7 @@ add_library(fuzz_logic STATIC
   "${FUZZ_REPO_ROOT}/base/pe_resources.cpp"
   "${FUZZ_REPO_ROOT}/platform/sim/profile_text.cpp"
   "${FUZZ_REPO_ROOT}/platform/sim/sim_core.cpp"
+  "${FUZZ_REPO_ROOT}/platform/sim/sim_file_table.cpp"
   "${FUZZ_REPO_ROOT}/platform/sim/sim_machine.cpp"
   "${FUZZ_REPO_ROOT}/base/zstd_stream.cpp"
   "${FUZZ_REPO_ROOT}/core/updater_state.cpp"

@@ -24,6 +24,7 @@
 #include "base/pe_resources.h"
 #include "platform/sim/profile_text.h"
 #include "platform/sim/sim_core.h"
+#include "platform/sim/sim_file_table.h"
 #include "platform/win_values.h"
 
 using sim::core::Event;
@@ -34,14 +35,9 @@ using sim::core::Key;
 using sim::core::ReadHostFile;
 using sim::core::Trace;
 using sim::core::WindowsPathOf;
+using sim::file_table::SimFile;
 
 namespace {
-
-struct SimFile {
-  std::FILE* stream;  // null for a folder or a lock
-  std::string windowsPath;
-  bool deleteOnClose = false;
-};
 
 struct SimModule {
   std::vector<uint8_t> image;
@@ -91,14 +87,12 @@ struct Machine {
   bool quitPosted = false;
 
   std::vector<sim::WriteRecord> writes;
-  int liveFiles = 0;
   int liveModules = 0;
   std::map<void*, std::size_t> blockSizes;  // the live allocations
   std::size_t liveBytes = 0;
   std::size_t peakBytes = 0;
   int liveGuards = 0;
 
-  std::set<SimFile*> openFiles;
   std::set<SimModule*> modules;
 };
 
@@ -138,14 +132,9 @@ std::string Utf16Bytes(const std::u16string& text) {
 
 }  // namespace
 
-// A run cut off mid-way leaves its handles and buffers behind, as a dead
+// A run cut off mid-way leaves its modules and buffers behind, as a dead
 // process does; the system takes them back.
 void ResetMachine() {
-  for (SimFile* f : M().openFiles) {
-    if (f->stream != nullptr) std::fclose(f->stream);
-    if (f->deleteOnClose) std::remove(sim::HostPath(f->windowsPath).c_str());
-    delete f;
-  }
   for (SimModule* m : M().modules) delete m;
   for (auto& block : M().blockSizes) std::free(block.first);
   M() = Machine();
@@ -217,7 +206,6 @@ const DialogRecord& Dialog() { return M().dialog; }
 bool LoopWouldHang() { return M().loopWouldHang; }
 bool QuitPosted() { return M().quitPosted; }
 const std::vector<WriteRecord>& Writes() { return M().writes; }
-int LiveFiles() { return M().liveFiles; }
 int LiveModules() { return M().liveModules; }
 int LiveAllocations() { return static_cast<int>(M().blockSizes.size()); }
 std::size_t PeakAllocatedBytes() { return M().peakBytes; }
@@ -448,15 +436,12 @@ FileHandle PlatformOpenFile(const char* path, FileMode mode) {
                                                           : "r+b";
   std::FILE* stream = std::fopen(host.c_str(), how);
   if (stream == nullptr) return nullptr;
-  ++M().liveFiles;
   M().writtenSoFar[Key(path)] = 0;
-  auto* f = new SimFile{stream, path};
-  M().openFiles.insert(f);
-  return reinterpret_cast<FileHandle>(f);
+  return sim::file_table::Add(stream, path, false);
 }
 
 bool PlatformFileSize(FileHandle file, uint64_t* size) {
-  auto* f = reinterpret_cast<SimFile*>(file);
+  SimFile* f = sim::file_table::Of(file);
   long at = std::ftell(f->stream);
   if (std::fseek(f->stream, 0, SEEK_END) != 0) return false;
   long end = std::ftell(f->stream);
@@ -467,7 +452,7 @@ bool PlatformFileSize(FileHandle file, uint64_t* size) {
 }
 
 bool PlatformReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* bytesRead) {
-  auto* f = reinterpret_cast<SimFile*>(file);
+  SimFile* f = sim::file_table::Of(file);
   *bytesRead = static_cast<uint32_t>(std::fread(buffer, 1, size, f->stream));
   // A failing read still delivers what it read: only its answer tells.
   if (M().readErrors.count(Key(f->windowsPath)) != 0) return false;
@@ -475,7 +460,7 @@ bool PlatformReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* by
 }
 
 bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_t* bytesWritten) {
-  auto* f = reinterpret_cast<SimFile*>(file);
+  SimFile* f = sim::file_table::Of(file);
   std::string key = Key(f->windowsPath);
   *bytesWritten = 0;
   if (!FileOperation("write", f->windowsPath)) return false;
@@ -496,16 +481,11 @@ bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_
 
 void PlatformCloseFile(FileHandle file) {
   if (file == nullptr) return;
-  auto* f = reinterpret_cast<SimFile*>(file);
-  M().openFiles.erase(f);
-  if (f->stream != nullptr) std::fclose(f->stream);
-  if (f->deleteOnClose) std::remove(sim::HostPath(f->windowsPath).c_str());
-  delete f;
-  --M().liveFiles;
+  sim::file_table::Close(file);
 }
 
 bool PlatformFlushFile(FileHandle file) {
-  auto* f = reinterpret_cast<SimFile*>(file);
+  SimFile* f = sim::file_table::Of(file);
   if (!FileOperation("flush", f->windowsPath)) return false;
   return std::fflush(f->stream) == 0;
 }
@@ -536,17 +516,6 @@ PathKind PlatformQueryPath(const char* path) {
   return S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::File;
 }
 
-namespace {
-
-FileHandle Hold(const std::string& windowsPath, bool deleteOnClose) {
-  ++M().liveFiles;
-  auto* f = new SimFile{nullptr, windowsPath, deleteOnClose};
-  M().openFiles.insert(f);
-  return reinterpret_cast<FileHandle>(f);
-}
-
-}  // namespace
-
 FolderOpen PlatformOpenFolder(const char* path, FileHandle* folder) {
   *folder = nullptr;
   if (!FileOperation("open-folder", path)) return FolderOpen::Failed;
@@ -555,12 +524,12 @@ FolderOpen PlatformOpenFolder(const char* path, FileHandle* folder) {
   if (host.empty() || lstat(host.c_str(), &st) != 0) return FolderOpen::Missing;
   if (S_ISLNK(st.st_mode)) return FolderOpen::ReparsePoint;
   if (!S_ISDIR(st.st_mode)) return FolderOpen::Failed;
-  *folder = Hold(path, false);
+  *folder = sim::file_table::Add(nullptr, path, false);
   return FolderOpen::Opened;
 }
 
 bool PlatformHandleFacts(FileHandle file, HandleFacts* facts) {
-  auto* f = reinterpret_cast<SimFile*>(file);
+  SimFile* f = sim::file_table::Of(file);
   struct stat st {};
   if (f->stream != nullptr ? fstat(fileno(f->stream), &st) != 0 : lstat(sim::HostPath(f->windowsPath).c_str(), &st) != 0) {
     return false;
@@ -577,7 +546,7 @@ bool PlatformHandleFacts(FileHandle file, HandleFacts* facts) {
 
 FinalPath PlatformFinalPath(FileHandle file, char16_t* buffer, std::size_t bufferUnits) {
   if (M().noFinalPaths) return FinalPath::NotAvailable;
-  auto* f = reinterpret_cast<SimFile*>(file);
+  SimFile* f = sim::file_table::Of(file);
   char resolved[PATH_MAX];
   if (realpath(sim::HostPath(f->windowsPath).c_str(), resolved) == nullptr) return FinalPath::Failed;
   std::string path = WindowsPathOf(resolved);
@@ -600,15 +569,13 @@ LockResult PlatformLockFile(const char* path, FileHandle* lock) {
   *lock = nullptr;
   if (!FileOperation("lock", path)) return LockResult::Failed;
   if (M().locksElsewhere.count(Key(path)) != 0) return LockResult::Busy;
-  for (SimFile* f : M().openFiles) {
-    if (f->deleteOnClose && Key(f->windowsPath) == Key(path)) return LockResult::Busy;
-  }
+  if (sim::file_table::LockHeld(path)) return LockResult::Busy;
   std::string host = sim::HostPath(path);
   if (host.empty() || IsDirectory(host)) return LockResult::Failed;
   std::FILE* created = std::fopen(host.c_str(), "ab");
   if (created == nullptr) return LockResult::Failed;
   std::fclose(created);
-  *lock = Hold(path, true);
+  *lock = sim::file_table::Add(nullptr, path, true);
   return LockResult::Held;
 }
 
