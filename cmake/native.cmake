@@ -18,6 +18,9 @@ add_library(platform_sim STATIC
   platform/sim/sim_core.cpp
   platform/sim/sim_file_table.cpp
   platform/sim/sim_machine.cpp
+  platform/sim/sim_windows.cpp
+  platform/sim/sim_texts.cpp
+  platform/sim/sim_message_boxes.cpp
   platform/sim/profile_text.cpp
   platform/sim/file_view_sim.cpp
 )

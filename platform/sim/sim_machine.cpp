@@ -1,10 +1,9 @@
-// The simulated backend of the native tests, apart from its core (sim_core)
-// and its file views. Files and profile files are real
-// host files reached through mapped drive letters; windows, message boxes,
+// The simulated backend of the native tests, apart from its core (sim_core),
+// its file views and the screen (windows, texts, message boxes). Files and
+// profile files are real host files reached through mapped drive letters;
 // resources and faults are simulated and recorded.
 #include "platform/sim/platform_sim.h"
 
-#include <iconv.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -12,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -25,7 +23,6 @@
 #include "platform/sim/profile_text.h"
 #include "platform/sim/sim_core.h"
 #include "platform/sim/sim_file_table.h"
-#include "platform/win_values.h"
 
 using sim::core::Event;
 using sim::core::FileOperation;
@@ -59,18 +56,12 @@ struct Machine {
 
   std::vector<OwnResource> ownResources;
 
-  std::deque<int> answers;
-  std::vector<sim::MessageBoxRecord> boxes;
-  int unanswered = 0;
-
-  bool failDialog = false;
   bool guardElsewhere = false;
   std::string guardElsewhereKey;
   std::set<std::string> locksElsewhere;
   std::vector<std::pair<std::string, std::string>> movedFinalPaths;
   bool noFinalPaths = false;
   std::vector<std::string> otherVolumes;
-  std::function<void()> boxHook;
   std::string broughtToFront;
   std::set<std::string> denied;
   std::map<std::string, uint64_t> writeLimits;
@@ -78,13 +69,6 @@ struct Machine {
   std::set<std::string> writeErrors;
   std::set<std::string> readErrors;
   int allocationsUntilFailure = -1;
-
-  std::function<void()> pumpHook;
-  std::deque<unsigned> dialogQueue;
-  DialogProcedure procedure = nullptr;
-  sim::DialogRecord dialog;
-  bool loopWouldHang = false;
-  bool quitPosted = false;
 
   std::vector<sim::WriteRecord> writes;
   int liveModules = 0;
@@ -102,33 +86,7 @@ Machine& M() {
 }
 
 char OwnModuleTag;
-char DialogTag;
 char GuardTag;
-
-// Converts all of in with glibc's iconv; false when a byte sequence has no
-// form in the target.
-bool Convert(const char* to, const char* from, const std::string& in, std::string* out) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  out->assign(in.size() * 2 + 8, '\0');
-  char* inPtr = const_cast<char*>(in.data());
-  std::size_t inLeft = in.size();
-  char* outPtr = &(*out)[0];
-  std::size_t outLeft = out->size();
-  bool ok = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1) && inLeft == 0;
-  iconv_close(cd);
-  out->resize(out->size() - outLeft);
-  return ok;
-}
-
-std::string Utf16Bytes(const std::u16string& text) {
-  std::string bytes;
-  for (char16_t unit : text) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return bytes;
-}
 
 }  // namespace
 
@@ -166,11 +124,6 @@ void MakeOwnResourceUnloadable(ResourceType type, const std::string& name) {
   }
 }
 
-void QueueAnswers(const std::vector<int>& answers) { M().answers.insert(M().answers.end(), answers.begin(), answers.end()); }
-const std::vector<MessageBoxRecord>& MessageBoxes() { return M().boxes; }
-int UnansweredBoxes() { return M().unanswered; }
-
-void FailDialogCreation() { M().failDialog = true; }
 void HoldGuardElsewhere(const std::string& key) {
   M().guardElsewhere = true;
   M().guardElsewhereKey = key;
@@ -181,30 +134,13 @@ void MoveFinalPaths(const std::string& fromPrefix, const std::string& toPrefix) 
 }
 void NoFinalPaths() { M().noFinalPaths = true; }
 void PlaceOnOtherVolume(const std::string& windowsPrefix) { M().otherVolumes.push_back(Key(windowsPrefix)); }
-void OnMessageBox(std::function<void()> hook) { M().boxHook = std::move(hook); }
 std::string BroughtToFront() { return M().broughtToFront; }
 
-std::string To932(const std::u16string& text) {
-  std::string bytes;
-  if (Convert("CP932", "UTF-16LE", Utf16Bytes(text), &bytes)) return bytes;
-  bytes.clear();
-  for (char16_t unit : text) bytes += unit < 0x100 ? static_cast<char>(unit) : '?';
-  return bytes;
-}
 void HoldOpenWithoutWriteSharing(const std::string& windowsPath) { M().denied.insert(Key(windowsPath)); }
 void LimitWrites(const std::string& windowsPath, uint64_t limitBytes) { M().writeLimits[Key(windowsPath)] = limitBytes; }
 void FailWritesWithError(const std::string& windowsPath) { M().writeErrors.insert(Key(windowsPath)); }
 void FailReads(const std::string& windowsPath) { M().readErrors.insert(Key(windowsPath)); }
 void FailAllocationsFrom(int count) { M().allocationsUntilFailure = count; }
-
-
-void OnPump(std::function<void()> hook) { M().pumpHook = std::move(hook); }
-void PostToDialog(unsigned message) { M().dialogQueue.push_back(message); }
-WindowHandle DialogWindow() { return reinterpret_cast<WindowHandle>(&DialogTag); }
-
-const DialogRecord& Dialog() { return M().dialog; }
-bool LoopWouldHang() { return M().loopWouldHang; }
-bool QuitPosted() { return M().quitPosted; }
 const std::vector<WriteRecord>& Writes() { return M().writes; }
 int LiveModules() { return M().liveModules; }
 int LiveAllocations() { return static_cast<int>(M().blockSizes.size()); }
@@ -216,164 +152,6 @@ int LiveGuards() { return M().liveGuards; }
 // ---------------------------------------------------------------- process
 
 void PlatformPrepareProcess() {}
-
-// ---------------------------------------------------------------- windows
-
-namespace {
-
-bool DialogAlive(WindowHandle window) {
-  return window == sim::DialogWindow() && M().dialog.created && !M().dialog.destroyed;
-}
-
-// Each control of the dialog has a handle of its own: the address of its
-// entry here, which stays put for the life of the program.
-std::map<int, char>& ControlTags() {
-  static std::map<int, char> tags;
-  return tags;
-}
-
-// The control a handle stands for, while the dialog lives; -1 for others.
-int LiveControlId(WindowHandle window) {
-  if (!DialogAlive(sim::DialogWindow())) return -1;
-  for (auto& [id, tag] : ControlTags()) {
-    if (reinterpret_cast<WindowHandle>(&tag) == window) return id;
-  }
-  return -1;
-}
-
-void Deliver(unsigned message) {
-  if (DialogAlive(sim::DialogWindow())) M().procedure(sim::DialogWindow(), message, 0, 0);
-}
-
-}  // namespace
-
-WindowHandle PlatformCreateDialog(ModuleHandle, int templateId, DialogProcedure procedure) {
-  if (M().failDialog) return nullptr;
-  M().dialog = sim::DialogRecord();
-  M().dialog.created = true;
-  M().dialog.templateId = templateId;
-  M().procedure = procedure;
-  procedure(sim::DialogWindow(), WM_INITDIALOG, 0, 0);
-  return sim::DialogWindow();
-}
-
-void PlatformShowWindow(WindowHandle window, int showCommand) {
-  if (DialogAlive(window)) M().dialog.visible = showCommand != 0;
-}
-
-void PlatformUpdateWindow(WindowHandle) {}
-
-intptr_t PlatformSendMessage(WindowHandle window, unsigned message, uintptr_t wParam, intptr_t lParam) {
-  if (!DialogAlive(window)) return 0;
-  return M().procedure(window, message, wParam, lParam);
-}
-
-void PlatformDestroyWindow(WindowHandle window) {
-  if (!DialogAlive(window)) return;
-  Event("destroy");
-  M().procedure(window, WM_DESTROY, 0, 0);
-  M().dialog.destroyed = true;
-  M().dialog.visible = false;
-}
-
-void PlatformPostQuitMessage(int) {
-  M().quitPosted = true;
-  Event("quit");
-}
-
-void PlatformRunMessageLoop(WindowHandle) {
-  while (!M().quitPosted) {
-    if (M().dialogQueue.empty()) {
-      // A real loop would wait forever here.
-      M().loopWouldHang = true;
-      return;
-    }
-    unsigned message = M().dialogQueue.front();
-    M().dialogQueue.pop_front();
-    Deliver(message);
-  }
-}
-
-void PlatformPumpOneMessage() {
-  Trace("pump");
-  if (M().pumpHook) M().pumpHook();
-  if (M().dialogQueue.empty()) return;
-  unsigned message = M().dialogQueue.front();
-  M().dialogQueue.pop_front();
-  Deliver(message);
-}
-
-WindowHandle PlatformDialogItem(WindowHandle dialog, int controlId) {
-  if (!DialogAlive(dialog)) return nullptr;
-  return reinterpret_cast<WindowHandle>(&ControlTags()[controlId]);
-}
-
-void PlatformSetWindowText(WindowHandle window, const char16_t* text) {
-  if (DialogAlive(window)) {
-    M().dialog.title16 = text;
-    M().dialog.title = sim::To932(text);
-    return;
-  }
-  int id = LiveControlId(window);
-  if (id >= 0) {
-    M().dialog.itemTexts[id].push_back(sim::To932(text));
-    Trace("text " + std::to_string(id) + " " + M().dialog.itemTexts[id].back());
-  }
-}
-
-void PlatformSetProgressPosition(WindowHandle progressBar, int position) {
-  int id = LiveControlId(progressBar);
-  if (id >= 0) {
-    M().dialog.positions[id].push_back(position);
-    Trace("position " + std::to_string(id) + " " + std::to_string(position));
-  }
-}
-
-void PlatformSetSmallIcon(WindowHandle, ModuleHandle, int) {}  // the updater carries no icon
-
-void PlatformRemoveCloseMenuItem(WindowHandle window) {
-  if (DialogAlive(window)) M().dialog.closeMenuRemoved = true;
-}
-
-bool PlatformTextToScreen(const char* text, char16_t* buffer, std::size_t bufferUnits) {
-  if (bufferUnits == 0) return false;
-  buffer[0] = 0;
-  std::string bytes;
-  bool from932 = Convert("UTF-16LE", "CP932", text, &bytes);
-  if (!from932) {
-    // The simulated system's own code page: each byte is the unit of its value.
-    bytes.clear();
-    for (const char* p = text; *p != '\0'; ++p) {
-      bytes += *p;
-      bytes += '\0';
-    }
-  }
-  std::size_t units = bytes.size() / 2;
-  if (units >= bufferUnits) return false;  // as the system, nothing when it does not fit
-  for (std::size_t i = 0; i < units; ++i) {
-    buffer[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                      static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
-  }
-  buffer[units] = 0;
-  return from932;
-}
-
-int PlatformMessageBox(WindowHandle owner, const char16_t* text, const char16_t* caption, unsigned style) {
-  if (M().boxHook) M().boxHook();
-  int answer = IDOK;
-  if (!M().answers.empty()) {
-    answer = M().answers.front();
-    M().answers.pop_front();
-  } else if ((style & 0x0F) != MB_OK) {
-    ++M().unanswered;
-    answer = (style & 0x0F) == MB_YESNO ? IDNO : IDCANCEL;
-  }
-  M().boxes.push_back({sim::To932(text), sim::To932(caption), text, caption, style, owner, answer});
-  // The box's own trace line below names it with its text and answer.
-  Event("box:" + M().boxes.back().caption, false);
-  Trace("box " + M().boxes.back().caption + " | " + M().boxes.back().text + " -> " + std::to_string(answer));
-  return answer;
-}
 
 bool PlatformAcquireInstanceGuard(const char* key, InstanceGuard* guard) {
   *guard = nullptr;
