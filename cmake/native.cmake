@@ -17,7 +17,9 @@ target_include_directories(pe_resources PUBLIC "${PROJECT_SOURCE_DIR}")
 add_library(platform_sim STATIC
   platform/sim/sim_core.cpp
   platform/sim/sim_file_table.cpp
+  platform/sim/sim_process.cpp
   platform/sim/sim_machine.cpp
+  platform/sim/sim_memory.cpp
   platform/sim/sim_windows.cpp
   platform/sim/sim_texts.cpp
   platform/sim/sim_message_boxes.cpp

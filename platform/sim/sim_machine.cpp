@@ -1,7 +1,8 @@
 // The simulated backend of the native tests, apart from its core (sim_core),
-// its file views and the screen (windows, texts, message boxes). Files and
-// profile files are real host files reached through mapped drive letters;
-// resources and faults are simulated and recorded.
+// its file views, the screen (windows, texts, message boxes), the process
+// and its memory. Files and profile files are real host files reached
+// through mapped drive letters; resources and faults are simulated and
+// recorded.
 #include "platform/sim/platform_sim.h"
 
 #include <limits.h>
@@ -56,26 +57,18 @@ struct Machine {
 
   std::vector<OwnResource> ownResources;
 
-  bool guardElsewhere = false;
-  std::string guardElsewhereKey;
   std::set<std::string> locksElsewhere;
   std::vector<std::pair<std::string, std::string>> movedFinalPaths;
   bool noFinalPaths = false;
   std::vector<std::string> otherVolumes;
-  std::string broughtToFront;
   std::set<std::string> denied;
   std::map<std::string, uint64_t> writeLimits;
   std::map<std::string, uint64_t> writtenSoFar;
   std::set<std::string> writeErrors;
   std::set<std::string> readErrors;
-  int allocationsUntilFailure = -1;
 
   std::vector<sim::WriteRecord> writes;
   int liveModules = 0;
-  std::map<void*, std::size_t> blockSizes;  // the live allocations
-  std::size_t liveBytes = 0;
-  std::size_t peakBytes = 0;
-  int liveGuards = 0;
 
   std::set<SimModule*> modules;
 };
@@ -86,15 +79,13 @@ Machine& M() {
 }
 
 char OwnModuleTag;
-char GuardTag;
 
 }  // namespace
 
-// A run cut off mid-way leaves its modules and buffers behind, as a dead
-// process does; the system takes them back.
+// A run cut off mid-way leaves its modules behind, as a dead process does;
+// the system takes them back.
 void ResetMachine() {
   for (SimModule* m : M().modules) delete m;
-  for (auto& block : M().blockSizes) std::free(block.first);
   M() = Machine();
 }
 const sim::core::PartReset kMachineReset(ResetMachine);
@@ -124,80 +115,21 @@ void MakeOwnResourceUnloadable(ResourceType type, const std::string& name) {
   }
 }
 
-void HoldGuardElsewhere(const std::string& key) {
-  M().guardElsewhere = true;
-  M().guardElsewhereKey = key;
-}
 void HoldLockElsewhere(const std::string& windowsPath) { M().locksElsewhere.insert(Key(windowsPath)); }
 void MoveFinalPaths(const std::string& fromPrefix, const std::string& toPrefix) {
   M().movedFinalPaths.emplace_back(fromPrefix, toPrefix);
 }
 void NoFinalPaths() { M().noFinalPaths = true; }
 void PlaceOnOtherVolume(const std::string& windowsPrefix) { M().otherVolumes.push_back(Key(windowsPrefix)); }
-std::string BroughtToFront() { return M().broughtToFront; }
 
 void HoldOpenWithoutWriteSharing(const std::string& windowsPath) { M().denied.insert(Key(windowsPath)); }
 void LimitWrites(const std::string& windowsPath, uint64_t limitBytes) { M().writeLimits[Key(windowsPath)] = limitBytes; }
 void FailWritesWithError(const std::string& windowsPath) { M().writeErrors.insert(Key(windowsPath)); }
 void FailReads(const std::string& windowsPath) { M().readErrors.insert(Key(windowsPath)); }
-void FailAllocationsFrom(int count) { M().allocationsUntilFailure = count; }
 const std::vector<WriteRecord>& Writes() { return M().writes; }
 int LiveModules() { return M().liveModules; }
-int LiveAllocations() { return static_cast<int>(M().blockSizes.size()); }
-std::size_t PeakAllocatedBytes() { return M().peakBytes; }
-int LiveGuards() { return M().liveGuards; }
 
 }  // namespace sim
-
-// ---------------------------------------------------------------- process
-
-void PlatformPrepareProcess() {}
-
-bool PlatformAcquireInstanceGuard(const char* key, InstanceGuard* guard) {
-  *guard = nullptr;
-  if (M().guardElsewhere && (M().guardElsewhereKey.empty() || M().guardElsewhereKey == key)) return false;
-  *guard = reinterpret_cast<InstanceGuard>(&GuardTag);
-  ++M().liveGuards;
-  return true;
-}
-
-void PlatformReleaseInstanceGuard(InstanceGuard guard) {
-  if (guard != nullptr) --M().liveGuards;
-}
-
-void PlatformBringWindowToFront(const char16_t* title) { M().broughtToFront = sim::To932(title); }
-
-// ---------------------------------------------------------------- memory
-
-void* PlatformAllocZeroed(std::size_t size) {
-  if (M().allocationsUntilFailure >= 0) {
-    if (M().allocationsUntilFailure <= 1) {
-      M().allocationsUntilFailure = 0;
-      Trace("alloc-fail " + std::to_string(size));
-      return nullptr;
-    }
-    --M().allocationsUntilFailure;
-  }
-  void* block = std::calloc(size == 0 ? 1 : size, 1);
-  Trace("alloc " + std::to_string(size));
-  if (block != nullptr) {
-    M().blockSizes[block] = size;
-    M().liveBytes += size;
-    if (M().liveBytes > M().peakBytes) M().peakBytes = M().liveBytes;
-  }
-  return block;
-}
-
-void PlatformFree(void* block) {
-  if (block == nullptr) return;
-  auto found = M().blockSizes.find(block);
-  if (found != M().blockSizes.end()) Trace("free " + std::to_string(found->second));
-  if (found != M().blockSizes.end()) {
-    M().liveBytes -= found->second;
-    M().blockSizes.erase(found);
-  }
-  std::free(block);
-}
 
 // ---------------------------------------------------------------- files
 
