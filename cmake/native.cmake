@@ -19,6 +19,8 @@ add_library(platform_sim STATIC
   platform/sim/sim_file_table.cpp
   platform/sim/sim_process.cpp
   platform/sim/sim_machine.cpp
+  platform/sim/sim_files.cpp
+  platform/sim/sim_handles.cpp
   platform/sim/sim_memory.cpp
   platform/sim/sim_windows.cpp
   platform/sim/sim_texts.cpp

@@ -31,6 +31,8 @@ add_library(fuzz_logic STATIC
   "${FUZZ_REPO_ROOT}/platform/sim/sim_file_table.cpp"
   "${FUZZ_REPO_ROOT}/platform/sim/sim_process.cpp"
   "${FUZZ_REPO_ROOT}/platform/sim/sim_machine.cpp"
+  "${FUZZ_REPO_ROOT}/platform/sim/sim_files.cpp"
+  "${FUZZ_REPO_ROOT}/platform/sim/sim_handles.cpp"
   "${FUZZ_REPO_ROOT}/platform/sim/sim_memory.cpp"
   "${FUZZ_REPO_ROOT}/platform/sim/sim_windows.cpp"
   "${FUZZ_REPO_ROOT}/platform/sim/sim_texts.cpp"

@@ -1,39 +1,24 @@
 // The simulated backend of the native tests, apart from its core (sim_core),
-// its file views, the screen (windows, texts, message boxes), the process
-// and its memory. Files and profile files are real host files reached
-// through mapped drive letters; resources and faults are simulated and
-// recorded.
+// its file views, the screen (windows, texts, message boxes), the process,
+// its memory, and its files and handles. Profile files are real host files
+// reached through mapped drive letters; resources are simulated.
 #include "platform/sim/platform_sim.h"
 
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
-#include <sstream>
 
 #include "base/ascii_case.h"
 #include "base/pe_resources.h"
 #include "platform/sim/profile_text.h"
 #include "platform/sim/sim_core.h"
-#include "platform/sim/sim_file_table.h"
 
 using sim::core::Event;
 using sim::core::FileOperation;
 using sim::core::IsDirectory;
-using sim::core::IsLead932;
-using sim::core::Key;
 using sim::core::ReadHostFile;
-using sim::core::Trace;
-using sim::core::WindowsPathOf;
-using sim::file_table::SimFile;
 
 namespace {
 
@@ -57,17 +42,6 @@ struct Machine {
 
   std::vector<OwnResource> ownResources;
 
-  std::set<std::string> locksElsewhere;
-  std::vector<std::pair<std::string, std::string>> movedFinalPaths;
-  bool noFinalPaths = false;
-  std::vector<std::string> otherVolumes;
-  std::set<std::string> denied;
-  std::map<std::string, uint64_t> writeLimits;
-  std::map<std::string, uint64_t> writtenSoFar;
-  std::set<std::string> writeErrors;
-  std::set<std::string> readErrors;
-
-  std::vector<sim::WriteRecord> writes;
   int liveModules = 0;
 
   std::set<SimModule*> modules;
@@ -115,185 +89,9 @@ void MakeOwnResourceUnloadable(ResourceType type, const std::string& name) {
   }
 }
 
-void HoldLockElsewhere(const std::string& windowsPath) { M().locksElsewhere.insert(Key(windowsPath)); }
-void MoveFinalPaths(const std::string& fromPrefix, const std::string& toPrefix) {
-  M().movedFinalPaths.emplace_back(fromPrefix, toPrefix);
-}
-void NoFinalPaths() { M().noFinalPaths = true; }
-void PlaceOnOtherVolume(const std::string& windowsPrefix) { M().otherVolumes.push_back(Key(windowsPrefix)); }
-
-void HoldOpenWithoutWriteSharing(const std::string& windowsPath) { M().denied.insert(Key(windowsPath)); }
-void LimitWrites(const std::string& windowsPath, uint64_t limitBytes) { M().writeLimits[Key(windowsPath)] = limitBytes; }
-void FailWritesWithError(const std::string& windowsPath) { M().writeErrors.insert(Key(windowsPath)); }
-void FailReads(const std::string& windowsPath) { M().readErrors.insert(Key(windowsPath)); }
-const std::vector<WriteRecord>& Writes() { return M().writes; }
 int LiveModules() { return M().liveModules; }
 
 }  // namespace sim
-
-// ---------------------------------------------------------------- files
-
-FileHandle PlatformOpenFile(const char* path, FileMode mode) {
-  static const char* const kinds[] = {"open-read", "open-create", "open-write", "open-exclusive", "open-new"};
-  if (!FileOperation(kinds[static_cast<int>(mode)], path)) return nullptr;
-  std::string host = sim::HostPath(path);
-  if (host.empty() || IsDirectory(host)) return nullptr;
-  if (mode != FileMode::ReadExisting && M().denied.count(Key(path)) != 0) return nullptr;
-  // "x": fails on any existing name, a dangling link included.
-  const char* how = mode == FileMode::ReadExisting        ? "rb"
-                    : mode == FileMode::WriteCreateAlways ? "wb"
-                    : mode == FileMode::WriteCreateNew    ? "wbx"
-                                                          : "r+b";
-  std::FILE* stream = std::fopen(host.c_str(), how);
-  if (stream == nullptr) return nullptr;
-  M().writtenSoFar[Key(path)] = 0;
-  return sim::file_table::Add(stream, path, false);
-}
-
-bool PlatformFileSize(FileHandle file, uint64_t* size) {
-  SimFile* f = sim::file_table::Of(file);
-  long at = std::ftell(f->stream);
-  if (std::fseek(f->stream, 0, SEEK_END) != 0) return false;
-  long end = std::ftell(f->stream);
-  std::fseek(f->stream, at, SEEK_SET);
-  if (end < 0) return false;
-  *size = static_cast<uint64_t>(end);
-  return true;
-}
-
-bool PlatformReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* bytesRead) {
-  SimFile* f = sim::file_table::Of(file);
-  *bytesRead = static_cast<uint32_t>(std::fread(buffer, 1, size, f->stream));
-  // A failing read still delivers what it read: only its answer tells.
-  if (M().readErrors.count(Key(f->windowsPath)) != 0) return false;
-  return !std::ferror(f->stream);
-}
-
-bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_t* bytesWritten) {
-  SimFile* f = sim::file_table::Of(file);
-  std::string key = Key(f->windowsPath);
-  *bytesWritten = 0;
-  if (!FileOperation("write", f->windowsPath)) return false;
-  if (M().writeErrors.count(key) != 0) return false;
-  uint32_t allowed = size;
-  auto limit = M().writeLimits.find(key);
-  if (limit != M().writeLimits.end()) {
-    uint64_t left = limit->second > M().writtenSoFar[key] ? limit->second - M().writtenSoFar[key] : 0;
-    if (left < allowed) allowed = static_cast<uint32_t>(left);
-  }
-  *bytesWritten = static_cast<uint32_t>(std::fwrite(data, 1, allowed, f->stream));
-  M().writtenSoFar[key] += *bytesWritten;
-  M().writes.push_back({f->windowsPath, *bytesWritten});
-  Trace("wrote " + std::to_string(size) + " " + std::to_string(*bytesWritten));
-  // A full disk reports success with what fit, then no progress at all.
-  return allowed > 0 || size == 0;
-}
-
-void PlatformCloseFile(FileHandle file) {
-  if (file == nullptr) return;
-  sim::file_table::Close(file);
-}
-
-bool PlatformFlushFile(FileHandle file) {
-  SimFile* f = sim::file_table::Of(file);
-  if (!FileOperation("flush", f->windowsPath)) return false;
-  return std::fflush(f->stream) == 0;
-}
-
-bool PlatformMoveFile(const char* from, const char* to, bool replace) {
-  if (!FileOperation("move", std::string(from) + ">" + to)) return false;
-  std::string hostFrom = sim::HostPath(from);
-  std::string hostTo = sim::HostPath(to);
-  struct stat st {};
-  if (hostFrom.empty() || hostTo.empty() || stat(hostFrom.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-  // A file another process holds open cannot be renamed, nor renamed over.
-  if (M().denied.count(Key(from)) != 0 || M().denied.count(Key(to)) != 0) return false;
-  if (stat(hostTo.c_str(), &st) == 0 && (!replace || S_ISDIR(st.st_mode))) return false;
-  return std::rename(hostFrom.c_str(), hostTo.c_str()) == 0;
-}
-
-bool PlatformDeleteFile(const char* path) {
-  if (!FileOperation("delete", path)) return false;
-  std::string host = sim::HostPath(path);
-  if (host.empty() || IsDirectory(host) || M().denied.count(Key(path)) != 0) return false;
-  return std::remove(host.c_str()) == 0;
-}
-
-PathKind PlatformQueryPath(const char* path) {
-  std::string host = sim::HostPath(path);
-  struct stat st {};
-  if (host.empty() || stat(host.c_str(), &st) != 0) return PathKind::Missing;
-  return S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::File;
-}
-
-FolderOpen PlatformOpenFolder(const char* path, FileHandle* folder) {
-  *folder = nullptr;
-  if (!FileOperation("open-folder", path)) return FolderOpen::Failed;
-  std::string host = sim::HostPath(path);
-  struct stat st {};
-  if (host.empty() || lstat(host.c_str(), &st) != 0) return FolderOpen::Missing;
-  if (S_ISLNK(st.st_mode)) return FolderOpen::ReparsePoint;
-  if (!S_ISDIR(st.st_mode)) return FolderOpen::Failed;
-  *folder = sim::file_table::Add(nullptr, path, false);
-  return FolderOpen::Opened;
-}
-
-bool PlatformHandleFacts(FileHandle file, HandleFacts* facts) {
-  SimFile* f = sim::file_table::Of(file);
-  struct stat st {};
-  if (f->stream != nullptr ? fstat(fileno(f->stream), &st) != 0 : lstat(sim::HostPath(f->windowsPath).c_str(), &st) != 0) {
-    return false;
-  }
-  facts->volume = static_cast<uint32_t>(st.st_dev);
-  for (const std::string& prefix : M().otherVolumes) {
-    if (Key(f->windowsPath).rfind(prefix, 0) == 0) facts->volume ^= 0x5A5A5A5Au;
-  }
-  facts->fileIndex = static_cast<uint64_t>(st.st_ino);
-  facts->links = static_cast<uint32_t>(st.st_nlink);
-  facts->reparsePoint = S_ISLNK(st.st_mode);
-  return true;
-}
-
-FinalPath PlatformFinalPath(FileHandle file, char16_t* buffer, std::size_t bufferUnits) {
-  if (M().noFinalPaths) return FinalPath::NotAvailable;
-  SimFile* f = sim::file_table::Of(file);
-  char resolved[PATH_MAX];
-  if (realpath(sim::HostPath(f->windowsPath).c_str(), resolved) == nullptr) return FinalPath::Failed;
-  std::string path = WindowsPathOf(resolved);
-  for (const auto& [from, to] : M().movedFinalPaths) {
-    if (Key(path).rfind(Key(from), 0) == 0) path = to + path.substr(from.size());
-  }
-  path = "\\\\?\\" + path;
-  if (path.size() >= bufferUnits) return FinalPath::Failed;
-  for (std::size_t i = 0; i <= path.size(); ++i) buffer[i] = static_cast<unsigned char>(path.c_str()[i]);
-  return FinalPath::Known;
-}
-
-bool PlatformFlushFolder(const char* path) {
-  if (!FileOperation("flush-folder", path)) return false;
-  std::string host = sim::HostPath(path);
-  return !host.empty() && IsDirectory(host);
-}
-
-LockResult PlatformLockFile(const char* path, FileHandle* lock) {
-  *lock = nullptr;
-  if (!FileOperation("lock", path)) return LockResult::Failed;
-  if (M().locksElsewhere.count(Key(path)) != 0) return LockResult::Busy;
-  if (sim::file_table::LockHeld(path)) return LockResult::Busy;
-  std::string host = sim::HostPath(path);
-  if (host.empty() || IsDirectory(host)) return LockResult::Failed;
-  std::FILE* created = std::fopen(host.c_str(), "ab");
-  if (created == nullptr) return LockResult::Failed;
-  std::fclose(created);
-  *lock = sim::file_table::Add(nullptr, path, true);
-  return LockResult::Held;
-}
-
-const char* PlatformNextChar(const char* text) {
-  if (*text == '\0') return text;
-  if (IsLead932(static_cast<unsigned char>(*text)) && text[1] != '\0') return text + 2;
-  return text + 1;
-}
 
 // ---------------------------------------------------------------- profile files
 
