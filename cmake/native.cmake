@@ -18,14 +18,16 @@ add_library(platform_sim STATIC
   platform/sim/sim_core.cpp
   platform/sim/sim_file_table.cpp
   platform/sim/sim_process.cpp
-  platform/sim/sim_machine.cpp
-  platform/sim/sim_files.cpp
-  platform/sim/sim_handles.cpp
-  platform/sim/sim_memory.cpp
   platform/sim/sim_windows.cpp
   platform/sim/sim_texts.cpp
   platform/sim/sim_message_boxes.cpp
+  platform/sim/sim_memory.cpp
+  platform/sim/sim_files.cpp
+  platform/sim/sim_handles.cpp
+  platform/sim/sim_profile.cpp
   platform/sim/profile_text.cpp
+  platform/sim/sim_folders.cpp
+  platform/sim/sim_resources.cpp
   platform/sim/file_view_sim.cpp
 )
 target_include_directories(platform_sim PUBLIC "${PROJECT_SOURCE_DIR}")

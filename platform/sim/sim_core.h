@@ -2,7 +2,9 @@
 // What every part of the simulated platform shares: the mapped drives, the
 // one count of file operations with its faults and hooks, the one event
 // log, the trace (SIM_TRACE), and the one reset that returns every part to a
-// clean machine. The parts never include each other, only this.
+// clean machine. The parts (one file per section of platform.h) never
+// include each other, only this, and sim_file_table where they share the
+// handles.
 #include <string>
 
 namespace sim::core {
