@@ -2,11 +2,11 @@
 
 #include "base/text_format.h"
 #include "base/zstd_stream.h"
-#include "core/update_build.h"
 #include "core/updater_state.h"
 #include "files/read_pieces.h"
 #include "fingerprint/checksum.h"
 #include "install/source/delta_format.h"
+#include "install/targets/switch_targets.h"
 #include "platform/platform.h"
 
 namespace {
@@ -95,16 +95,16 @@ int ChooseDelta(const char* entry, bool* hasDeltas) {
 }  // namespace
 
 bool IdentifyInstalledVersions() {
-  int index = 0;
-  for (const PayloadEntry* e = kUpdateBuild.payloadTable; e->relativePath != nullptr && index < kDeltaFilesMax;
-       ++e, ++index) {
+  const int payloads = PayloadCount();
+  for (int index = 0; index < payloads && index < kDeltaFilesMax; ++index) {
+    const char* entry = SwitchTargetEntry(index);
     bool hasDeltas = false;
-    int chosen = ChooseDelta(e->relativePath, &hasDeltas);
+    int chosen = ChooseDelta(entry, &hasDeltas);
     g_state.chosenDelta[index] = static_cast<unsigned char>(chosen);
     if (!hasDeltas || chosen != 0) continue;
     // Without a fitting delta the whole file is written, stored or
     // compressed, when the build has it.
-    const char* name = FinalPathComponent(e->relativePath);
+    const char* name = FinalPathComponent(entry);
     const void* data = nullptr;
     uint32_t size = 0;
     if (PlatformFindResource(g_state.instance, ResourceType::Payload, name, &data, &size) == ResourceLookup::NotFound &&
