@@ -226,8 +226,11 @@ def check_directives(d, value, text, what, arguments):
         d.error(value.line, f"{what}: %s appears {found} times; at most {arguments} allowed (use %% for a percent sign)")
 
 
-def validate(d, payload_dir=None, check_files=True):
-    """Fills d.build (the values the sources are made from) when nothing is wrong."""
+def key_value(d, section, key):
+    return d.sections.get(section, {}).get(key)
+
+
+def validate_required(d):
     for section, keys in REQUIRED.items():
         if section not in d.sections and keys:
             d.error(0, f"section [{section}] is missing (it must give {', '.join(keys)})")
@@ -235,24 +238,33 @@ def validate(d, payload_dir=None, check_files=True):
         for key in keys:
             if key not in d.sections.get(section, {}):
                 d.error(section_line(d, section), f"[{section}] is missing the key {key}")
-    if d.errors:
-        return None
-    get = lambda s, k: d.sections.get(s, {}).get(k)
-    maker, abbr, name, number = get("Product", "MakerFolder"), get("Product", "Abbreviation"), \
-        get("Product", "DisplayName"), get("Update", "Number")
+
+
+def validate_product(d):
+    maker, abbr, name = (key_value(d, "Product", key) for key in ("MakerFolder", "Abbreviation", "DisplayName"))
     check_file_name(d, maker, "MakerFolder")
     check_file_name(d, abbr, "Abbreviation")
     if check_cp932(d, name, "DisplayName") and name.text == "":
         d.error(name.line, "DisplayName is empty")
+    return {"maker": maker.text, "abbreviation": abbr.text, "name": name.text}
+
+
+def validate_update(d):
+    """Only the number: the entry list is embedded beside the payload files,
+    so validate_payload holds its name to their rules."""
+    number = key_value(d, "Update", "Number")
     if not re.fullmatch(r"[1-9][0-9]*", number.text):
         d.error(number.line, f"Number {number.text!r} is not a positive decimal number (1, 2, 3, ...)")
     elif int(number.text) > LARGEST_UPDATE_NUMBER:
         d.error(number.line, f"Number {number.text} is too large: the program compares update numbers exactly "
                 f"only up to {LARGEST_UPDATE_NUMBER}")
+    return {"number": number.text}
 
+
+def validate_texts(d):
     texts = {}
     for key, _, arguments, default in TEXTS:
-        value = get("Texts", key)
+        value = key_value(d, "Texts", key)
         if value is None:
             texts[key] = default
             continue
@@ -264,20 +276,13 @@ def validate(d, payload_dir=None, check_files=True):
             continue
         check_directives(d, value, text, key, arguments)
         texts[key] = text
+    return texts
 
-    entry_list = get("Update", "EntryList") or Value("", 0)
-    if entry_list.text:
-        check_file_name(d, entry_list, "EntryList")
-        if not PAYLOAD_NAME.match(entry_list.text):
-            d.error(entry_list.line, f"EntryList {entry_list.text!r}: names of embedded files are ASCII letters, "
-                    "digits, '.', '_' and '-'")
 
-    compression = get("Payload", "Compression")
-    if compression is not None and compression.text not in COMPRESSIONS:
-        d.error(compression.line, f"Compression {compression.text!r} is not known; write "
-                + " or ".join(COMPRESSIONS) + ", or leave the key out to store the files whole")
-
-    folder_value = get("Payload", "Folder")
+def payload_folder(d, payload_dir, check_files):
+    """Also whether to look for the payload files: a missing folder is one
+    problem, not one more for every file in it."""
+    folder_value = key_value(d, "Payload", "Folder")
     if payload_dir is not None:
         folder = Path(payload_dir)
     else:
@@ -288,7 +293,12 @@ def validate(d, payload_dir=None, check_files=True):
     if check_files and not folder.is_dir():
         d.error(folder_value.line if payload_dir is None else 0, f"payload folder {folder} does not exist")
         check_files = False
+    return folder, check_files
 
+
+def payload_entries(d, folder, check_files):
+    """The FileN keys as (entry, path) in the order the update writes them,
+    and which file each final name (upper case) belongs to."""
     if not d.files:
         d.error(section_line(d, "Payload"), "[Payload] lists no files (File1=..., File2=..., in the order "
                 "the update writes them)")
@@ -318,6 +328,27 @@ def validate(d, payload_dir=None, check_files=True):
         if check_files and not path.is_file():
             d.error(value.line, f"File{n}: payload file {path} does not exist")
         entries.append(("\\".join(parts), path))
+    return entries, resources
+
+
+def validate_payload(d, abbreviation, payload_dir, check_files):
+    """With [Update]'s EntryList, embedded beside the payload files. The deltas
+    and the game's place in the payload are looked at only when nothing else in
+    the description is wrong, so this comes after every other section."""
+    entry_list = key_value(d, "Update", "EntryList") or Value("", 0)
+    if entry_list.text:
+        check_file_name(d, entry_list, "EntryList")
+        if not PAYLOAD_NAME.match(entry_list.text):
+            d.error(entry_list.line, f"EntryList {entry_list.text!r}: names of embedded files are ASCII letters, "
+                    "digits, '.', '_' and '-'")
+
+    compression = key_value(d, "Payload", "Compression")
+    if compression is not None and compression.text not in COMPRESSIONS:
+        d.error(compression.line, f"Compression {compression.text!r} is not known; write "
+                + " or ".join(COMPRESSIONS) + ", or leave the key out to store the files whole")
+
+    folder, check_files = payload_folder(d, payload_dir, check_files)
+    entries, resources = payload_entries(d, folder, check_files)
     if entry_list.text:
         if entry_list.text.upper() in resources:
             d.error(entry_list.line, f"EntryList {entry_list.text!r} has the name of payload file "
@@ -326,29 +357,43 @@ def validate(d, payload_dir=None, check_files=True):
             d.error(entry_list.line, f"entry list {folder / entry_list.text} does not exist")
 
     names = {e.lower(): (e, path) for e, path in entries}
-    game = f"{abbr.text}.exe"
+    game = f"{abbreviation}.exe"
     if d.errors:
         return None
-    deltas = update_deltas.validate(d, get("Payload", "WholeFiles"), entries, check_files)
+    deltas = update_deltas.validate(d, key_value(d, "Payload", "WholeFiles"), entries, check_files)
     if d.errors:
         return None
     if game.lower() not in names:
         d.error(d.files[0][1].line, f"the payload does not hold the game executable {game} "
-                f"(Abbreviation {abbr.text} names it); the update must write it")
+                f"(Abbreviation {abbreviation} names it); the update must write it")
     if MODULE_ENTRY not in (e for e, _ in entries):
         d.error(d.files[0][1].line, f"the payload does not hold the fingerprint module {MODULE_ENTRY} "
                 "(spelled so); it must carry the record of the new game executable")
     if d.errors:
         return None
     return {
-        "maker": maker.text, "abbreviation": abbr.text, "name": name.text, "number": number.text,
-        "entry_list": entry_list.text, "texts": texts, "entries": entries, "folder": folder,
+        "entry_list": entry_list.text, "entries": entries, "folder": folder,
         "compression": compression.text if compression else "",
         "game_entry": names[game.lower()][0].replace("\\", "/"), "game": names[game.lower()][1],
         "module": names[MODULE_ENTRY.lower()][1],
         "entry_list_path": folder / entry_list.text if entry_list.text else None,
         **deltas,
     }
+
+
+def validate(d, payload_dir=None, check_files=True):
+    """The values the sources are made from, or None when anything is wrong
+    (d.errors says what)."""
+    validate_required(d)
+    if d.errors:
+        return None
+    product = validate_product(d)
+    update = validate_update(d)
+    texts = validate_texts(d)
+    payload = validate_payload(d, product["abbreviation"], payload_dir, check_files)
+    if payload is None:
+        return None
+    return {**product, **update, "texts": texts, **payload}
 
 
 def main(argv):
