@@ -94,6 +94,8 @@ void HoldOpenWithoutWriteSharing(const std::string& windowsPath);
 // Writes to the file succeed up to limitBytes in all, then report no progress.
 void LimitWrites(const std::string& windowsPath, uint64_t limitBytes);
 void FailWritesWithError(const std::string& windowsPath);
+// Writes to the file report one byte more than they were asked to write.
+void OverReportWrites(const std::string& windowsPath);
 void FailReads(const std::string& windowsPath);  // reads deliver the file's bytes yet report failure
 void FailAllocationsFrom(int count);  // the count-th allocation from now, and all after it, fail
 

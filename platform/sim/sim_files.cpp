@@ -25,6 +25,7 @@ struct Files {
   std::map<std::string, uint64_t> writeLimits;
   std::map<std::string, uint64_t> writtenSoFar;
   std::set<std::string> writeErrors;
+  std::set<std::string> overReported;
   std::set<std::string> readErrors;
   std::vector<sim::WriteRecord> writes;
 };
@@ -44,6 +45,7 @@ namespace sim {
 void HoldOpenWithoutWriteSharing(const std::string& windowsPath) { F().denied.insert(Key(windowsPath)); }
 void LimitWrites(const std::string& windowsPath, uint64_t limitBytes) { F().writeLimits[Key(windowsPath)] = limitBytes; }
 void FailWritesWithError(const std::string& windowsPath) { F().writeErrors.insert(Key(windowsPath)); }
+void OverReportWrites(const std::string& windowsPath) { F().overReported.insert(Key(windowsPath)); }
 void FailReads(const std::string& windowsPath) { F().readErrors.insert(Key(windowsPath)); }
 const std::vector<WriteRecord>& Writes() { return F().writes; }
 
@@ -101,6 +103,7 @@ bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_
   F().writtenSoFar[key] += *bytesWritten;
   F().writes.push_back({f->windowsPath, *bytesWritten});
   Trace("wrote " + std::to_string(size) + " " + std::to_string(*bytesWritten));
+  if (F().overReported.count(key) != 0) ++*bytesWritten;
   // A full disk reports success with what fit, then no progress at all.
   return allowed > 0 || size == 0;
 }

@@ -125,6 +125,8 @@ TEST_F(EntryListMerge, FailuresLeaveTheTargetAlone) {
        MERGE_TARGET_UNWRITABLE, true},
       {"new file not flushed", [](const std::string&) { sim::FailFileOperation(MergeOperation(5)); },
        MERGE_TARGET_UNWRITABLE, true},
+      {"write reports more than it was given",
+       [](const std::string& t) { sim::OverReportWrites(t + ".UpDate-new"); }, MERGE_TARGET_UNWRITABLE, true},
   };
   const std::string target = std::string(kInstall) + "\\list.txt";
   for (const auto& c : cases) {
