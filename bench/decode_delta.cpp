@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "base/zstd_stream.h"
-#include "install/delta_format.h"
+#include "install/source/delta_format.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/zstd_stream.h"
-#include "install/payload_source.h"
+#include "install/source/piece_source.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

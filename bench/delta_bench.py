@@ -36,7 +36,7 @@ import run_bench  # noqa: E402
 
 PIECE = 0xFFFE
 MIB = 1 << 20
-LIMIT = 192 * MIB  # the run's limit for deltas (install/delta_format.h)
+LIMIT = 192 * MIB  # the run's limit for deltas (install/source/delta_format.h)
 
 
 def run(args, **kwargs):

@@ -14,8 +14,22 @@ update_description("${CMAKE_BINARY_DIR}/generated" CONSTANTS)
 add_library(pe_resources STATIC base/pe_resources.cpp)
 target_include_directories(pe_resources PUBLIC "${PROJECT_SOURCE_DIR}")
 
-add_library(platform_sim STATIC platform/sim/platform_sim.cpp platform/sim/profile_text.cpp
-            platform/sim/file_view_sim.cpp)
+add_library(platform_sim STATIC
+  platform/sim/sim_core.cpp
+  platform/sim/sim_file_table.cpp
+  platform/sim/sim_process.cpp
+  platform/sim/sim_windows.cpp
+  platform/sim/sim_texts.cpp
+  platform/sim/sim_message_boxes.cpp
+  platform/sim/sim_memory.cpp
+  platform/sim/sim_files.cpp
+  platform/sim/sim_handles.cpp
+  platform/sim/sim_profile.cpp
+  platform/sim/profile_text.cpp
+  platform/sim/sim_folders.cpp
+  platform/sim/sim_resources.cpp
+  platform/sim/file_view_sim.cpp
+)
 target_include_directories(platform_sim PUBLIC "${PROJECT_SOURCE_DIR}")
 target_compile_options(platform_sim PRIVATE ${UPDATER_CHARSET})
 target_link_libraries(platform_sim PUBLIC pe_resources)

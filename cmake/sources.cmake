@@ -6,24 +6,27 @@ set(UPDATER_LOGIC_SOURCES
   core/messages.cpp
   core/screen_text.cpp
   core/updater_state.cpp
+  files/held_folders.cpp
+  files/read_pieces.cpp
+  files/write_all.cpp
   fingerprint/checksum.cpp
   fingerprint/checksum_kernel.cpp
   fingerprint/records.cpp
   fingerprint/verification.cpp
-  install/delta_decode.cpp
-  install/delta_format.cpp
-  install/delta_identify.cpp
-  install/delta_write.cpp
-  install/entry_list_merge.cpp
-  install/entry_list_text.cpp
-  install/file_switch.cpp
-  install/free_space.cpp
-  install/installation_run.cpp
-  install/payload.cpp
-  install/payload_source.cpp
-  install/run_folders.cpp
-  install/run_start.cpp
-  install/switch_journal.cpp
+  install/targets/switch_targets.cpp
+  install/switch/file_switch.cpp
+  install/switch/run_start.cpp
+  install/switch/switch_journal.cpp
+  install/source/delta_format.cpp
+  install/source/delta_identify.cpp
+  install/source/payload.cpp
+  install/source/piece_source.cpp
+  install/run/entry_list_merge.cpp
+  install/run/entry_list_text.cpp
+  install/run/file_writer.cpp
+  install/run/free_space.cpp
+  install/run/installation_run.cpp
+  install/run/run_progress.cpp
   profile/install_folder_check.cpp
   profile/profile_file.cpp
   ui/progress_dialog.cpp

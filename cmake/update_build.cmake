@@ -31,7 +31,10 @@ function(update_description out mode)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "The update build's description has problems:\n${problems}")
   endif()
-  set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${description}" "${tool}")
+  # The reader's own modules count as much as the reader.
+  get_filename_component(tools_dir "${tool}" DIRECTORY)
+  set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${description}" "${tool}"
+    "${tools_dir}/update_description_emit.py" "${tools_dir}/update_deltas.py")
   if(NOT mode STREQUAL "CONSTANTS")
     include("${out}/description.cmake")
     foreach(var IN ITEMS UPDATE_PAYLOAD_FOLDER UPDATE_PAYLOAD_ENTRIES UPDATE_GAME_EXECUTABLE UPDATE_ENTRY_LIST

@@ -24,7 +24,7 @@ struct UpdaterState {
   char appDataFolder[kPathSize];
   char caption[1024];
 
-  // Held from before recovery to the end of the run (install/run_folders.h).
+  // Held from before recovery to the end of the run (files/held_folders.h).
   FileHandle runLock;  // null when the lock file could not be made
   HeldFolder heldFolders[kMostHeldFolders];
   int heldFolderCount;

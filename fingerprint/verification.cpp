@@ -4,12 +4,17 @@
 
 #include "base/text_format.h"
 #include "core/update_build.h"
+#include "files/read_pieces.h"
 
 namespace {
 
 // Files are read in pieces of this size so that memory does not grow with
 // the file: a large installation must not fail for want of one huge buffer.
 constexpr uint32_t kReadPieceSize = 1u << 20;
+
+void AddPiece(const uint8_t* piece, uint32_t size, void* context) {
+  ChecksumUpdate(*static_cast<ChecksumState*>(context), piece, size);
+}
 
 }  // namespace
 
@@ -36,16 +41,8 @@ bool ComputeFileChecksum(const char* path, ChecksumWindow window, ChecksumPair* 
     return false;
   }
   ChecksumState state = ChecksumBegin(window);
-  bool ok = true;
-  for (;;) {
-    uint32_t bytesRead = 0;
-    if (!PlatformReadFile(file, piece, kReadPieceSize, &bytesRead)) {
-      ok = false;
-      break;
-    }
-    if (bytesRead == 0) break;
-    ChecksumUpdate(state, piece, bytesRead);
-  }
+  uint64_t done = 0;
+  const bool ok = ReadInPieces(file, piece, kReadPieceSize, ReadInto::Start, AddPiece, &state, &done);
   PlatformFree(piece);
   PlatformCloseFile(file);
   if (ok) *result = state.pair;

@@ -16,9 +16,10 @@
 
 #include "base/zstd_stream.h"
 #include "fingerprint/checksum.h"
+#include "fuzz/fuzz_pieces.h"
 #include "fuzz/fuzz_support.h"
-#include "install/delta_decode.h"
-#include "install/delta_format.h"
+#include "install/source/piece_source.h"
+#include "install/source/delta_format.h"
 #include "platform/platform.h"
 #include "platform/sim/file_view_sim.h"
 #include "platform/sim/platform_sim.h"
@@ -43,11 +44,6 @@ bool DecodeAlone(const uint8_t* frame, std::size_t size, const std::vector<uint8
   if (ZSTD_isError(made)) return false;
   out->resize(made);
   return made == declared;
-}
-
-void CountPiece(uint32_t bytes, void* context) {
-  FUZZ_CHECK(bytes >= 1 && bytes <= 65534);
-  *static_cast<uint64_t*>(context) += bytes;
 }
 
 }  // namespace
@@ -82,10 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   FileHandle file = PlatformOpenFile(kNewFile, FileMode::WriteCreateAlways);
   FUZZ_CHECK(file != nullptr);
-  uint64_t written = 0;
+  std::vector<uint8_t> written;
   MessageId failure = MSG_COUNT;
-  const bool decoded = DecodeDelta(resource.data(), static_cast<uint32_t>(resource.size()), kReference, file,
-                                   CountPiece, &written, &failure);
+  PieceSource source{};
+  DeltaPieceSource(resource.data(), static_cast<uint32_t>(resource.size()), kReference, &source);
+  const bool decoded = WriteAllPieces(&source, file, &written, &failure) == PieceStep::End;
   PlatformCloseFile(file);
   FUZZ_CHECK(sim::LiveAllocations() == 0);
   FUZZ_CHECK(sim::LiveFiles() == 0);
@@ -96,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (decoded) {
     std::ifstream in(sim::HostPath(kNewFile), std::ios::binary);
     std::vector<uint8_t> result((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    FUZZ_CHECK(decodes && result == alone && written == result.size());
+    FUZZ_CHECK(decodes && result == alone && written == result);
   } else {
     FUZZ_CHECK(failure == MSG_WRITE_NOT_LOADED);
     // Refused: the decoder alone refuses it too, or it is what the build never

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "install/entry_list_text.h"
+#include "install/run/entry_list_text.h"
 
 namespace {
 

@@ -13,8 +13,9 @@
 #include <zstd.h>
 
 #include "core/updater_state.h"
+#include "fuzz/fuzz_pieces.h"
 #include "fuzz/fuzz_support.h"
-#include "install/payload_source.h"
+#include "install/source/piece_source.h"
 #include "platform/platform.h"
 #include "platform/sim/platform_sim.h"
 
@@ -47,32 +48,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   g_state.instance = sim::OwnModule();
   sim::AddOwnResource(ResourceType::CompressedPayload, "FILE.BIN", std::vector<uint8_t>(data, data + size));
 
-  PayloadSource source{};
+  PieceSource source{};
   PayloadError error = PayloadError::None;
-  if (!FindPayloadSource("file.bin", &source, &error)) {
+  if (!ChoosePieceSource(0, "file.bin", &source, &error)) {
     FUZZ_CHECK(error == PayloadError::NotLoaded);
     FUZZ_CHECK(sim::LiveAllocations() == 0);
     return 0;
   }
-  FUZZ_CHECK(source.compressed && source.size == declared);
+  FUZZ_CHECK(source.kind == PieceKind::Frame && source.size == declared);
 
   FileHandle file = PlatformOpenFile(kTarget, FileMode::WriteCreateAlways);
   FUZZ_CHECK(file != nullptr);
-  FUZZ_CHECK(OpenPayloadSource(&source));
+  MessageId failure = MSG_COUNT;
   std::vector<uint8_t> written;
-  PieceStep step = PieceStep::Piece;
-  for (;;) {
-    const uint8_t* piece = nullptr;
-    uint32_t pieceSize = 0;
-    step = NextPayloadPiece(&source, &piece, &pieceSize);
-    if (step != PieceStep::Piece) break;
-    FUZZ_CHECK(pieceSize >= 1 && pieceSize <= 65534);
-    FUZZ_CHECK(written.size() + pieceSize <= source.size);
-    uint32_t done = 0;
-    FUZZ_CHECK(PlatformWriteFile(file, piece, pieceSize, &done) && done == pieceSize);
-    written.insert(written.end(), piece, piece + pieceSize);
-  }
-  ClosePayloadSource(&source);
+  const PieceStep step = WriteAllPieces(&source, file, &written, &failure);
+  FUZZ_CHECK(step == PieceStep::End || failure == MSG_WRITE_NOT_LOADED);
   PlatformCloseFile(file);
   FUZZ_CHECK(sim::LiveAllocations() == 0);
   FUZZ_CHECK(sim::LiveFiles() == 0);

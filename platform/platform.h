@@ -1,7 +1,7 @@
 #pragma once
 // The one boundary between the updater's logic and the system. Two backends
-// implement it: platform_win32.cpp (the real program) and sim/platform_sim.cpp
-// (the native tests); the build links exactly one of them.
+// implement it: platform_win32.cpp (the real program) and platform/sim/ (the
+// native tests); the build links exactly one of them.
 #include <cstddef>
 #include <cstdint>
 

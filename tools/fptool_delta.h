@@ -3,7 +3,7 @@
 // version a delta applies to, in front of the zstd frame made against it.
 #include <string>
 
-#include "install/delta_format.h"
+#include "install/source/delta_format.h"
 #include "tools/fptool_core.h"
 
 // Size, checksum pair and content hash, as the run identifies an installed file.

@@ -15,7 +15,7 @@ from pathlib import Path
 
 # The run maps the installed file and holds the decoder's window, as large as
 # the new file, in a 32-bit address space: neither may be larger than this.
-# The program's limit (install/delta_format.h) is the same.
+# The program's limit (install/source/delta_format.h) is the same.
 DELTA_FILE_LIMIT = 192 << 20
 # The run keeps one choice per payload file in a table of this many entries.
 FILES_WITH_DELTAS_MAX = 32

@@ -25,26 +25,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import update_deltas  # noqa: E402
-
-# The texts a build may reword, with the sample game's wording as default.
-# Key, field comment, number of "%s" the program formats into it (None: shown
-# as it is, never formatted), default.
-TEXTS = [
-    ("Caption", "formats the updater caption from the display name", 1, "%s - Update Program"),
-    ("InstallNotFound", "the installation was not found", 1, "「%s」のインストール先の検出に失敗しました。"),
-    ("ConfirmUpdate", "asks before writing", 1,
-     "「%s」のプログラムのアップデートを行います。\nアップデートを行う前に本体プログラムの終了を確認して下さい。"),
-    ("InstallDataBroken", "the installation failed its check", 0,
-     "インストール先のデータが破損している可能性があります。\n再度ゲームをインストールし直してからアップデートを行って下さい。"),
-    ("AlreadyUpdated", "this update is already recorded", 0,
-     "アップデートする必要がありませんでしたが、\n引き続きアップデートを行いますか？"),
-    ("UpdateFinished", "the update has finished", 0, "アップデートが終了しました。"),
-    ("UpdateAborted", "the update was aborted", 0, "アップデートが中止されました。"),
-    ("MergeFailedCaption", "caption of the failed entry-list merge", None, "アップデート情報の更新に失敗しました。"),
-    ("UpdateDoesNotFit", "a build of deltas only meets none of their versions", 1,
-     "インストールされている「%s」のバージョンには、このアップデートを適用できません。\n"
-     "お使いのバージョンに対応したアップデートを入手して下さい。"),
-]
+from update_description_emit import TEXTS, make_cmake, make_cpp, show, write_if_changed  # noqa: E402
 
 REQUIRED = {
     "Product": ["MakerFolder", "Abbreviation", "DisplayName"],
@@ -245,8 +226,11 @@ def check_directives(d, value, text, what, arguments):
         d.error(value.line, f"{what}: %s appears {found} times; at most {arguments} allowed (use %% for a percent sign)")
 
 
-def validate(d, payload_dir=None, check_files=True):
-    """Fills d.build (the values the sources are made from) when nothing is wrong."""
+def key_value(d, section, key):
+    return d.sections.get(section, {}).get(key)
+
+
+def validate_required(d):
     for section, keys in REQUIRED.items():
         if section not in d.sections and keys:
             d.error(0, f"section [{section}] is missing (it must give {', '.join(keys)})")
@@ -254,24 +238,33 @@ def validate(d, payload_dir=None, check_files=True):
         for key in keys:
             if key not in d.sections.get(section, {}):
                 d.error(section_line(d, section), f"[{section}] is missing the key {key}")
-    if d.errors:
-        return None
-    get = lambda s, k: d.sections.get(s, {}).get(k)
-    maker, abbr, name, number = get("Product", "MakerFolder"), get("Product", "Abbreviation"), \
-        get("Product", "DisplayName"), get("Update", "Number")
+
+
+def validate_product(d):
+    maker, abbr, name = (key_value(d, "Product", key) for key in ("MakerFolder", "Abbreviation", "DisplayName"))
     check_file_name(d, maker, "MakerFolder")
     check_file_name(d, abbr, "Abbreviation")
     if check_cp932(d, name, "DisplayName") and name.text == "":
         d.error(name.line, "DisplayName is empty")
+    return {"maker": maker.text, "abbreviation": abbr.text, "name": name.text}
+
+
+def validate_update(d):
+    """Only the number: the entry list is embedded beside the payload files,
+    so validate_payload holds its name to their rules."""
+    number = key_value(d, "Update", "Number")
     if not re.fullmatch(r"[1-9][0-9]*", number.text):
         d.error(number.line, f"Number {number.text!r} is not a positive decimal number (1, 2, 3, ...)")
     elif int(number.text) > LARGEST_UPDATE_NUMBER:
         d.error(number.line, f"Number {number.text} is too large: the program compares update numbers exactly "
                 f"only up to {LARGEST_UPDATE_NUMBER}")
+    return {"number": number.text}
 
+
+def validate_texts(d):
     texts = {}
     for key, _, arguments, default in TEXTS:
-        value = get("Texts", key)
+        value = key_value(d, "Texts", key)
         if value is None:
             texts[key] = default
             continue
@@ -283,20 +276,13 @@ def validate(d, payload_dir=None, check_files=True):
             continue
         check_directives(d, value, text, key, arguments)
         texts[key] = text
+    return texts
 
-    entry_list = get("Update", "EntryList") or Value("", 0)
-    if entry_list.text:
-        check_file_name(d, entry_list, "EntryList")
-        if not PAYLOAD_NAME.match(entry_list.text):
-            d.error(entry_list.line, f"EntryList {entry_list.text!r}: names of embedded files are ASCII letters, "
-                    "digits, '.', '_' and '-'")
 
-    compression = get("Payload", "Compression")
-    if compression is not None and compression.text not in COMPRESSIONS:
-        d.error(compression.line, f"Compression {compression.text!r} is not known; write "
-                + " or ".join(COMPRESSIONS) + ", or leave the key out to store the files whole")
-
-    folder_value = get("Payload", "Folder")
+def payload_folder(d, payload_dir, check_files):
+    """Also whether to look for the payload files: a missing folder is one
+    problem, not one more for every file in it."""
+    folder_value = key_value(d, "Payload", "Folder")
     if payload_dir is not None:
         folder = Path(payload_dir)
     else:
@@ -307,7 +293,12 @@ def validate(d, payload_dir=None, check_files=True):
     if check_files and not folder.is_dir():
         d.error(folder_value.line if payload_dir is None else 0, f"payload folder {folder} does not exist")
         check_files = False
+    return folder, check_files
 
+
+def payload_entries(d, folder, check_files):
+    """The FileN keys as (entry, path) in the order the update writes them,
+    and which file each final name (upper case) belongs to."""
     if not d.files:
         d.error(section_line(d, "Payload"), "[Payload] lists no files (File1=..., File2=..., in the order "
                 "the update writes them)")
@@ -337,6 +328,27 @@ def validate(d, payload_dir=None, check_files=True):
         if check_files and not path.is_file():
             d.error(value.line, f"File{n}: payload file {path} does not exist")
         entries.append(("\\".join(parts), path))
+    return entries, resources
+
+
+def validate_payload(d, abbreviation, payload_dir, check_files):
+    """With [Update]'s EntryList, embedded beside the payload files. The deltas
+    and the game's place in the payload are looked at only when nothing else in
+    the description is wrong, so this comes after every other section."""
+    entry_list = key_value(d, "Update", "EntryList") or Value("", 0)
+    if entry_list.text:
+        check_file_name(d, entry_list, "EntryList")
+        if not PAYLOAD_NAME.match(entry_list.text):
+            d.error(entry_list.line, f"EntryList {entry_list.text!r}: names of embedded files are ASCII letters, "
+                    "digits, '.', '_' and '-'")
+
+    compression = key_value(d, "Payload", "Compression")
+    if compression is not None and compression.text not in COMPRESSIONS:
+        d.error(compression.line, f"Compression {compression.text!r} is not known; write "
+                + " or ".join(COMPRESSIONS) + ", or leave the key out to store the files whole")
+
+    folder, check_files = payload_folder(d, payload_dir, check_files)
+    entries, resources = payload_entries(d, folder, check_files)
     if entry_list.text:
         if entry_list.text.upper() in resources:
             d.error(entry_list.line, f"EntryList {entry_list.text!r} has the name of payload file "
@@ -345,23 +357,22 @@ def validate(d, payload_dir=None, check_files=True):
             d.error(entry_list.line, f"entry list {folder / entry_list.text} does not exist")
 
     names = {e.lower(): (e, path) for e, path in entries}
-    game = f"{abbr.text}.exe"
+    game = f"{abbreviation}.exe"
     if d.errors:
         return None
-    deltas = update_deltas.validate(d, get("Payload", "WholeFiles"), entries, check_files)
+    deltas = update_deltas.validate(d, key_value(d, "Payload", "WholeFiles"), entries, check_files)
     if d.errors:
         return None
     if game.lower() not in names:
         d.error(d.files[0][1].line, f"the payload does not hold the game executable {game} "
-                f"(Abbreviation {abbr.text} names it); the update must write it")
+                f"(Abbreviation {abbreviation} names it); the update must write it")
     if MODULE_ENTRY not in (e for e, _ in entries):
         d.error(d.files[0][1].line, f"the payload does not hold the fingerprint module {MODULE_ENTRY} "
                 "(spelled so); it must carry the record of the new game executable")
     if d.errors:
         return None
     return {
-        "maker": maker.text, "abbreviation": abbr.text, "name": name.text, "number": number.text,
-        "entry_list": entry_list.text, "texts": texts, "entries": entries, "folder": folder,
+        "entry_list": entry_list.text, "entries": entries, "folder": folder,
         "compression": compression.text if compression else "",
         "game_entry": names[game.lower()][0].replace("\\", "/"), "game": names[game.lower()][1],
         "module": names[MODULE_ENTRY.lower()][1],
@@ -370,87 +381,19 @@ def validate(d, payload_dir=None, check_files=True):
     }
 
 
-def c_string(text):
-    """A C string literal holding the text's code page 932 bytes, so that the
-    program's bytes never depend on the compiler's character conversion."""
-    out = []
-    for byte in text.encode("cp932"):
-        ch = chr(byte)
-        if ch == "\\":
-            out.append("\\\\")
-        elif ch == '"':
-            out.append('\\"')
-        elif ch == "\n":
-            out.append("\\n")
-        elif 0x20 <= byte < 0x7F and ch != "?":
-            out.append(ch)
-        else:
-            out.append(f"\\{byte:03o}")
-    return '"' + "".join(out) + '"'
-
-
-def make_cpp(build, description_name):
-    texts = build["texts"]
-    lines = [
-        f"// The constants of the update build described by {description_name}.",
-        "// Made by tools/update_description.py: edit the description, not this file.",
-        '#include "core/update_build.h"',
-        "",
-        "namespace {",
-        "const PayloadEntry kPayloadTable[] = {",
-    ]
-    lines += [f"    {{{c_string(entry)}}}," for entry, _ in build["entries"]]
-    lines += [
-        "    {nullptr},",
-        "};",
-        "}  // namespace",
-        "",
-        "const UpdateBuild kUpdateBuild = {",
-    ]
-
-    def field(value, comment):
-        # Quoted, so that no comment ends in a backslash and swallows the next line.
-        shown = value.replace("\n", "\\n")
-        lines.append(f'    {c_string(value)},  // {comment}: "{shown}"')
-
-    field(build["maker"], "maker folder")
-    field(build["name"], "product display name")
-    field(build["abbreviation"], "product abbreviation")
-    field(texts["Caption"], "caption format")
-    field(build["number"], "update number")
-    lines.append("    kPayloadTable,")
-    field(build["entry_list"], "entry-list name")
-    for key, comment, _, _ in TEXTS[1:]:
-        field(texts[key], comment)
-    lines += ["};", ""]
-    return "\n".join(lines)
-
-
-def cmake_quote(text):
-    return '"' + text.replace("\\", "\\\\").replace('"', '\\"').replace("$", "\\$") + '"'
-
-
-def make_cmake(build):
-    entries = [entry.replace("\\", "/") for entry, _ in build["entries"]]
-    return "\n".join([
-        "# The payload of the described update build, made by tools/update_description.py.",
-        f"set(UPDATE_PAYLOAD_FOLDER {cmake_quote(build['folder'].as_posix())})",
-        f"set(UPDATE_PAYLOAD_ENTRIES {' '.join(cmake_quote(e) for e in entries)})",
-        f"set(UPDATE_GAME_EXECUTABLE {cmake_quote(build['game_entry'])})",
-        f"set(UPDATE_ENTRY_LIST {cmake_quote(build['entry_list'])})",
-        f"set(UPDATE_PAYLOAD_COMPRESSION {cmake_quote(build['compression'])})",
-        *update_deltas.cmake_lines(build, cmake_quote),
-        "",
-    ])
-
-
-def write_if_changed(path, content):
-    path = Path(path)
-    data = content.encode("utf-8")
-    if path.is_file() and path.read_bytes() == data:
-        return
-    path.parent.mkdir(parents=True, exist_ok=True)
-    path.write_bytes(data)
+def validate(d, payload_dir=None, check_files=True):
+    """The values the sources are made from, or None when anything is wrong
+    (d.errors says what)."""
+    validate_required(d)
+    if d.errors:
+        return None
+    product = validate_product(d)
+    update = validate_update(d)
+    texts = validate_texts(d)
+    payload = validate_payload(d, product["abbreviation"], payload_dir, check_files)
+    if payload is None:
+        return None
+    return {**product, **update, "texts": texts, **payload}
 
 
 def main(argv):
@@ -485,16 +428,7 @@ def main(argv):
         if not args.constants_only:
             write_if_changed(out / "description.cmake", make_cmake(build))
     elif args.command == "show":
-        print(f"folder={build['folder']}")
-        print(f"number={build['number']}")
-        print(f"game={build['game']}")
-        print(f"module={build['module']}")
-        print(f"compression={build['compression'] or 'none'}")
-        for entry, path in build["entries"]:
-            print(f"file={entry}\t{path}")
-        if build["entry_list_path"] is not None:
-            print(f"file={build['entry_list']}\t{build['entry_list_path']}")
-        update_deltas.show(build)
+        show(build)
     return 0
 
 

@@ -2,7 +2,7 @@
 
 #include "core/screen_text.h"
 #include "core/updater_state.h"
-#include "install/installation_run.h"
+#include "install/run/installation_run.h"
 #include "profile/profile_file.h"
 #include "ui/progress_view.h"
 #include "ui/resource_ids.h"

@@ -8,6 +8,7 @@
 
 #include "platform/file_view.h"
 #include "platform/sim/platform_sim.h"
+#include "platform/sim/sim_core.h"
 
 namespace {
 
@@ -17,19 +18,21 @@ struct SimView {
 
 int g_liveViews = 0;
 
+void ResetFileViews() { g_liveViews = 0; }
+const sim::core::PartReset kFileViewsReset(ResetFileViews);
+
 }  // namespace
 
 namespace sim {
 
 int LiveFileViews() { return g_liveViews; }
-void ResetFileViews() { g_liveViews = 0; }
 
 }  // namespace sim
 
 FileView PlatformMapFileForReading(const char* path, const uint8_t** bytes, uint64_t* size) {
   *bytes = nullptr;
   *size = 0;
-  if (!sim::CountFileOperation("map", path)) return nullptr;
+  if (!sim::core::FileOperation("map", path)) return nullptr;
   std::string host = sim::HostPath(path);
   std::error_code ignored;
   if (host.empty() || !std::filesystem::is_regular_file(host, ignored)) return nullptr;

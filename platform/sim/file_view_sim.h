@@ -4,7 +4,5 @@
 namespace sim {
 
 int LiveFileViews();
-// Called by sim::Reset.
-void ResetFileViews();
 
 }  // namespace sim

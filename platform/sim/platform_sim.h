@@ -94,6 +94,8 @@ void HoldOpenWithoutWriteSharing(const std::string& windowsPath);
 // Writes to the file succeed up to limitBytes in all, then report no progress.
 void LimitWrites(const std::string& windowsPath, uint64_t limitBytes);
 void FailWritesWithError(const std::string& windowsPath);
+// Writes to the file report one byte more than they were asked to write.
+void OverReportWrites(const std::string& windowsPath);
 void FailReads(const std::string& windowsPath);  // reads deliver the file's bytes yet report failure
 void FailAllocationsFrom(int count);  // the count-th allocation from now, and all after it, fail
 
@@ -101,8 +103,6 @@ void FailAllocationsFrom(int count);  // the count-th allocation from now, and a
 // delete, profile write, module load) counts, from 1 after the reset; the
 // log names each as "<kind>:<path>" ("move:<from>><to>").
 const std::vector<std::string>& FileOperations();
-// Counts one operation of a backend part kept in a file of its own.
-bool CountFileOperation(const char* kind, const std::string& what);
 // Operation n fails as the system would report it.
 void FailFileOperation(int n);
 // At operation n the process is gone: nothing of it is performed and

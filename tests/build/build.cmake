@@ -11,3 +11,6 @@ if(NOT WINDOWS_BUILD_DIR STREQUAL "")
                    --windows-build-dir "${WINDOWS_BUILD_DIR}" --work "${CMAKE_CURRENT_BINARY_DIR}/reproducible")
   set_tests_properties(make_update_reproducible PROPERTIES TIMEOUT 900)
 endif()
+# The floors of the README's table hold: no include runs up, across or in a circle.
+add_test(NAME floor_check
+         COMMAND "${E2E_PYTHON}" "${PROJECT_SOURCE_DIR}/tests/build/floor_check.py" --source "${PROJECT_SOURCE_DIR}")

@@ -5,8 +5,8 @@
 #include <functional>
 
 #include "core/updater_state.h"
-#include "install/installation_run.h"
-#include "install/payload_source.h"
+#include "install/run/installation_run.h"
+#include "install/source/piece_source.h"
 #include "tests/unit/module_fixture.h"
 #include "tests/unit/run_in_window.h"
 #include "tests/unit/sim_fixture.h"
@@ -15,6 +15,17 @@
 #include "ui/resource_ids.h"
 
 namespace {
+
+// "<what the caption names> [<message code>]" of each box shown.
+std::vector<std::string> Shown() {
+  std::vector<std::string> shown;
+  for (const auto& box : sim::MessageBoxes()) {
+    const std::size_t code = box.text.find("[0x");
+    shown.push_back(box.caption.substr(0, box.caption.find(" - ")) + " " +
+                    (code == std::string::npos ? box.text : box.text.substr(code)));
+  }
+  return shown;
+}
 
 const char kPerFileExe[] = "LMH.exe - Lantern Moonharbor - Update Program -";
 const char kUpdater[] = "Lantern Moonharbor - Update Program";
@@ -203,6 +214,30 @@ TEST_F(CompressedPayload, MemoryDoesNotGrowWithThePayload) {
     EXPECT_EQ(Leftovers(), std::vector<std::string>{});
     EXPECT_EQ(sim::LiveAllocations(), 0);
   }
+}
+
+// With no memory, from each allocation of the run in turn until it gets all
+// it needs: the message each shows.
+TEST_F(CompressedPayload, NoMemoryAtEachAllocationShowsWhatItShowedBefore) {
+  std::vector<std::string> shown;
+  for (int from = 1; from < 40; ++from) {
+    Prepare();
+    Carry(100000, true);
+    sim::FailAllocationsFrom(from);
+    StartRun();
+    if (g_state.succeeded) break;
+    ASSERT_EQ(sim::MessageBoxes().size(), 1u) << from;
+    shown.push_back(Shown()[0]);
+    EXPECT_EQ(ReadText(Host(kExe)), "old exe") << from;
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << from;
+  }
+  // The piece buffer and the decoder's memory, for each file: the file did
+  // not load; then the proof's read buffers and the switch's.
+  const std::string exeNotLoaded = "LMH.exe [0x000A0002]", dllNotLoaded = "dll\\RESOURCE.dll [0x000A0002]";
+  EXPECT_EQ(shown, (std::vector<std::string>{exeNotLoaded, exeNotLoaded, exeNotLoaded, exeNotLoaded, dllNotLoaded,
+                                             dllNotLoaded, dllNotLoaded, "dll\\RESOURCE.dll [0x000A0003]",
+                                             "LMH.exe [0x000A0003]", "LMH.exe [0x000A0003]",
+                                             "LMH.exe [0x000A0003]"}));
 }
 
 }  // namespace

@@ -13,9 +13,9 @@
 #include "base/zstd_stream.h"
 #include "core/updater_state.h"
 #include "fingerprint/checksum.h"
-#include "install/delta_format.h"
-#include "install/delta_identify.h"
-#include "install/installation_run.h"
+#include "install/source/delta_format.h"
+#include "install/source/delta_identify.h"
+#include "install/run/installation_run.h"
 #include "platform/sim/file_view_sim.h"
 #include "platform/win_values.h"
 #include "tests/unit/run_in_window.h"
@@ -24,6 +24,17 @@
 #include "ui/resource_ids.h"
 
 namespace {
+
+// "<what the caption names> [<message code>]" of each box shown.
+std::vector<std::string> Shown() {
+  std::vector<std::string> shown;
+  for (const auto& box : sim::MessageBoxes()) {
+    const std::size_t code = box.text.find("[0x");
+    shown.push_back(box.caption.substr(0, box.caption.find(" - ")) + " " +
+                    (code == std::string::npos ? box.text : box.text.substr(code)));
+  }
+  return shown;
+}
 
 using Bytes = std::vector<uint8_t>;
 
@@ -417,6 +428,65 @@ TEST_F(Deltas, EachFileOperationOfTheDeltaWriteFailingStopsTheRun) {
     EXPECT_EQ(Installed("LMH.exe"), oldExe_) << failing;
     EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << failing;
   }
+}
+
+// Where the delta path and the whole-file path differ today, pinned: a disk
+// that fills in the middle of the second piece shows, for a delta, only the
+// percentage of whole pieces, while the whole file shows one after every
+// write; and with no memory, a delta names a failed write for its piece
+// buffer but an unloaded file for its decoder.
+TEST_F(Deltas, AShortWriteAndNoMemoryShowWhatTheyShowedBefore) {
+  auto shortWrite = [&](bool withDeltas, std::vector<std::string>* shown) {
+    ResetMachine();
+    ASSERT_NO_FATAL_FAILURE(Prepare());
+    CarryWhole();
+    if (withDeltas) CarryDeltasFromOld();
+    PrepareState();
+    ASSERT_TRUE(IdentifyInstalledVersions());
+    ASSERT_EQ(g_state.chosenDelta[0], withDeltas ? 1 : 0);
+    sim::LimitWrites(std::string(kInstall) + "\\LMH.exe.UpDate-new", 70000);
+    sim::OnPump([&] { shown->push_back(sim::Dialog().itemTexts.at(IDC_PERCENT).back()); });
+    StartRun();
+    EXPECT_FALSE(g_state.succeeded);
+    EXPECT_EQ(Texts(), std::vector<std::string>{kFailed});
+    std::vector<uint32_t> sizes;
+    for (const auto& w : PayloadWrites()) sizes.push_back(w.size);
+    EXPECT_EQ(sizes, (std::vector<uint32_t>{65534, 4466, 0}));
+    EXPECT_EQ(Installed("LMH.exe"), oldExe_);
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+  };
+  std::vector<std::string> whole, delta;
+  shortWrite(false, &whole);
+  shortWrite(true, &delta);
+  ASSERT_EQ(delta.size(), 1u);
+  ASSERT_EQ(whole.size(), 2u);
+  EXPECT_EQ(delta[0], whole[0]);
+  EXPECT_NE(whole[1], whole[0]);
+
+  // From the first allocation of the write on, each failing in turn, until
+  // the run gets all it needs: the message each shows.
+  std::vector<std::string> shown;
+  for (int from = 1; from < 40; ++from) {
+    ResetMachine();
+    ASSERT_NO_FATAL_FAILURE(Prepare());
+    CarryDeltasFromOld();
+    PrepareState();
+    ASSERT_TRUE(IdentifyInstalledVersions());
+    sim::FailAllocationsFrom(from);
+    StartRun();
+    if (g_state.succeeded) break;
+    ASSERT_EQ(sim::MessageBoxes().size(), 1u) << from;
+    shown.push_back(Shown()[0]);
+    EXPECT_EQ(Installed("LMH.exe"), oldExe_) << from;
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << from;
+  }
+  // Each file: its piece buffer (a failed write), then the decoder's memory
+  // (not loaded); then the proof's read buffers and the switch's.
+  const std::string exeFailed = "LMH.exe [0x000A0003]", exeNotLoaded = "LMH.exe [0x000A0002]";
+  const std::string dllFailed = "dll\\RESOURCE.dll [0x000A0003]", dllNotLoaded = "dll\\RESOURCE.dll [0x000A0002]";
+  EXPECT_EQ(shown, (std::vector<std::string>{exeFailed, exeNotLoaded, exeNotLoaded, exeNotLoaded, exeNotLoaded,
+                                             dllFailed, dllNotLoaded, dllNotLoaded, dllNotLoaded, dllFailed,
+                                             exeFailed, exeFailed, exeFailed}));
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 #include <cstring>
 
 #include "core/updater_state.h"
-#include "install/entry_list_merge.h"
-#include "install/entry_list_text.h"
-#include "install/run_start.h"
+#include "install/run/entry_list_merge.h"
+#include "install/run/entry_list_text.h"
+#include "install/switch/run_start.h"
 #include "tests/unit/sim_fixture.h"
 
 namespace {
@@ -125,6 +125,8 @@ TEST_F(EntryListMerge, FailuresLeaveTheTargetAlone) {
        MERGE_TARGET_UNWRITABLE, true},
       {"new file not flushed", [](const std::string&) { sim::FailFileOperation(MergeOperation(5)); },
        MERGE_TARGET_UNWRITABLE, true},
+      {"write reports more than it was given",
+       [](const std::string& t) { sim::OverReportWrites(t + ".UpDate-new"); }, MERGE_TARGET_UNWRITABLE, true},
   };
   const std::string target = std::string(kInstall) + "\\list.txt";
   for (const auto& c : cases) {

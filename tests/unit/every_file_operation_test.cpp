@@ -13,7 +13,7 @@
 #include "base/text_format.h"
 #include "core/update_build.h"
 #include "core/updater_state.h"
-#include "install/file_switch.h"
+#include "install/switch/file_switch.h"
 #include "platform/win_values.h"
 #include "tests/unit/sim_fixture.h"
 

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "core/updater_state.h"
-#include "install/free_space.h"
+#include "install/run/free_space.h"
 #include "tests/unit/sim_fixture.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "core/updater_state.h"
-#include "install/installation_run.h"
-#include "install/run_start.h"
-#include "install/payload.h"
+#include "install/run/installation_run.h"
+#include "install/switch/run_start.h"
+#include "install/source/payload.h"
 #include "platform/win_values.h"
 #include "tests/unit/module_fixture.h"
 #include "tests/unit/sim_fixture.h"
@@ -13,6 +13,17 @@
 #include "ui/resource_ids.h"
 
 namespace {
+
+// "<what the caption names> [<message code>]" of each box shown.
+std::vector<std::string> Shown() {
+  std::vector<std::string> shown;
+  for (const auto& box : sim::MessageBoxes()) {
+    const std::size_t code = box.text.find("[0x");
+    shown.push_back(box.caption.substr(0, box.caption.find(" - ")) + " " +
+                    (code == std::string::npos ? box.text : box.text.substr(code)));
+  }
+  return shown;
+}
 
 const char kPerFileExe[] = "LMH.exe - Lantern Moonharbor - Update Program -";
 const char kPerFileDll[] = "dll\\RESOURCE.dll - Lantern Moonharbor - Update Program -";
@@ -290,6 +301,49 @@ TEST_F(InstallationRun, FindPayloadIgnoresCase) {
   ASSERT_EQ(sim::MessageBoxes().size(), 2u);
   EXPECT_EQ(sim::MessageBoxes()[0].text, "アップデートに失敗しました。[0x00010001]");
   EXPECT_EQ(sim::MessageBoxes()[1].text, "アップデートに失敗しました。[0x00010002]");
+}
+
+// A payload the build lacks or cannot load is looked up twice: once while
+// the run adds up what it writes, once when it writes it. Each lookup shows
+// its own message, then the write names the file.
+TEST_F(InstallationRun, AMissingPayloadShowsTheSizingPassMessagesFirst) {
+  const struct {
+    const char* what;
+    ResourceType type;
+    bool unloadable;
+    std::vector<std::string> texts;
+  } cases[] = {
+      {"stored, missing",
+       ResourceType::Payload,
+       false,
+       {"Lantern Moonharbor [0x00010001]", "Lantern Moonharbor [0x00010001]", "dll\\RESOURCE.dll [0x000A0001]"}},
+      {"stored, unloadable",
+       ResourceType::Payload,
+       true,
+       {"Lantern Moonharbor [0x00010002]", "Lantern Moonharbor [0x00010002]", "dll\\RESOURCE.dll [0x000A0002]"}},
+      {"compressed, unloadable",
+       ResourceType::CompressedPayload,
+       true,
+       {"Lantern Moonharbor [0x00010002]", "Lantern Moonharbor [0x00010002]", "dll\\RESOURCE.dll [0x000A0002]"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetMachine();
+    PrepareInstall();
+    exe_ = Pattern(100000, 1);
+    dll_ = FingerprintModuleFor(exe_, 2560);
+    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
+    if (c.unloadable) {
+      sim::AddOwnResource(c.type, "RESOURCE.DLL", dll_);
+      sim::MakeOwnResourceUnloadable(c.type, "RESOURCE.DLL");
+    }
+    StartRun();
+    EXPECT_FALSE(g_state.succeeded);
+    EXPECT_EQ(Shown(), c.texts);
+    EXPECT_EQ(ReadText(Host(std::string(kInstall) + "\\LMH.exe")), "old exe");
+    FinishRun();
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+  }
 }
 
 }  // namespace

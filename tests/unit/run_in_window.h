@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/updater_state.h"
-#include "install/run_start.h"
+#include "install/switch/run_start.h"
 #include "platform/platform.h"
 #include "ui/progress_dialog.h"
 #include "ui/resource_ids.h"

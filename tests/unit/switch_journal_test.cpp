@@ -1,6 +1,6 @@
 // The switch journal's text: the only form a reading trusts, and every
 // journal cut short reads as none.
-#include "install/switch_journal.h"
+#include "install/switch/switch_journal.h"
 
 #include <gtest/gtest.h>
 

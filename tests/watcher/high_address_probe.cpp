@@ -22,8 +22,8 @@
 #include "base/zstd_stream.h"
 #include "fingerprint/checksum.h"
 #include "fingerprint/verification.h"
-#include "install/delta_format.h"
-#include "install/payload_source.h"
+#include "install/source/delta_format.h"
+#include "install/source/piece_source.h"
 #include "platform/platform.h"
 
 // The platform functions as the linker's --wrap exposes them: every call

@@ -1,0 +1,37 @@
+#pragma once
+// The elevated run writes only inside the game's folder. The folders it
+// writes into are opened before anything else, refused when one is a
+// reparse point, and held without delete sharing to the end; each file it
+// creates is created fresh and checked for where it leads before a byte is
+// written to it. Entries are paths under the install folder (g_state).
+#include <cstddef>
+
+#include "platform/platform.h"
+
+enum class HoldResult { Held, Missing, Redirected, Failed };
+
+// The install folder itself: held, its volume and final path noted.
+HoldResult HoldInstallFolder();
+// Each folder on the way from the install folder to entry's file. A folder
+// that does not exist is left for the write into it to fail.
+HoldResult HoldFoldersOf(const char* entry);
+// Closes every held folder and the lock.
+void ReleaseRunFolders();
+
+// The folder of entry is, at its path, still the one held, and leads under
+// the install folder.
+bool FolderStillHeld(const char* entry);
+
+// Length of the folder part of entry ("dll" of "dll\RESOURCE.dll"; 0 for a
+// file directly in the install folder).
+std::size_t FolderLength(const char* entry);
+// "<installFolder>\<folder of entry>", false when it does not fit.
+bool FormFolderPath(const char* entry, char (&path)[kPathSize]);
+
+// Creates the file at path, which lies in the folder of entry, for writing:
+// only when that folder is still the held one and leads under the install
+// folder; a leftover of that name is removed first when removeLeftover is
+// set, and the new file is refused (and removed) when it has another name
+// too, lies on another volume or leads outside the install folder. Null on
+// failure.
+FileHandle CreateFileFresh(const char* path, const char* entry, bool removeLeftover);

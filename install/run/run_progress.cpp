@@ -1,0 +1,15 @@
+#include "install/run/run_progress.h"
+
+int ProgressPercent(unsigned runDone, unsigned total) {
+  // The total is taken in single precision: it decides where a very large
+  // run ends (99 instead of 100).
+  float totalSingle = static_cast<float>(total);
+  double fraction = static_cast<double>(runDone) / static_cast<double>(totalSingle);
+  return static_cast<int>(fraction * 100.0);
+}
+
+void AddWritten(uint32_t bytes, void* progress) {
+  auto* run = static_cast<RunProgress*>(progress);
+  run->done += bytes;
+  run->report(ProgressPercent(run->done, run->total));
+}

@@ -1,0 +1,38 @@
+#pragma once
+// What every part of the simulated platform shares: the mapped drives, the
+// one count of file operations with its faults and hooks, the one event
+// log, the trace (SIM_TRACE), and the one reset that returns every part to a
+// clean machine. The parts (one file per section of platform.h) never
+// include each other, only this, and sim_file_table where they share the
+// handles.
+#include <string>
+
+namespace sim::core {
+
+// Counts one file operation "<kind>:<what>"; false when the test makes it
+// fail. Throws sim::ProcessGone at the operation the test cuts off at.
+bool FileOperation(const char* kind, const std::string& what);
+// Appends to the ordered log of what the program did (sim::Events), and to
+// the trace unless the caller traces it its own way.
+void Event(const std::string& event, bool traced = true);
+// With SIM_TRACE naming a file, appends one line to it.
+void Trace(const std::string& line);
+
+// A Windows path compared as the system compares it: ASCII case ignored.
+std::string Key(const std::string& windowsPath);
+// Code page 932's lead bytes, the simulated system's code page.
+bool IsLead932(unsigned char byte);
+// The Windows path a host path shows through the mapped drives, or
+// "\\?\UNMAPPED\..." outside them.
+std::string WindowsPathOf(const std::string& host);
+// The host side of the files several parts reach.
+bool IsDirectory(const std::string& hostPath);
+bool ReadHostFile(const std::string& hostPath, std::string* content);
+
+// A part's own reset, run by sim::Reset before the shared state is cleared
+// (drives still mapped), in the order the parts registered.
+struct PartReset {
+  explicit PartReset(void (*reset)());
+};
+
+}  // namespace sim::core
