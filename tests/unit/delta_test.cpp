@@ -188,9 +188,14 @@ TEST_F(Deltas, TheDeltaMadeAgainstTheInstalledVersionIsChosenAmongOthers) {
   other[100] ^= 0x55;
   Bytes badHeader = DeltaResource(IdentityOf(oldExe_), DeltaFrame(oldExe_, newExe_));
   badHeader[0] = 'X';
+  // Cut inside its header: what would be the reference's hash lies past the
+  // resource's end (the sanitizer run sees any read of it).
+  Bytes shortHeader = DeltaResource(IdentityOf(oldExe_), DeltaFrame(oldExe_, newExe_));
+  shortHeader.resize(kDeltaHeaderSize - 1);
   sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", DeltaResource(IdentityOf(other), DeltaFrame(other, newExe_)));
   sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$2", badHeader);
   sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$3", DeltaResource(IdentityOf(oldExe_), DeltaFrame(oldExe_, newExe_)));
+  sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$4", shortHeader);
   sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", newDll_);
   PrepareState();
   ASSERT_TRUE(IdentifyInstalledVersions());
