@@ -61,12 +61,14 @@ class CompressedPayload : public SimTest {
     dll_ = FingerprintModuleFor(exe_, 2560);
     ASSERT_FALSE(dll_.empty());
     if (!compressed) {
-      sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
-      sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", dll_);
+      CarryStored("LMH.EXE", exe_);
+      CarryStored("RESOURCE.DLL", dll_);
       return;
     }
-    sim::AddOwnResource(ResourceType::CompressedPayload, "LMH.EXE", exeFrame.empty() ? Frame(exe_) : exeFrame);
-    sim::AddOwnResource(ResourceType::CompressedPayload, "RESOURCE.DLL", Frame(dll_));
+    // A frame the build made damaged is recorded as the build made it: the
+    // run finds the damage as it decodes.
+    ::Carry(CarriedKind::Frame, "LMH.EXE", exeFrame.empty() ? Frame(exe_) : exeFrame, exe_);
+    ::Carry(CarriedKind::Frame, "RESOURCE.DLL", Frame(dll_), dll_);
   }
 
   void StartRun() { RunInProgressWindow(); }

@@ -66,8 +66,8 @@ class InstallationRun : public SimTest {
     exe_ = Pattern(exeSize, 1);
     dll_ = FingerprintModuleFor(exe_, dllSize);
     ASSERT_FALSE(dll_.empty());
-    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
-    sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", dll_);
+    CarryStored("LMH.EXE", exe_);
+    CarryStored("RESOURCE.DLL", dll_);
   }
 
   // Creates the progress window and runs the installation inside it, as the
@@ -232,7 +232,7 @@ TEST_F(InstallationRun, FailuresLeaveTheInstallationAsItWas) {
        [&] {
          ResetMachine();
          PrepareInstall();
-         sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
+         CarryStored("LMH.EXE", exe_);
        },
        {updater, updater, kPerFileDll}, "[0x000A0001]", true},
       {"payload unloadable", [&] { sim::MakeOwnResourceUnloadable(ResourceType::Payload, "resource.dll"); },
@@ -242,8 +242,8 @@ TEST_F(InstallationRun, FailuresLeaveTheInstallationAsItWas) {
        [&] {
          ResetMachine();
          PrepareInstall();
-         sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
-         sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", FingerprintModuleFor(Pattern(10, 3)));
+         CarryStored("LMH.EXE", exe_);
+         CarryStored("RESOURCE.DLL", FingerprintModuleFor(Pattern(10, 3)));
        },
        {kPerFileExe}, "[0x000A0003]", true},
       {"new module fails its own record",
@@ -252,8 +252,8 @@ TEST_F(InstallationRun, FailuresLeaveTheInstallationAsItWas) {
          PrepareInstall();
          std::vector<uint8_t> module = dll_;
          module.back() ^= 1;
-         sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
-         sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", module);
+         CarryStored("LMH.EXE", exe_);
+         CarryStored("RESOURCE.DLL", module);
        },
        {kPerFileDll}, "[0x000A0003]", true},
   };
@@ -332,7 +332,7 @@ TEST_F(InstallationRun, AMissingPayloadShowsTheSizingPassMessagesFirst) {
     PrepareInstall();
     exe_ = Pattern(100000, 1);
     dll_ = FingerprintModuleFor(exe_, 2560);
-    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
+    CarryStored("LMH.EXE", exe_);
     if (c.unloadable) {
       sim::AddOwnResource(c.type, "RESOURCE.DLL", dll_);
       sim::MakeOwnResourceUnloadable(c.type, "RESOURCE.DLL");
