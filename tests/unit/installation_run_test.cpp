@@ -96,6 +96,32 @@ TEST(ProgressPercent, QuotientFirstThenTimesHundred) {
   EXPECT_EQ(ProgressPercent(16777219u, 16777219u), 99);
 }
 
+int g_reported = -1;
+
+// Each file is below 4 GiB, the run's sum of them need not be: the count
+// and the total go on past it.
+TEST(AddWritten, CountsPastFourGibibytes) {
+  const uint64_t kGiB = uint64_t{1} << 30;
+  const struct {
+    uint64_t total, doneBefore;
+    uint32_t bytes;
+    int percent;
+  } cases[] = {
+      {(4 * kGiB) + 100000, 4 * kGiB - 1, 1, 99},
+      {5 * kGiB, 4 * kGiB - 10, 65534, 80},
+      {(4 * kGiB) + 100000, 0, 65534, 0},
+      {4 * kGiB - 1, 4 * kGiB - 65535, 65534, 99},
+      {16 * kGiB, 8 * kGiB - 1, 1, 50},
+  };
+  for (const auto& c : cases) {
+    g_reported = -1;
+    RunProgress progress{[](int percent) { g_reported = percent; }, c.total, c.doneBefore};
+    AddWritten(c.bytes, &progress);
+    EXPECT_EQ(progress.done, c.doneBefore + c.bytes) << c.total << " " << c.doneBefore;
+    EXPECT_EQ(g_reported, c.percent) << c.total << " " << c.doneBefore;
+  }
+}
+
 TEST_F(InstallationRun, WritesInBoundedChunksWithOneRunningPercentage) {
   CarryPayload(393728, 2560);
   // What the window shows after each write, when the run lets a message through.
