@@ -184,6 +184,16 @@ class PayloadHashes : public SimTest {
     sim::AddOwnResource(ResourceType::PayloadHashes, kPayloadHashesName, HashTable(records));
   }
 
+  // The table without the record of a resource the build still carries.
+  static void Unrecord(CarriedKind kind, const std::string& name) {
+    std::vector<PayloadHash> records;
+    for (const PayloadHash& r : CarriedHashes()) {
+      if (r.kind != kind || name != r.name) records.push_back(r);
+    }
+    ASSERT_EQ(records.size() + 1, CarriedHashes().size()) << name;
+    sim::AddOwnResource(ResourceType::PayloadHashes, kPayloadHashesName, HashTable(records));
+  }
+
   // Every file under the install folder with its bytes.
   std::map<std::string, std::string> Installation() {
     std::map<std::string, std::string> files;
@@ -248,6 +258,8 @@ TEST_F(PayloadHashes, ADamagedDownloadIsRefusedBeforeAnythingIsOpened) {
        [] { Damage(ResourceType::PayloadHashes, kPayloadHashesName, FlipMiddle); }},
       {"a delta the table does not list", ExeForm::StoredWithDelta,
        [] { sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$2", {1, 2, 3}); }},
+      {"a stored file the table does not list", ExeForm::Stored,
+       [] { Unrecord(CarriedKind::Stored, "RESOURCE.DLL"); }},
       {"a compressed file the table does not list", ExeForm::Stored,
        [] { sim::AddOwnResource(ResourceType::CompressedPayload, "RESOURCE.DLL", {1, 2, 3}); }},
       {"a listed resource the build lacks", ExeForm::Stored,
@@ -260,6 +272,8 @@ TEST_F(PayloadHashes, ADamagedDownloadIsRefusedBeforeAnythingIsOpened) {
     cases.push_back({"entry list, a byte flipped", ExeForm::Stored, [] {
                        Damage(ResourceType::Payload, kUpdateBuild.entryListName, [](Bytes& b) { b[0] ^= 0x01; });
                      }});
+    cases.push_back({"entry list the table does not list", ExeForm::Stored,
+                     [] { Unrecord(CarriedKind::Stored, kUpdateBuild.entryListName); }});
   }
   for (const PayloadEntry* e = kUpdateBuild.payloadTable; e->relativePath != nullptr; ++e) {
     const std::string name = FinalPathComponent(e->relativePath);
