@@ -9,6 +9,7 @@
 #include "core/updater_state.h"
 #include "fingerprint/verification.h"
 #include "install/source/delta_identify.h"
+#include "install/source/payload_hashes.h"
 #include "install/targets/switch_targets.h"
 #include "install/switch/run_start.h"
 #include "platform/win_values.h"
@@ -40,6 +41,12 @@ int RunPhases(int showCommand) {
   // the run forms.
   if (!IsUsableInstallFolder(g_state.installFolder, LongestRunTail(), kPathSize, PlatformNextChar)) {
     ShowMessage(MSG_INSTALL_DATA_BROKEN);
+    return kExitBroken;
+  }
+  // A download damaged on its way would install damaged files as if they
+  // were the update: refused before anything is opened or asked.
+  if (!CarriedPayloadIntact()) {
+    ShowMessage(MSG_UPDATE_FILE_DAMAGED);
     return kExitBroken;
   }
   // A run that died leaves its new files or its old ones beside the targets;

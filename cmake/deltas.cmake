@@ -6,8 +6,9 @@
 # "<NAME>$<M>" (unquoted: the resource compiler would join a quoted name to
 # the file name before it).
 #
-#   updater_deltas(DIR GENERATED_DIR RC_VAR FILES_VAR)
-# appends the deltas' resource lines to RC_VAR and their files to FILES_VAR.
+#   updater_deltas(DIR GENERATED_DIR RC_VAR FILES_VAR HASHED_VAR)
+# appends the deltas' resource lines to RC_VAR, their files to FILES_VAR and
+# their `fptool hashes` items to HASHED_VAR.
 #   updater_carries_whole(ENTRY RESULT_VAR)
 # sets RESULT_VAR to whether the payload file ENTRY travels whole.
 find_program(ZSTD_ENCODER zstd)
@@ -29,9 +30,10 @@ function(updater_carries_whole entry result)
   set(${result} ${whole} PARENT_SCOPE)
 endfunction()
 
-function(updater_deltas dir generated rc_var files_var)
+function(updater_deltas dir generated rc_var files_var hashed_var)
   set(rc "${${rc_var}}")
   set(files "${${files_var}}")
+  set(hashed "${${hashed_var}}")
   list(LENGTH UPDATE_DELTAS count)
   if(count GREATER 0 AND NOT ZSTD_ENCODER)
     message(FATAL_ERROR "The description names earlier versions, but the zstd program that makes deltas is missing (tools/setup.sh installs it)")
@@ -57,8 +59,10 @@ function(updater_deltas dir generated rc_var files_var)
       VERBATIM)
     string(APPEND rc "${resource}$${number} BIN \"${out}\"\n")
     list(APPEND files "${out}")
+    list(APPEND hashed delta "${resource}$${number}" "${out}" "${dir}/${entry}")
     math(EXPR i "${i} + 3")
   endwhile()
   set(${rc_var} "${rc}" PARENT_SCOPE)
   set(${files_var} "${files}" PARENT_SCOPE)
+  set(${hashed_var} "${hashed}" PARENT_SCOPE)
 endfunction()

@@ -20,6 +20,8 @@ set(UPDATER_LOGIC_SOURCES
   install/source/delta_format.cpp
   install/source/delta_identify.cpp
   install/source/payload.cpp
+  install/source/payload_hashes.cpp
+  install/source/payload_hashes_format.cpp
   install/source/piece_source.cpp
   install/run/entry_list_merge.cpp
   install/run/entry_list_text.cpp

@@ -137,6 +137,7 @@ enum class ResourceType {
   Payload,  // the custom type "BIN" of the updater's own payload
   CompressedPayload,  // the custom type "ZST": a payload file as one zstd frame
   RawData,  // RT_RCDATA
+  PayloadHashes,  // the custom type "HASH": the build's hashes of its payload resources
 };
 enum class ResourceLookup { Found, NotFound, NotLoaded };
 // Names compare without regard to ASCII case. The data stays valid while the

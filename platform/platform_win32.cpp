@@ -292,6 +292,7 @@ ResourceLookup PlatformFindResource(ModuleHandle module, ResourceType type, cons
                                     uint32_t* size) {
   LPCSTR typeName = type == ResourceType::Payload             ? "BIN"
                     : type == ResourceType::CompressedPayload ? "ZST"
+                    : type == ResourceType::PayloadHashes     ? "HASH"
                                                               : MAKEINTRESOURCEA(10);  // RT_RCDATA
   HRSRC resource = FindResourceA(M(module), name, typeName);
   if (resource == nullptr) return ResourceLookup::NotFound;

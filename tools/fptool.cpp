@@ -6,7 +6,10 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
+#include "base/zstd_stream.h"
+#include "install/source/payload_hashes_format.h"
 #include "tools/fptool_core.h"
 #include "tools/fptool_delta.h"
 
@@ -35,7 +38,11 @@ int Usage() {
       "      filler bytes appended\n"
       "  fptool delta EARLIER FRAME OUT\n"
       "      writes OUT: the identity of EARLIER (size, record, content hash), then FRAME, a zstd\n"
-      "      frame made against EARLIER; refuses files larger than the update applies deltas to\n",
+      "      frame made against EARLIER; refuses files larger than the update applies deltas to\n"
+      "  fptool hashes OUT [KIND NAME CARRIED DECODED]...\n"
+      "      writes OUT, the update's table of hashes: for each payload resource NAME, carried\n"
+      "      as KIND (stored, frame or delta), the size and XXH64 of the resource's bytes CARRIED\n"
+      "      and of the file DECODED they give\n",
       stderr);
   return 2;
 }
@@ -215,6 +222,65 @@ int Delta(const std::string& earlierPath, const std::string& framePath, const st
   return ReplaceWhole(outPath, resource) ? 0 : 1;
 }
 
+// Size and content hash of a file, read in pieces: a payload file may be
+// larger than the memory this machine can spare.
+bool HashFile(const std::string& path, uint64_t* size, uint64_t* hash) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "fptool: cannot open %s\n", path.c_str());
+    return false;
+  }
+  ZstdHash content;
+  ZstdHashStart(&content);
+  std::vector<char> piece(1 << 20);
+  *size = 0;
+  while (in) {
+    in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    const std::streamsize got = in.gcount();
+    ZstdHashAdd(&content, piece.data(), static_cast<size_t>(got));
+    *size += static_cast<uint64_t>(got);
+  }
+  if (in.bad()) {
+    std::fprintf(stderr, "fptool: cannot read %s\n", path.c_str());
+    return false;
+  }
+  *hash = ZstdHashValue(&content);
+  return true;
+}
+
+int Hashes(const std::string& outPath, int argc, char** argv) {
+  if (argc % 4 != 0) return Usage();
+  std::vector<PayloadHash> records;
+  for (int i = 0; i < argc; i += 4) {
+    PayloadHash record{};
+    const std::string kind = argv[i];
+    const std::string name = argv[i + 1];
+    if (kind == "stored") {
+      record.kind = CarriedKind::Stored;
+    } else if (kind == "frame") {
+      record.kind = CarriedKind::Frame;
+    } else if (kind == "delta") {
+      record.kind = CarriedKind::Delta;
+    } else {
+      std::fprintf(stderr, "fptool: hashes: KIND %s is not stored, frame or delta\n", kind.c_str());
+      return 2;
+    }
+    if (name.empty() || name.size() > kPayloadHashNameMax) {
+      std::fprintf(stderr, "fptool: hashes: NAME %s must hold 1 to %zu bytes\n", name.c_str(), kPayloadHashNameMax);
+      return 2;
+    }
+    std::memcpy(record.name, name.c_str(), name.size() + 1);
+    if (!HashFile(argv[i + 2], &record.carriedSize, &record.carriedHash) ||
+        !HashFile(argv[i + 3], &record.decodedSize, &record.decodedHash)) {
+      return 1;
+    }
+    records.push_back(record);
+  }
+  ByteBuffer table(PayloadHashesSize(records.data(), static_cast<uint32_t>(records.size())));
+  WritePayloadHashes(records.data(), static_cast<uint32_t>(records.size()), table.data());
+  return ReplaceWhole(outPath, table) ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   std::string command = argv[1];
@@ -224,5 +290,6 @@ int main(int argc, char** argv) {
   if (command == "trim" && argc == 5) return Trim(argv[2], argv[3], argv[4]);
   if (command == "pad" && argc >= 6) return Pad(argc - 2, argv + 2);
   if (command == "delta" && argc == 5) return Delta(argv[2], argv[3], argv[4]);
+  if (command == "hashes" && argc >= 3) return Hashes(argv[2], argc - 3, argv + 3);
   return Usage();
 }

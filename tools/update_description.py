@@ -53,6 +53,12 @@ LARGEST_UPDATE_NUMBER = 1 << 24
 RESERVED_NAMES = {"CON", "PRN", "AUX", "NUL", *(f"COM{i}" for i in range(1, 10)), *(f"LPT{i}" for i in range(1, 10))}
 # Payload names become resource names and file names on the player's disk.
 PAYLOAD_NAME = re.compile(r"[A-Za-z0-9._-]+$")
+# A file travels in one resource and the run counts it in 32 bits: each is
+# below 4 GiB. The run adds them up in 64 bits; the whole update is held to
+# 16 GiB written, where the percentage's single-precision total is still
+# exact to a kibibyte.
+FILE_SIZE_LIMIT = (4 << 30) - 1
+PAYLOAD_SIZE_LIMIT = 16 << 30
 
 
 class Value:
@@ -331,6 +337,23 @@ def payload_entries(d, folder, check_files):
     return entries, resources
 
 
+def check_sizes(d, entries, entry_list_path):
+    """Each file, and all of them with the entry list together, within what
+    the run writes."""
+    total = 0
+    for n, (entry, path) in enumerate(entries, start=1):
+        size = path.stat().st_size
+        total += size
+        if size > FILE_SIZE_LIMIT:
+            d.error(d.files[n - 1][1].line, f"File{n} {entry!r} is {size:,} bytes: the update writes files below 4 GiB "
+                    f"(at most {FILE_SIZE_LIMIT:,} bytes)")
+    if entry_list_path is not None:
+        total += entry_list_path.stat().st_size
+    if total > PAYLOAD_SIZE_LIMIT:
+        d.error(section_line(d, "Payload"), f"the payload files together are {total:,} bytes: the update writes at "
+                f"most 16 GiB ({PAYLOAD_SIZE_LIMIT:,} bytes) in all")
+
+
 def validate_payload(d, abbreviation, payload_dir, check_files):
     """With [Update]'s EntryList, embedded beside the payload files. The deltas
     and the game's place in the payload are looked at only when nothing else in
@@ -355,6 +378,9 @@ def validate_payload(d, abbreviation, payload_dir, check_files):
                     f"File{resources[entry_list.text.upper()]}")
         elif check_files and not (folder / entry_list.text).is_file():
             d.error(entry_list.line, f"entry list {folder / entry_list.text} does not exist")
+
+    if check_files and not d.errors:
+        check_sizes(d, entries, folder / entry_list.text if entry_list.text else None)
 
     names = {e.lower(): (e, path) for e, path in entries}
     game = f"{abbreviation}.exe"

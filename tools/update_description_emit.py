@@ -27,6 +27,8 @@ TEXTS = [
     ("UpdateDoesNotFit", "a build of deltas only meets none of their versions", 1,
      "インストールされている「%s」のバージョンには、このアップデートを適用できません。\n"
      "お使いのバージョンに対応したアップデートを入手して下さい。"),
+    ("UpdateFileDamaged", "the update file itself was damaged on its way", 0,
+     "アップデートファイルが破損しています。\nお手数ですが、アップデートファイルを再度ダウンロードして下さい。"),
 ]
 
 

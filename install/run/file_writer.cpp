@@ -1,12 +1,38 @@
 #include "install/run/file_writer.h"
 
+#include "base/zstd_stream.h"
 #include "files/write_all.h"
+#include "install/source/payload_hashes.h"
 #include "install/targets/switch_targets.h"
 
+namespace {
+
+CarriedKind CarriedKindOf(PieceKind kind) {
+  switch (kind) {
+    case PieceKind::Frame:
+      return CarriedKind::Frame;
+    case PieceKind::Delta:
+      return CarriedKind::Delta;
+    case PieceKind::Stored:
+      break;
+  }
+  return CarriedKind::Stored;
+}
+
+}  // namespace
+
 bool WriteNewFile(const char* entry, PieceSource* source, RunProgress* progress, MessageId* failure) {
+  // Whatever its kind, a source must give the very file the build recorded:
+  // one it holds no record of did not load.
+  *failure = MSG_WRITE_NOT_LOADED;
+  PayloadHash expected{};
+  if (!FindPayloadHash(CarriedKindOf(source->kind), source->resourceName, &expected)) return false;
   *failure = MSG_WRITE_CREATE_FAILED;
   FileHandle file = CreateNewFile(entry);
   if (file == nullptr) return false;
+  ZstdHash content;
+  ZstdHashStart(&content);
+  uint64_t contentSize = 0;
   bool ok = OpenPieceSource(source, failure);
   while (ok) {
     const uint8_t* piece = nullptr;
@@ -17,11 +43,18 @@ bool WriteNewFile(const char* entry, PieceSource* source, RunProgress* progress,
     ok = step == PieceStep::Piece;
     *failure = MSG_WRITE_NOT_LOADED;
     if (!ok) break;
+    ZstdHashAdd(&content, piece, size);
+    contentSize += size;
     ok = WriteAll(file, piece, size, source->reportEachWrite ? AddWritten : nullptr, progress);
     *failure = MSG_WRITE_CREATE_FAILED;
     if (ok && !source->reportEachWrite) AddWritten(size, progress);
   }
   ClosePieceSource(source);
+  // Hashed as it was written, so the file is never read back for it.
+  if (ok && (contentSize != expected.decodedSize || ZstdHashValue(&content) != expected.decodedHash)) {
+    *failure = MSG_WRITE_NOT_LOADED;
+    ok = false;
+  }
   // The switch must never put in a file whose bytes are still on their way.
   if (ok) {
     *failure = MSG_WRITE_CREATE_FAILED;

@@ -4,7 +4,7 @@
 #include "core/updater_state.h"
 #include "platform/platform.h"
 
-bool CheckFreeSpace(uint32_t neededBytes) {
+bool CheckFreeSpace(uint64_t neededBytes) {
   char drive[3] = {g_state.installFolder[0], 0, 0};
   if (drive[0] != '\0') drive[1] = g_state.installFolder[1];
   if (drive[1] != ':') {
@@ -21,9 +21,9 @@ bool CheckFreeSpace(uint32_t neededBytes) {
     return false;
   }
 
-  uint32_t freeMiB = static_cast<uint32_t>(freeBytes >> 20);
-  uint32_t totalMiB = static_cast<uint32_t>(totalBytes >> 20);
-  uint32_t neededMiB = neededBytes >> 20;
+  const uint64_t freeMiB = freeBytes >> 20;
+  const uint64_t totalMiB = totalBytes >> 20;
+  const uint64_t neededMiB = neededBytes >> 20;
   if (freeMiB >= neededMiB) return true;
 
   ShowMessage(MSG_DISK_FULL, g_state.installFolder, static_cast<int>(freeMiB), static_cast<int>(totalMiB),

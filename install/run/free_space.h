@@ -3,4 +3,4 @@
 
 // True when the install folder's drive has room for neededBytes, counted in
 // whole mebibytes. Shows its own message when not.
-bool CheckFreeSpace(uint32_t neededBytes);
+bool CheckFreeSpace(uint64_t neededBytes);

@@ -73,7 +73,8 @@ bool ProveNewSet(int count, char (&failedEntry)[kPathSize]) {
 
 bool RunInstallation(ProgressReport report) {
   const int payloads = PayloadCount();
-  uint32_t total = 0;
+  // Every file is below 4 GiB; together they may well be more.
+  uint64_t total = 0;
   for (int i = 0; i < payloads; ++i) {
     PieceSource source{};
     PayloadError error = PayloadError::None;

@@ -1,6 +1,6 @@
 #include "install/run/run_progress.h"
 
-int ProgressPercent(unsigned runDone, unsigned total) {
+int ProgressPercent(uint64_t runDone, uint64_t total) {
   // The total is taken in single precision: it decides where a very large
   // run ends (99 instead of 100).
   float totalSingle = static_cast<float>(total);

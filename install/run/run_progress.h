@@ -8,12 +8,13 @@ using ProgressReport = void (*)(int percent);
 
 struct RunProgress {
   ProgressReport report;
-  uint32_t total;  // bytes of every new file together
-  uint32_t done;
+  // Each file is below 4 GiB, all together may be more.
+  uint64_t total;  // bytes of every new file together
+  uint64_t done;
 };
 
 // The running percentage after runDone of total bytes.
-int ProgressPercent(unsigned runDone, unsigned total);
+int ProgressPercent(uint64_t runDone, uint64_t total);
 
 // Adds bytes to the run's count and reports the percentage (an AfterWrite
 // of files/write_all.h, context the RunProgress).

@@ -32,9 +32,8 @@ bool FindCompressed(const char* name, PieceSource* source, bool* found) {
 
 // The delta that identification chose for payload entry `index`, found
 // whole; identification only chooses one it found so.
-bool FindChosenDelta(int index, const char* entry, const uint8_t** bytes, uint32_t* size) {
+bool FindChosenDelta(int index, const char* entry, const uint8_t** bytes, uint32_t* size, char (&name)[64]) {
   if (index < 0 || index >= kDeltaFilesMax || g_state.chosenDelta[index] == 0) return false;
-  char name[64];
   if (!FormDeltaName(entry, g_state.chosenDelta[index], name)) return false;
   const void* data = nullptr;
   if (PlatformFindResource(g_state.instance, ResourceType::Payload, name, &data, size) != ResourceLookup::Found ||
@@ -120,15 +119,18 @@ bool ChoosePieceSource(int index, const char* entry, PieceSource* source, Payloa
   *error = PayloadError::None;
   const uint8_t* delta = nullptr;
   uint32_t deltaSize = 0;
-  if (FindChosenDelta(index, entry, &delta, &deltaSize)) {
+  char deltaName[64];
+  if (FindChosenDelta(index, entry, &delta, &deltaSize, deltaName)) {
     // A path that does not fit maps nothing; the new file beside it, longer
     // still, is never created either.
     char target[kPathSize];
     if (!JoinPath(target, sizeof target, g_state.installFolder, entry)) target[0] = '\0';
     DeltaPieceSource(delta, deltaSize, target, source);
+    CopyText(source->resourceName, sizeof source->resourceName, deltaName);
     return true;
   }
   const char* name = FinalPathComponent(entry);
+  CopyText(source->resourceName, sizeof source->resourceName, name);
   source->reportEachWrite = true;
   bool found = false;
   if (FindCompressed(name, source, &found)) {

@@ -17,6 +17,7 @@ enum class PieceKind { Stored, Frame, Delta };
 struct PieceSource {
   PieceKind kind;
   Payload resource;  // the bytes the updater carries (a delta's with its header)
+  char resourceName[kPathSize];  // as the build's table of hashes names it
   uint32_t size;     // bytes the file will have: for a frame, the size it declares
   // The whole-file sources report the percentage after every write call, a
   // delta after every piece, as each did before they shared one writer.

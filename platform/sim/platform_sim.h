@@ -48,7 +48,8 @@ void SetSpecialFolder(SpecialFolder folder, const std::string& path);  // empty:
 void SetDiskSpace(bool answers, uint64_t totalBytes, uint64_t freeBytes);
 std::string LastDiskQuery();
 
-// The updater's own resources.
+// The updater's own resources; adding one of a type and name already there
+// replaces it.
 ModuleHandle OwnModule();
 void AddOwnResource(ResourceType type, const std::string& name, const std::vector<uint8_t>& bytes);
 void MakeOwnResourceUnloadable(ResourceType type, const std::string& name);

@@ -52,6 +52,12 @@ namespace sim {
 ModuleHandle OwnModule() { return reinterpret_cast<ModuleHandle>(&OwnModuleTag); }
 
 void AddOwnResource(ResourceType type, const std::string& name, const std::vector<uint8_t>& bytes) {
+  for (OwnResource& r : R().ownResources) {
+    if (r.type == type && SameIgnoringAsciiCase(r.name, name)) {
+      r = {type, name, bytes, false};
+      return;
+    }
+  }
   R().ownResources.push_back({type, name, bytes, false});
 }
 
@@ -83,6 +89,7 @@ ResourceLookup PlatformFindResource(ModuleHandle module, ResourceType type, cons
   PeResourceEntry entry;
   std::string typeName = type == ResourceType::Payload             ? "BIN"
                          : type == ResourceType::CompressedPayload ? "ZST"
+                         : type == ResourceType::PayloadHashes     ? "HASH"
                                                                    : "#10";
   if (!PeFindResource(loaded->image.data(), loaded->image.size(), typeName, name, &entry)) {
     return ResourceLookup::NotFound;

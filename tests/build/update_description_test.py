@@ -125,6 +125,24 @@ BAD = [
      16, "File3 'empty.txt' is empty"),
     ("whole files neither yes nor no", ("Folder=payload\n", "Folder=payload\nWholeFiles=maybe\n"), 13,
      "WholeFiles 'maybe' must be yes"),
+    # Sizes (the files are sparse: nothing of them is on the disk).
+    ("payload file of 4 GiB", ("File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCE.dll\nFile3=big.dat\n"), 15,
+     "File3 'big.dat' is 4,294,967,296 bytes: the update writes files below 4 GiB (at most 4,294,967,295 bytes)"),
+    ("payload a byte beyond 16 GiB in all", ("File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCE.dll\n"
+                                             "File3=under1.dat\nFile4=under2.dat\nFile5=under3.dat\nFile6=over.dat\n"),
+     11, "the payload files together are 17,179,869,185 bytes: the update writes at most 16 GiB "
+     "(17,179,869,184 bytes) in all"),
+    ("entry list a byte beyond 16 GiB in all", lambda t: t.replace("EntryList=\n", "EntryList=entries.txt\n").replace(
+        "File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCE.dll\nFile3=under1.dat\nFile4=under2.dat\n"
+        "File5=under3.dat\nFile6=fits.dat\n"), 11, "the payload files together are 17,179,869,185 bytes"),
+]
+
+# Sizes at the limits, which a description may have: one file a byte below
+# 4 GiB, and 16 GiB in all.
+AT_THE_LIMITS = [
+    ("a file a byte below 4 GiB", ("File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCE.dll\nFile3=under1.dat\n")),
+    ("16 GiB in all", ("File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCE.dll\nFile3=under1.dat\nFile4=under2.dat\n"
+                       "File5=under3.dat\nFile6=fits.dat\n")),
 ]
 
 
@@ -151,6 +169,16 @@ class DescriptionTest(unittest.TestCase):
             huge.parent.mkdir(exist_ok=True)
             with open(huge, "wb") as f:
                 f.truncate((192 << 20) + 1)
+        # Around the run's size limits, sparse as well: 16 bytes of LMH.exe and
+        # RESOURCE.dll, three files a byte below 4 GiB and fits.dat make 16 GiB;
+        # over.dat, or the one-byte entry list, one byte more.
+        below = (4 << 30) - 1
+        for name, size in (("big.dat", 4 << 30), ("under1.dat", below), ("under2.dat", below),
+                           ("under3.dat", below), ("fits.dat", (16 << 30) - 3 * below - 16),
+                           ("over.dat", (16 << 30) - 3 * below - 15)):
+            with open(payload / name, "wb") as f:
+                f.truncate(size)
+        (payload / "entries.txt").write_bytes(b"a")
         (self.work / "old" / "LMH.exe").write_bytes(b"MZ old game")
         (self.work / "old" / "v2.exe").write_bytes(b"MZ game 2")
         (self.work / "old" / "empty.exe").write_bytes(b"")
@@ -197,6 +225,24 @@ class DescriptionTest(unittest.TestCase):
                 self.assertIn("not built", done.stderr)
                 self.assertFalse(out.exists(), "something was made from a bad description")
 
+    def test_sizes_at_the_limits_pass(self):
+        for name, change in AT_THE_LIMITS:
+            with self.subTest(name):
+                done = tool("check", self.write(GOOD.replace(*change, 1)))
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertEqual(done.stderr, "")
+
+    def test_make_update_builds_nothing_beyond_the_size_limits(self):
+        path = self.write(GOOD.replace("File2=dll\\RESOURCE.dll\n", "File2=dll\\RESOURCE.dll\nFile3=big.dat\n"),
+                          "biggame.ini")
+        env = dict(os.environ, FPTOOL=str(ARGS.fptool))
+        done = subprocess.run(["bash", str(ARGS.source / "tools" / "make_update.sh"), str(path)], cwd=self.work,
+                              env=env, capture_output=True, text=True)
+        self.assertNotEqual(done.returncode, 0)
+        self.assertIn(f"{path}:15: File3 'big.dat' is 4,294,967,296 bytes: the update writes files below 4 GiB",
+                      done.stderr)
+        self.assertFalse((self.work / "build-biggame").exists())
+
     def test_make_update_builds_nothing_from_a_bad_description(self):
         path = self.write(GOOD.replace("Number=2", "Number=two"), "mygame.ini")
         env = dict(os.environ, FPTOOL=str(ARGS.fptool))
@@ -241,8 +287,9 @@ class DescriptionTest(unittest.TestCase):
         source = (out / "update_build.cpp").read_text(encoding="utf-8")
         literals = [codecs.escape_decode(m.group(1))[0]
                     for m in re.finditer(r'^    "((?:[^"\\]|\\.)*)",', source, re.MULTILINE)]
-        # maker, name, abbreviation, caption, number, entry list, six texts, merge caption, does-not-fit text
-        self.assertEqual(len(literals), 14, source)
+        # maker, name, abbreviation, caption, number, entry list, six texts, merge caption, does-not-fit text,
+        # damaged-download text
+        self.assertEqual(len(literals), 15, source)
         self.assertEqual(literals[0], b"KESTRIN")
         self.assertEqual(literals[3], texts["Caption"][1].encode("cp932"))
         self.assertEqual(literals[4], b"2")
@@ -251,6 +298,8 @@ class DescriptionTest(unittest.TestCase):
         self.assertEqual(literals[10], texts["UpdateFinished"][1].encode("cp932"))
         # A key left out keeps the standard text.
         self.assertEqual(literals[11], "アップデートが中止されました。".encode("cp932"))
+        self.assertEqual(literals[14], "アップデートファイルが破損しています。\nお手数ですが、アップデートファイルを再度ダウンロードして下さい。"
+                         .encode("cp932"))
         self.assertIn('{"dll\\\\RESOURCE.dll"},', source)
 
 

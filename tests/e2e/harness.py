@@ -682,6 +682,40 @@ def fptool(*args) -> str:
     return done.stdout
 
 
+def damage_in_copy(program: Path, carried: bytes, offset: int, out: Path) -> bytearray:
+    """A copy of program's bytes with one bit flipped at offset into the one
+    place that holds carried (a resource's bytes as the build made them),
+    written to out as well."""
+    image = bytearray(program.read_bytes())
+    at = image.find(carried)
+    if at == -1 or image.find(carried, at + 1) != -1:
+        raise HarnessError(f"{program} does not hold those {len(carried)} bytes exactly once")
+    image[at + offset] ^= 0x40
+    out.parent.mkdir(parents=True, exist_ok=True)
+    out.write_bytes(bytes(image))
+    return image
+
+
+def record_as_built(image: bytearray, table: Path, items, out: Path):
+    """Puts in image, in place of the build's table of hashes (the bytes of
+    table, the build's payload.hashes), one that fptool makes of items
+    (kind, resource name, carried file, decoded file): a build whose table
+    records its damaged resources as its own, so that the run meets the
+    damage only where it decodes. Writes the image to out."""
+    old = table.read_bytes()
+    at = image.find(old)
+    if at == -1 or image.find(old, at + 1) != -1:
+        raise HarnessError(f"the table of hashes {table} is not in the program exactly once")
+    with tempfile.TemporaryDirectory() as work:
+        made = Path(work) / "payload.hashes"
+        fptool("hashes", made, *[part for item in items for part in item])
+        new = made.read_bytes()
+    if len(new) != len(old):
+        raise HarnessError(f"the table made again has {len(new)} bytes, the build's {len(old)}")
+    image[at:at + len(old)] = new
+    out.write_bytes(bytes(image))
+
+
 def verify_installation(install: Path) -> str:
     """Empty when the installation passes the updater's check (the module
     matches its own record, the game executable the module's record of it);

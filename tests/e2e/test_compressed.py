@@ -1,6 +1,8 @@
 """A build whose files travel compressed (zstd) over the sample game's old
 version: what the player sees is what the stored build shows, and a damaged
-payload leaves the installation as it was."""
+payload leaves the installation as it was: refused before any question when
+it was damaged on its way, stopped where it decodes when the build itself
+recorded it so."""
 
 import os
 import unittest
@@ -8,7 +10,7 @@ from pathlib import Path
 
 import harness
 from texts import (BUTTON_OK, CAPTION, CONFIRM_UPDATE, FILE_CAPTION, MB_ICONWARNING, MB_OK, UPDATE_ABORTED,
-                   UPDATE_FINISHED, WRITE_NOT_LOADED)
+                   UPDATE_FILE_DAMAGED, UPDATE_FINISHED, WRITE_NOT_LOADED)
 
 PAYLOAD = ("LMH.exe", "dll/RESOURCE.dll")
 PROFILE = "[INSTALL]\r\nInstallFold=" + harness.INSTALL_WIN + "\r\n"
@@ -58,19 +60,44 @@ class CompressedBuildTest(unittest.TestCase):
                          [" 16%", " 33%", " 49%", " 66%", " 82%", " 99%", "100%"])
         self.assertEqual(results["compressed"], results["stored"])
 
-    def test_damaged_payload_leaves_the_installation(self):
-        # One byte flipped in the middle of the game executable's frame, in a
-        # copy of the compressed build.
+    def damaged_frame(self):
+        """A copy of the compressed build with one byte flipped in the middle
+        of the game executable's frame, and that frame as a file."""
         built = compressed_updater()
-        frame = (built.parent.parent / "generated" / "frames" / "LMH.EXE.zst").read_bytes()
-        image = bytearray(built.read_bytes())
-        at = image.find(frame)
-        self.assertNotEqual(at, -1, "the frame is not in the build")
-        self.assertEqual(image.find(frame, at + 1), -1)
-        image[at + len(frame) // 2] ^= 0x40
-        damaged = Path(os.environ["E2E_WORK_DIR"]) / "damaged-zstd" / "UpDate.exe"
+        generated = built.parent.parent / "generated"
+        frame = (generated / "frames" / "LMH.EXE.zst").read_bytes()
+        work = Path(os.environ["E2E_WORK_DIR"]) / "damaged-zstd"
+        image = harness.damage_in_copy(built, frame, len(frame) // 2, work / "UpDate.exe")
+        damaged = bytearray(frame)
+        damaged[len(frame) // 2] ^= 0x40
+        (work / "LMH.EXE.zst").write_bytes(bytes(damaged))
+        return image, work
+
+    def test_damaged_download_is_refused_before_any_question(self):
+        _, work = self.damaged_frame()
+        files_before = harness.tree_digest(self.install)
+        profile_before = self.wine.profile_bytes()
+        run = self.wine.run_updater("OK", updater=work / "UpDate.exe")
+        report = run.describe()
+        self.assertFalse(run.timed_out or run.unanswered, report)
+        self.assertEqual([(m.text_bytes, m.caption_bytes, m.style) for m in run.messages],
+                         [(UPDATE_FILE_DAMAGED.encode("cp932"), CAPTION.encode("cp932"), MB_OK | MB_ICONWARNING)],
+                         report)
+        self.assertEqual(run.exit_code, 2, report)
+        self.assertEqual(harness.tree_digest(self.install), files_before)
+        self.assertEqual(self.wine.profile_bytes(), profile_before)
+
+    def test_damaged_payload_leaves_the_installation(self):
+        # The damaged frame recorded as the build's own: the decoder finds it.
+        image, work = self.damaged_frame()
+        new = self.wine.sample_dir("new")
+        generated = compressed_updater().parent.parent / "generated"
+        damaged = work / "recorded" / "UpDate.exe"
         damaged.parent.mkdir(parents=True, exist_ok=True)
-        damaged.write_bytes(bytes(image))
+        harness.record_as_built(image, generated / "payload.hashes", [
+            ("frame", "LMH.EXE", work / "LMH.EXE.zst", new / "LMH.exe"),
+            ("frame", "RESOURCE.DLL", generated / "frames" / "RESOURCE.DLL.zst", new / "dll" / "RESOURCE.dll"),
+        ], damaged)
 
         files_before = harness.tree_digest(self.install)
         profile_before = self.wine.profile_bytes()

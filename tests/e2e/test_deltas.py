@@ -2,7 +2,8 @@
 sample game's description with earlier versions named: a delta against the
 installed old version updates it; a delta against another version falls back
 to the whole file, or, in a build of deltas only, stops before any question
-with its own message and exit code 2; a damaged delta leaves the
+with its own message and exit code 2; a delta damaged on its way is refused
+before any question, and one the build recorded damaged leaves the
 installation as it was."""
 
 import os
@@ -13,8 +14,8 @@ import unittest
 from pathlib import Path
 
 import harness
-from texts import (CAPTION, CONFIRM_UPDATE, FILE_CAPTION, MB_ICONWARNING, MB_OK, UPDATE_ABORTED, UPDATE_FINISHED,
-                   WRITE_NOT_LOADED)
+from texts import (CAPTION, CONFIRM_UPDATE, FILE_CAPTION, MB_ICONWARNING, MB_OK, UPDATE_ABORTED,
+                   UPDATE_FILE_DAMAGED, UPDATE_FINISHED, WRITE_NOT_LOADED)
 
 SOURCE = Path(__file__).resolve().parents[2]
 PAYLOAD = ("LMH.exe", "dll/RESOURCE.dll")
@@ -123,17 +124,37 @@ class DeltaBuildTest(unittest.TestCase):
         self.assertEqual(run_.messages[0].style, MB_OK | MB_ICONWARNING, report)
         self.assert_unchanged(report)
 
+    def damaged_delta(self):
+        """A copy of the build of deltas only with a byte flipped in the middle
+        of the game executable's delta frame, and that delta as a file."""
+        generated = self.work / "from_old_only" / "windows" / "generated"
+        delta = (generated / "deltas" / "LMH.EXE.delta1").read_bytes()
+        at = 32 + (len(delta) - 32) // 2
+        image = harness.damage_in_copy(self.builds["from_old_only"], delta, at, self.work / "damaged" / "UpDate.exe")
+        damaged = bytearray(delta)
+        damaged[at] ^= 0x40
+        (self.work / "damaged" / "LMH.EXE.delta1").write_bytes(bytes(damaged))
+        return image, generated
+
+    def test_a_delta_damaged_on_its_way_is_refused_before_any_question(self):
+        self.damaged_delta()
+        run_ = self.wine.run_updater("OK", updater=self.work / "damaged" / "UpDate.exe")
+        report = run_.describe()
+        self.assertEqual(run_.exit_code, 2, report)
+        self.assertEqual([(m.text_bytes, m.caption, m.style) for m in run_.messages],
+                         [(UPDATE_FILE_DAMAGED.encode("cp932"), CAPTION, MB_OK | MB_ICONWARNING)], report)
+        self.assert_unchanged(report)
+
     def test_a_damaged_delta_leaves_the_installation(self):
-        # A byte in the middle of the game executable's delta frame, in a
-        # build that has no whole file to fall back on.
-        data = bytearray(self.builds["from_old_only"].read_bytes())
-        delta = (self.work / "from_old_only" / "windows" / "generated" / "deltas" / "LMH.EXE.delta1").read_bytes()
-        at = data.find(delta)
-        self.assertNotEqual(at, -1, "the delta is not in the program as the build made it")
-        data[at + 32 + (len(delta) - 32) // 2] ^= 0x40
-        damaged = self.work / "damaged" / "UpDate.exe"
-        damaged.parent.mkdir(exist_ok=True)
-        damaged.write_bytes(bytes(data))
+        # The damaged delta recorded as the build's own, in a build that has
+        # no whole file to fall back on: the decoder finds it.
+        image, generated = self.damaged_delta()
+        new = self.wine.sample_dir("new")
+        damaged = self.work / "damaged" / "recorded.exe"
+        harness.record_as_built(image, generated / "payload.hashes", [
+            ("delta", "LMH.EXE$1", self.work / "damaged" / "LMH.EXE.delta1", new / "LMH.exe"),
+            ("delta", "RESOURCE.DLL$1", generated / "deltas" / "RESOURCE.DLL.delta1", new / "dll" / "RESOURCE.dll"),
+        ], damaged)
         run_ = self.wine.run_updater("OK", "OK", "OK", updater=damaged)
         report = run_.describe()
         self.assertEqual(run_.exit_code, 0, report)

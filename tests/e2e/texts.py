@@ -12,6 +12,8 @@ UPDATE_ABORTED = "アップデートが中止されました。"
 WRITE_CREATE_FAILED = "アップデートに失敗しました。[0x000A0003]"
 WRITE_NOT_LOADED = "アップデートに失敗しました。[0x000A0002]"
 PROGRESS_STATUS = "アップデートを行っています。"
+UPDATE_FILE_DAMAGED = ("アップデートファイルが破損しています。\n"
+                       "お手数ですが、アップデートファイルを再度ダウンロードして下さい。")
 
 MB_OK = 0x0
 MB_OKCANCEL = 0x1

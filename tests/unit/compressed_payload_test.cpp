@@ -61,12 +61,14 @@ class CompressedPayload : public SimTest {
     dll_ = FingerprintModuleFor(exe_, 2560);
     ASSERT_FALSE(dll_.empty());
     if (!compressed) {
-      sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
-      sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", dll_);
+      CarryStored("LMH.EXE", exe_);
+      CarryStored("RESOURCE.DLL", dll_);
       return;
     }
-    sim::AddOwnResource(ResourceType::CompressedPayload, "LMH.EXE", exeFrame.empty() ? Frame(exe_) : exeFrame);
-    sim::AddOwnResource(ResourceType::CompressedPayload, "RESOURCE.DLL", Frame(dll_));
+    // A frame the build made damaged is recorded as the build made it: the
+    // run finds the damage as it decodes.
+    ::Carry(CarriedKind::Frame, "LMH.EXE", exeFrame.empty() ? Frame(exe_) : exeFrame, exe_);
+    ::Carry(CarriedKind::Frame, "RESOURCE.DLL", Frame(dll_), dll_);
   }
 
   void StartRun() { RunInProgressWindow(); }
@@ -183,6 +185,76 @@ TEST_F(CompressedPayload, DamageLeavesTheInstallationAsItWas) {
     EXPECT_EQ(ReadText(ProfilePath()).find("NonActivation"), std::string::npos);
     EXPECT_EQ(sim::LiveFiles(), 0);
     EXPECT_EQ(sim::LiveAllocations(), 0);
+  }
+}
+
+// A frame of 300,000 bytes of content whose header declares `declared`
+// bytes instead, as a frame of a file that large would: the sizing pass and
+// the free-space check take the declaration, the decoder finds the frame
+// short when it ends.
+std::vector<uint8_t> DeclaringFrame(uint64_t declared) {
+  static const std::vector<uint8_t> real = Frame(SampleContent(300000), {3, 17});
+  // Magic, the frame descriptor (0x84: a four-byte size and a checksum; 0xC4
+  // with an eight-byte size), the window descriptor, the size, the blocks.
+  EXPECT_EQ(real[4], 0x84);
+  std::vector<uint8_t> forged(real.begin(), real.begin() + 6);
+  const int sizeBytes = declared > UINT32_MAX ? 8 : 4;
+  if (sizeBytes == 8) forged[4] = 0xC4;
+  for (int i = 0; i < sizeBytes; ++i) forged.push_back(static_cast<uint8_t>(declared >> (8 * i)));
+  forged.insert(forged.end(), real.begin() + 10, real.end());
+  ZstdFrameInfo info{};
+  EXPECT_TRUE(ZstdReadFrameHeader(forged.data(), forged.size(), &info) && info.contentSize == declared);
+  return forged;
+}
+
+// Sizes either side of 4 GiB, for a file and for all files together: each
+// file is below 4 GiB, their sum is counted whole in the free-space check
+// and the percentage, which never passes what was written.
+TEST_F(CompressedPayload, SizesPastFourGibibytesAreCountedWhole) {
+  const uint64_t kGiB = uint64_t{1} << 30;
+  const struct {
+    const char* what;
+    uint64_t exe, dll;  // declared sizes
+    uint64_t freeBytes;
+    std::vector<std::string> shown;  // "" in place of the free-space message
+    int neededMiB;                   // what that message asks for
+  } cases[] = {
+      {"just under 4 GiB in all, room for it", 2 * kGiB, 2 * kGiB - 1, 4 * kGiB, {"LMH.exe [0x000A0002]"}, 0},
+      {"just under 4 GiB in all, a mebibyte short", 2 * kGiB, 2 * kGiB - 1, 4094ull << 20, {""}, 4096},
+      {"4 GiB in all, room for it", 2 * kGiB, 2 * kGiB, 4 * kGiB, {"LMH.exe [0x000A0002]"}, 0},
+      {"4 GiB in all, a mebibyte short", 2 * kGiB, 2 * kGiB, 4095ull << 20, {""}, 4097},
+      {"5 GiB in all, 2 GiB free", 5 * kGiB / 2, 5 * kGiB / 2, 2 * kGiB, {""}, 5121},
+      {"5 GiB in all, 6 GiB free", 5 * kGiB / 2, 5 * kGiB / 2, 6 * kGiB, {"LMH.exe [0x000A0002]"}, 0},
+      {"4 GiB and 100,000 bytes in all", 2 * kGiB + 100000, 2 * kGiB, 5 * kGiB, {"LMH.exe [0x000A0002]"}, 0},
+      {"one file just under 4 GiB", 4 * kGiB - 1, 300000, 5 * kGiB, {"LMH.exe [0x000A0002]"}, 0},
+      {"one file of 4 GiB", 4 * kGiB, 300000, 9 * kGiB,
+       {"Lantern Moonharbor [0x00010002]", "Lantern Moonharbor [0x00010002]", "LMH.exe [0x000A0002]"}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Prepare();
+    sim::SetDiskSpace(true, 16 * kGiB, c.freeBytes);
+    ::Carry(CarriedKind::Frame, "LMH.EXE", DeclaringFrame(c.exe), {});
+    ::Carry(CarriedKind::Frame, "RESOURCE.DLL", DeclaringFrame(c.dll), {});
+    std::vector<std::string> percents;
+    sim::OnPump([&] { percents.push_back(sim::Dialog().itemTexts.at(IDC_PERCENT).back()); });
+    StartRun();
+    EXPECT_FALSE(g_state.succeeded);
+    std::vector<std::string> shown = Shown();
+    if (c.neededMiB != 0) {
+      ASSERT_EQ(shown.size(), 1u);
+      const std::string needed = "必要容量 : " + std::to_string(c.neededMiB);
+      EXPECT_EQ(shown[0].substr(shown[0].size() - needed.size()), needed);
+      shown[0] = "";
+      EXPECT_TRUE(sim::Writes().empty());
+    }
+    EXPECT_EQ(shown, c.shown);
+    // What was written of 4 GiB and more is well below one percent.
+    EXPECT_EQ(percents, std::vector<std::string>(percents.size(), "  0%"));
+    // Pieces are written only when the run gets past the free-space check and the lookups.
+    EXPECT_EQ(percents.empty(), c.shown.size() != 1 || c.neededMiB != 0);
+    EXPECT_EQ(ReadText(Host(kExe)), "old exe");
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
   }
 }
 

@@ -18,6 +18,7 @@
 #include "install/run/installation_run.h"
 #include "platform/sim/file_view_sim.h"
 #include "platform/win_values.h"
+#include "tests/unit/delta_fixture.h"
 #include "tests/unit/run_in_window.h"
 #include "tests/unit/sim_fixture.h"
 #include "ui/progress_dialog.h"
@@ -49,37 +50,6 @@ const char kFailed[] = "アップデートに失敗しました。[0x000A0003]";
 const char kNotLoaded[] = "アップデートに失敗しました。[0x000A0002]";
 const char kPerFileExe[] = "LMH.exe - Lantern Moonharbor - Update Program -";
 
-// A zstd frame of next made against reference, as the build's patch-from
-// mode makes it: size declared, content checksummed.
-Bytes DeltaFrame(const Bytes& reference, const Bytes& next) {
-  ZSTD_CCtx* c = ZSTD_createCCtx();
-  ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, 19);
-  ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 1);
-  ZSTD_CCtx_refPrefix(c, reference.data(), reference.size());
-  Bytes out(ZSTD_compressBound(next.size()));
-  size_t n = ZSTD_compress2(c, out.data(), out.size(), next.data(), next.size());
-  ZSTD_freeCCtx(c);
-  EXPECT_FALSE(ZSTD_isError(n));
-  out.resize(ZSTD_isError(n) ? 0 : n);
-  return out;
-}
-
-DeltaReference IdentityOf(const Bytes& file) {
-  ZstdHash hash;
-  ZstdHashStart(&hash);
-  ZstdHashAdd(&hash, file.data(), file.size());
-  return DeltaReference{file.size(), ContentChecksum(file.data(), static_cast<uint32_t>(file.size()), kNoWindow),
-                        ZstdHashValue(&hash)};
-}
-
-Bytes DeltaResource(const DeltaReference& identity, const Bytes& frame) {
-  uint8_t header[kDeltaHeaderSize];
-  WriteDeltaHeader(identity, header);
-  Bytes resource(header, header + sizeof header);
-  resource.insert(resource.end(), frame.begin(), frame.end());
-  return resource;
-}
-
 class Deltas : public SimTest {
  protected:
   void SetUp() override {
@@ -98,14 +68,15 @@ class Deltas : public SimTest {
   }
 
   void CarryWhole() {
-    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", newExe_);
-    sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", newDll_);
+    CarryStored("LMH.EXE", newExe_);
+    CarryStored("RESOURCE.DLL", newDll_);
   }
   // Deltas of both files against the sample's old version, as the build makes them.
   void CarryDeltasFromOld() {
-    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", DeltaResource(IdentityOf(oldExe_), DeltaFrame(oldExe_, newExe_)));
-    sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL$1",
-                        DeltaResource(IdentityOf(oldDll_), DeltaFrame(oldDll_, newDll_)));
+    Carry(CarriedKind::Delta, "LMH.EXE$1", DeltaResource(IdentityOf(oldExe_), DeltaFrame(oldExe_, newExe_)),
+          newExe_);
+    Carry(CarriedKind::Delta, "RESOURCE.DLL$1", DeltaResource(IdentityOf(oldDll_), DeltaFrame(oldDll_, newDll_)),
+          newDll_);
   }
 
   int Run() { return RunUpdater(sim::OwnModule(), 1); }
@@ -192,11 +163,12 @@ TEST_F(Deltas, TheDeltaMadeAgainstTheInstalledVersionIsChosenAmongOthers) {
   // resource's end (the sanitizer run sees any read of it).
   Bytes shortHeader = DeltaResource(IdentityOf(oldExe_), DeltaFrame(oldExe_, newExe_));
   shortHeader.resize(kDeltaHeaderSize - 1);
-  sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", DeltaResource(IdentityOf(other), DeltaFrame(other, newExe_)));
-  sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$2", badHeader);
-  sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$3", DeltaResource(IdentityOf(oldExe_), DeltaFrame(oldExe_, newExe_)));
-  sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$4", shortHeader);
-  sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", newDll_);
+  Carry(CarriedKind::Delta, "LMH.EXE$1", DeltaResource(IdentityOf(other), DeltaFrame(other, newExe_)), newExe_);
+  Carry(CarriedKind::Delta, "LMH.EXE$2", badHeader, newExe_);
+  Carry(CarriedKind::Delta, "LMH.EXE$3", DeltaResource(IdentityOf(oldExe_), DeltaFrame(oldExe_, newExe_)),
+        newExe_);
+  Carry(CarriedKind::Delta, "LMH.EXE$4", shortHeader, newExe_);
+  CarryStored("RESOURCE.DLL", newDll_);
   PrepareState();
   ASSERT_TRUE(IdentifyInstalledVersions());
   EXPECT_EQ(g_state.chosenDelta[0], 3);
@@ -230,11 +202,11 @@ TEST_F(Deltas, AnInstalledFileThatMatchesNoVersionTakesTheWholeFileOrStops) {
       ASSERT_NO_FATAL_FAILURE(Prepare());
       DeltaReference recorded = installed;
       c.change(recorded);
-      sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", DeltaResource(recorded, DeltaFrame(oldExe_, newExe_)));
-      if (carried == Stored) sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", newExe_);
+      Carry(CarriedKind::Delta, "LMH.EXE$1", DeltaResource(recorded, DeltaFrame(oldExe_, newExe_)), newExe_);
+      if (carried == Stored) CarryStored("LMH.EXE", newExe_);
       // A frame without a reference is the compressed whole file.
-      if (carried == Compressed) sim::AddOwnResource(ResourceType::CompressedPayload, "LMH.EXE", DeltaFrame({}, newExe_));
-      sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", newDll_);
+      if (carried == Compressed) Carry(CarriedKind::Frame, "LMH.EXE", DeltaFrame({}, newExe_), newExe_);
+      CarryStored("RESOURCE.DLL", newDll_);
       if (whole) {
         sim::QueueAnswers({IDOK, IDOK});
         EXPECT_EQ(Run(), 0) << c.what;
@@ -262,8 +234,8 @@ TEST_F(Deltas, IdentificationReadsAFileOnceAndOnlyWhenItsSizeFits) {
     ASSERT_NO_FATAL_FAILURE(Prepare());
     DeltaReference recorded = IdentityOf(oldExe_);
     if (!sizeFits) recorded.size += 1;
-    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", DeltaResource(recorded, DeltaFrame(oldExe_, newExe_)));
-    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", newExe_);
+    Carry(CarriedKind::Delta, "LMH.EXE$1", DeltaResource(recorded, DeltaFrame(oldExe_, newExe_)), newExe_);
+    CarryStored("LMH.EXE", newExe_);
     PrepareState();
     ASSERT_TRUE(IdentifyInstalledVersions());
     EXPECT_EQ(g_state.chosenDelta[0], sizeFits ? 1 : 0);
@@ -335,9 +307,9 @@ TEST_F(Deltas, BadDeltasAndChangedReferencesLeaveTheInstallationAsItWas) {
   for (const auto& c : cases) {
     ResetMachine();
     ASSERT_NO_FATAL_FAILURE(Prepare());
-    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", c.resource);
-    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", newExe_);
-    sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", newDll_);
+    Carry(CarriedKind::Delta, "LMH.EXE$1", c.resource, newExe_);
+    CarryStored("LMH.EXE", newExe_);
+    CarryStored("RESOURCE.DLL", newDll_);
     PrepareState();
     ASSERT_TRUE(IdentifyInstalledVersions()) << c.what;
     ASSERT_EQ(g_state.chosenDelta[0], 1) << c.what;
@@ -386,9 +358,9 @@ TEST_F(Deltas, AFrameBeyondTheLimitIsRefused) {
     uint8_t out[16];
     EXPECT_EQ(ZSTD_decompressDCtx(unbounded, out, sizeof out, wide.data(), wide.size()), 0u) << c.what;
     ZSTD_freeDCtx(unbounded);
-    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", DeltaResource(IdentityOf(oldExe_), wide));
-    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", newExe_);
-    sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", newDll_);
+    Carry(CarriedKind::Delta, "LMH.EXE$1", DeltaResource(IdentityOf(oldExe_), wide), newExe_);
+    CarryStored("LMH.EXE", newExe_);
+    CarryStored("RESOURCE.DLL", newDll_);
     PrepareState();
     ASSERT_TRUE(IdentifyInstalledVersions());
     StartRun();

@@ -55,10 +55,9 @@ class EveryFileOperation : public SimTest {
     for (const PayloadEntry* e = kUpdateBuild.payloadTable; e->relativePath != nullptr; ++e) {
       if (IsSampleFile(e->relativePath)) continue;
       const std::string bytes = std::string("added by the update: ") + e->relativePath;
-      sim::AddOwnResource(ResourceType::Payload, FinalPathComponent(e->relativePath),
-                          std::vector<uint8_t>(bytes.begin(), bytes.end()));
+      CarryStored(FinalPathComponent(e->relativePath), std::vector<uint8_t>(bytes.begin(), bytes.end()));
     }
-    if (HasEntryList()) sim::AddOwnResource(ResourceType::Payload, kUpdateBuild.entryListName, {'a', ';', '\r', '\n'});
+    if (HasEntryList()) CarryStored(kUpdateBuild.entryListName, {'a', ';', '\r', '\n'});
   }
 
   void PrepareOldInstallation() {

@@ -79,6 +79,7 @@ TEST_F(ExecutableResources, CarriesExactlyItsResources) {
   } rows[] = {
       {"BIN", "LMH.EXE", 0x0411, fs::file_size(payload / "LMH.exe")},
       {"BIN", "RESOURCE.DLL", 0x0411, fs::file_size(payload / "dll" / "RESOURCE.dll")},
+      {"HASH", "PAYLOAD", 0x0411, 16 + 2 * 40 + 7 + 12},
       {"#5", "#102", 0x0411, 0},
       {"#16", "#1", 0x0411, 0},
       {"#24", "#1", 0x0409, 0},
@@ -97,6 +98,32 @@ TEST_F(ExecutableResources, CarriesExactlyItsResources) {
   EXPECT_EQ(std::vector<uint8_t>(image_.begin() + exe->fileOffset, image_.begin() + exe->fileOffset + exe->size),
             ReadBytes(payload / "LMH.exe"));
   EXPECT_EQ(Find("#14", "#112"), nullptr);  // no icon
+}
+
+// The build's table of hashes lists each payload resource, stored whole:
+// the payload file's size and content hash as carried and as written.
+TEST_F(ExecutableResources, TheTableOfHashesRecordsEachPayloadFile) {
+  const PeResourceEntry* table = Find("HASH", "PAYLOAD");
+  ASSERT_NE(table, nullptr);
+  PayloadHashReader reader{};
+  ASSERT_TRUE(StartPayloadHashes(image_.data() + table->fileOffset, table->size, &reader));
+  const struct {
+    const char* name;
+    fs::path file;
+  } rows[] = {{"LMH.EXE", SampleDir() / "new" / "LMH.exe"},
+              {"RESOURCE.DLL", SampleDir() / "new" / "dll" / "RESOURCE.dll"}};
+  PayloadHash record{};
+  for (const auto& row : rows) {
+    ASSERT_TRUE(NextPayloadHash(&reader, &record)) << row.name;
+    const std::vector<uint8_t> file = ReadBytes(row.file);
+    EXPECT_STREQ(record.name, row.name);
+    EXPECT_EQ(record.kind, CarriedKind::Stored) << row.name;
+    EXPECT_EQ(record.carriedSize, file.size()) << row.name;
+    EXPECT_EQ(record.carriedHash, ContentHash(file)) << row.name;
+    EXPECT_EQ(record.decodedSize, file.size()) << row.name;
+    EXPECT_EQ(record.decodedHash, ContentHash(file)) << row.name;
+  }
+  EXPECT_FALSE(NextPayloadHash(&reader, &record));
 }
 
 TEST_F(ExecutableResources, ProgressWindowTemplate) {

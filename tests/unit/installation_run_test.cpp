@@ -66,8 +66,8 @@ class InstallationRun : public SimTest {
     exe_ = Pattern(exeSize, 1);
     dll_ = FingerprintModuleFor(exe_, dllSize);
     ASSERT_FALSE(dll_.empty());
-    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
-    sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", dll_);
+    CarryStored("LMH.EXE", exe_);
+    CarryStored("RESOURCE.DLL", dll_);
   }
 
   // Creates the progress window and runs the installation inside it, as the
@@ -94,6 +94,32 @@ TEST(ProgressPercent, QuotientFirstThenTimesHundred) {
   EXPECT_EQ(ProgressPercent(65534, 396288), 16);
   // A total that single precision rounds upwards never reaches 100.
   EXPECT_EQ(ProgressPercent(16777219u, 16777219u), 99);
+}
+
+int g_reported = -1;
+
+// Each file is below 4 GiB, the run's sum of them need not be: the count
+// and the total go on past it.
+TEST(AddWritten, CountsPastFourGibibytes) {
+  const uint64_t kGiB = uint64_t{1} << 30;
+  const struct {
+    uint64_t total, doneBefore;
+    uint32_t bytes;
+    int percent;
+  } cases[] = {
+      {(4 * kGiB) + 100000, 4 * kGiB - 1, 1, 99},
+      {5 * kGiB, 4 * kGiB - 10, 65534, 80},
+      {(4 * kGiB) + 100000, 0, 65534, 0},
+      {4 * kGiB - 1, 4 * kGiB - 65535, 65534, 99},
+      {16 * kGiB, 8 * kGiB - 1, 1, 50},
+  };
+  for (const auto& c : cases) {
+    g_reported = -1;
+    RunProgress progress{[](int percent) { g_reported = percent; }, c.total, c.doneBefore};
+    AddWritten(c.bytes, &progress);
+    EXPECT_EQ(progress.done, c.doneBefore + c.bytes) << c.total << " " << c.doneBefore;
+    EXPECT_EQ(g_reported, c.percent) << c.total << " " << c.doneBefore;
+  }
 }
 
 TEST_F(InstallationRun, WritesInBoundedChunksWithOneRunningPercentage) {
@@ -232,7 +258,7 @@ TEST_F(InstallationRun, FailuresLeaveTheInstallationAsItWas) {
        [&] {
          ResetMachine();
          PrepareInstall();
-         sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
+         CarryStored("LMH.EXE", exe_);
        },
        {updater, updater, kPerFileDll}, "[0x000A0001]", true},
       {"payload unloadable", [&] { sim::MakeOwnResourceUnloadable(ResourceType::Payload, "resource.dll"); },
@@ -242,8 +268,8 @@ TEST_F(InstallationRun, FailuresLeaveTheInstallationAsItWas) {
        [&] {
          ResetMachine();
          PrepareInstall();
-         sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
-         sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", FingerprintModuleFor(Pattern(10, 3)));
+         CarryStored("LMH.EXE", exe_);
+         CarryStored("RESOURCE.DLL", FingerprintModuleFor(Pattern(10, 3)));
        },
        {kPerFileExe}, "[0x000A0003]", true},
       {"new module fails its own record",
@@ -252,8 +278,8 @@ TEST_F(InstallationRun, FailuresLeaveTheInstallationAsItWas) {
          PrepareInstall();
          std::vector<uint8_t> module = dll_;
          module.back() ^= 1;
-         sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
-         sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", module);
+         CarryStored("LMH.EXE", exe_);
+         CarryStored("RESOURCE.DLL", module);
        },
        {kPerFileDll}, "[0x000A0003]", true},
   };
@@ -332,7 +358,7 @@ TEST_F(InstallationRun, AMissingPayloadShowsTheSizingPassMessagesFirst) {
     PrepareInstall();
     exe_ = Pattern(100000, 1);
     dll_ = FingerprintModuleFor(exe_, 2560);
-    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
+    CarryStored("LMH.EXE", exe_);
     if (c.unloadable) {
       sim::AddOwnResource(c.type, "RESOURCE.DLL", dll_);
       sim::MakeOwnResourceUnloadable(c.type, "RESOURCE.DLL");

@@ -50,6 +50,7 @@ TEST_F(Messages, CaptionStyleAndOwnerOfEachMessage) {
       {MSG_UPDATE_FINISHED, kCaption, 0x00, nullptr},
       {MSG_UPDATE_ABORTED, kCaption, 0x30, nullptr},
       {MSG_UPDATE_DOES_NOT_FIT, kCaption, 0x30, nullptr},
+      {MSG_UPDATE_FILE_DAMAGED, kCaption, 0x30, nullptr},
   };
   sim::QueueAnswers({IDYES, IDOK});
   for (const auto& c : cases) {
@@ -90,6 +91,10 @@ TEST_F(Messages, FormattedArguments) {
   EXPECT_EQ(Last().text,
             "インストールされている「Lantern Moonharbor」のバージョンには、このアップデートを適用できません。\n"
             "お使いのバージョンに対応したアップデートを入手して下さい。");
+
+  ShowMessage(MSG_UPDATE_FILE_DAMAGED);
+  EXPECT_EQ(Last().text,
+            "アップデートファイルが破損しています。\nお手数ですが、アップデートファイルを再度ダウンロードして下さい。");
 
   ShowMessage(MSG_BAD_INSTALL_PATH, "\\\\server\\games");
   EXPECT_EQ(Last().text, "インストール先に問題があります。\n \\\\server\\games");

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/sim/platform_sim.h"
+#include "tests/unit/payload_hashes_fixture.h"
 
 namespace fs = std::filesystem;
 
@@ -100,12 +101,13 @@ class SimTest : public ::testing::Test {
     fs::copy(from, Host(kInstall), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
   }
 
-  // The new sample version as the updater's own payload resources.
+  // The new sample version as the updater's own payload resources, with
+  // their table of hashes.
   void CarrySamplePayload() {
     fs::path from = SampleDir() / "new";
     ASSERT_TRUE(fs::exists(from / "LMH.exe")) << "sample game missing: " << from;
-    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", ReadBytes(from / "LMH.exe"));
-    sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", ReadBytes(from / "dll" / "RESOURCE.dll"));
+    CarryStored("LMH.EXE", ReadBytes(from / "LMH.exe"));
+    CarryStored("RESOURCE.DLL", ReadBytes(from / "dll" / "RESOURCE.dll"));
   }
 
   fs::path root_;
