@@ -64,6 +64,8 @@ MessageSpec GetMessageSpec(MessageId id) {
       return {id, b.textUpdateFinished, CaptionKind::Updater, nullptr, MB_OK, OwnerKind::None, kTextSize};
     case MSG_UPDATE_DOES_NOT_FIT:
       return {id, b.textUpdateDoesNotFit, CaptionKind::Updater, nullptr, kWarning, OwnerKind::None, kTextSize};
+    case MSG_REPAIR_UNFINISHED:
+      return {id, b.textRepairUnfinished, CaptionKind::Updater, nullptr, kWarning, OwnerKind::None, kTextSize};
     case MSG_UPDATE_ABORTED:
     case MSG_COUNT:
       break;

@@ -18,6 +18,7 @@ enum MessageId {
   MSG_UPDATE_FINISHED,
   MSG_UPDATE_ABORTED,
   MSG_UPDATE_DOES_NOT_FIT,  // product display name
+  MSG_REPAIR_UNFINISHED,
   MSG_COUNT
 };
 

@@ -25,6 +25,7 @@ struct UpdateBuild {
   const char* textUpdateAborted;
   const char* captionMergeFailed;
   const char* textUpdateDoesNotFit;
+  const char* textRepairUnfinished;
 };
 
 extern const UpdateBuild kUpdateBuild;

@@ -44,6 +44,9 @@ TEXTS = [
     ("UpdateDoesNotFit", "a build of deltas only meets none of their versions", 1,
      "インストールされている「%s」のバージョンには、このアップデートを適用できません。\n"
      "お使いのバージョンに対応したアップデートを入手して下さい。"),
+    ("RepairUnfinished", "a failed update could not put every old file back", 0,
+     "ゲームのファイルをすべて元に戻すことができませんでした。\n"
+     "もう一度アップデートを起動すると、修復が完了します。"),
 ]
 
 REQUIRED = {

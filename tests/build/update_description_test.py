@@ -241,8 +241,9 @@ class DescriptionTest(unittest.TestCase):
         source = (out / "update_build.cpp").read_text(encoding="utf-8")
         literals = [codecs.escape_decode(m.group(1))[0]
                     for m in re.finditer(r'^    "((?:[^"\\]|\\.)*)",', source, re.MULTILINE)]
-        # maker, name, abbreviation, caption, number, entry list, six texts, merge caption, does-not-fit text
-        self.assertEqual(len(literals), 14, source)
+        # maker, name, abbreviation, caption, number, entry list, six texts, merge caption, does-not-fit text,
+        # unfinished-repair text
+        self.assertEqual(len(literals), 15, source)
         self.assertEqual(literals[0], b"KESTRIN")
         self.assertEqual(literals[3], texts["Caption"][1].encode("cp932"))
         self.assertEqual(literals[4], b"2")
@@ -251,6 +252,8 @@ class DescriptionTest(unittest.TestCase):
         self.assertEqual(literals[10], texts["UpdateFinished"][1].encode("cp932"))
         # A key left out keeps the standard text.
         self.assertEqual(literals[11], "アップデートが中止されました。".encode("cp932"))
+        self.assertEqual(literals[14], ("ゲームのファイルをすべて元に戻すことができませんでした。\n"
+                                        "もう一度アップデートを起動すると、修復が完了します。").encode("cp932"))
         self.assertIn('{"dll\\\\RESOURCE.dll"},', source)
 
 
