@@ -31,7 +31,7 @@ struct Folder {
 struct Durable {
   bool kept = false;
   std::map<std::string, Folder> folders;  // by Key of the folder's Windows path
-  std::vector<std::string> sureBytes;      // per file: its bytes as of its last flush
+  std::vector<std::string> sureBytes;     // per file: its bytes as of its last flush
 };
 
 Durable& D() {

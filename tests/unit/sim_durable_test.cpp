@@ -24,7 +24,9 @@ class SimDurable : public SimTest {
   // Every file of the folder with its bytes.
   std::map<std::string, std::string> Folder() {
     std::map<std::string, std::string> files;
-    for (const auto& e : fs::directory_iterator(Host(kFolder))) files[e.path().filename().string()] = ReadText(e.path());
+    for (const auto& e : fs::directory_iterator(Host(kFolder))) {
+      files[e.path().filename().string()] = ReadText(e.path());
+    }
     return files;
   }
 };
