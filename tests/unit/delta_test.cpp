@@ -18,6 +18,7 @@
 #include "install/run/installation_run.h"
 #include "platform/sim/file_view_sim.h"
 #include "platform/win_values.h"
+#include "tests/unit/delta_fixture.h"
 #include "tests/unit/run_in_window.h"
 #include "tests/unit/sim_fixture.h"
 #include "ui/progress_dialog.h"
@@ -48,37 +49,6 @@ const char kDoesNotFit[] =
 const char kFailed[] = "アップデートに失敗しました。[0x000A0003]";
 const char kNotLoaded[] = "アップデートに失敗しました。[0x000A0002]";
 const char kPerFileExe[] = "LMH.exe - Lantern Moonharbor - Update Program -";
-
-// A zstd frame of next made against reference, as the build's patch-from
-// mode makes it: size declared, content checksummed.
-Bytes DeltaFrame(const Bytes& reference, const Bytes& next) {
-  ZSTD_CCtx* c = ZSTD_createCCtx();
-  ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, 19);
-  ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 1);
-  ZSTD_CCtx_refPrefix(c, reference.data(), reference.size());
-  Bytes out(ZSTD_compressBound(next.size()));
-  size_t n = ZSTD_compress2(c, out.data(), out.size(), next.data(), next.size());
-  ZSTD_freeCCtx(c);
-  EXPECT_FALSE(ZSTD_isError(n));
-  out.resize(ZSTD_isError(n) ? 0 : n);
-  return out;
-}
-
-DeltaReference IdentityOf(const Bytes& file) {
-  ZstdHash hash;
-  ZstdHashStart(&hash);
-  ZstdHashAdd(&hash, file.data(), file.size());
-  return DeltaReference{file.size(), ContentChecksum(file.data(), static_cast<uint32_t>(file.size()), kNoWindow),
-                        ZstdHashValue(&hash)};
-}
-
-Bytes DeltaResource(const DeltaReference& identity, const Bytes& frame) {
-  uint8_t header[kDeltaHeaderSize];
-  WriteDeltaHeader(identity, header);
-  Bytes resource(header, header + sizeof header);
-  resource.insert(resource.end(), frame.begin(), frame.end());
-  return resource;
-}
 
 class Deltas : public SimTest {
  protected:

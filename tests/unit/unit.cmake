@@ -32,7 +32,7 @@ target_compile_options(updater_logic_added_file PRIVATE ${UPDATER_CHARSET})
 target_link_libraries(updater_logic_added_file PUBLIC zstd_decode)
 add_executable(unit_tests_added_file "${PROJECT_SOURCE_DIR}/tests/unit/every_file_operation_test.cpp")
 target_compile_options(unit_tests_added_file PRIVATE ${UPDATER_CHARSET})
-target_link_libraries(unit_tests_added_file PRIVATE updater_logic_added_file platform_sim GTest::gtest_main
-                      Threads::Threads)
+target_link_libraries(unit_tests_added_file PRIVATE updater_logic_added_file platform_sim zstd_encode
+                      GTest::gtest_main Threads::Threads)
 gtest_discover_tests(unit_tests_added_file TEST_PREFIX "AddedFileBuild."
                      PROPERTIES ENVIRONMENT "UPDATER_WINDOWS_BUILD_DIR=${WINDOWS_BUILD_DIR}" DISCOVERY_TIMEOUT 30)
