@@ -226,6 +226,38 @@ TEST_F(RecoveryFaults, OldCopiesWithoutAJournal) {
   }
 }
 
+// A start that could not finish a journal's rollback leaves the journal and
+// the old copy it could not put back. When that copy is of a file the check
+// does not read, the installation passes and the player may update again:
+// that switch begins nothing, so that the copy stays for the next start.
+TEST_F(RecoveryFaults, AnUnfinishedJournalKeepsItsOldCopiesFromTheNextSwitch) {
+  if (!HasEntryList()) GTEST_SKIP() << "needs a target the check does not read: the added-file build has one";
+  ASSERT_NO_FATAL_FAILURE(Learn());
+  const Road road = Survey(sim::FileOperations());
+  const std::string list = std::string(kInstallFolder) + "\\" + kUpdateBuild.entryListName;
+  // Killed with every file renamed, before the commit mark.
+  ASSERT_NO_FATAL_FAILURE(KilledAt(static_cast<int>(road.commit)));
+  AnswerFirstQuestion();
+  ASSERT_EQ(Run(), 0);
+  const int listBack = OperationOf(sim::FileOperations(), "move:" + list + ".UpDate-old>");
+  ASSERT_GT(listBack, 0);
+
+  ASSERT_NO_FATAL_FAILURE(KilledAt(static_cast<int>(road.commit)));
+  sim::FailFileOperation(listBack);
+  sim::QueueAnswers({IDOK, IDOK, IDOK});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{Box(kUpdaterCaption, kConfirm),
+                                               PerFileBox(SwitchTargetEntry(0), kWriteFailed),
+                                               Box(kUpdaterCaption, kAborted)}));
+  EXPECT_TRUE(fs::exists(Host(list + ".UpDate-old")));
+  EXPECT_TRUE(fs::exists(Host(kJournal)));
+
+  ASSERT_NO_FATAL_FAILURE(NextStartStopsAtItsQuestion());
+  EXPECT_EQ(Installed(), Game::Old) << Name(Installed());
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+  ASSERT_NO_FATAL_FAILURE(LaterUpdateCompletes());
+}
+
 // A switch that fails, then a rollback that fails too. Failing once, the
 // rollback is tried again and the run ends as an ordinary abort; held fast
 // by another program, the run says that the next start finishes the repair
