@@ -161,12 +161,6 @@ void Moved(const std::string& from, const std::string& to) {
   if (toFolder != nullptr) toFolder->now[Key(toName)] = Name{toName, known ? file : NewFile("")};
 }
 
-void Removed(const std::string& windowsPath) {
-  std::string name;
-  Folder* folder = FolderOf(windowsPath, &name);
-  if (folder != nullptr) folder->now.erase(Key(name));
-}
-
 void FileFlushed(const std::string& windowsPath) {
   std::string name;
   Folder* folder = FolderOf(windowsPath, &name);
@@ -181,8 +175,8 @@ void FolderFlushed(const std::string& windowsPath) {
   auto found = D().folders.find(Key(windowsPath));
   if (found == D().folders.end()) return;
   Folder& folder = found->second;
-  // Names that came or went without the program (a lock closed, a file a
-  // test put there) are taken as the host shows them.
+  // Names that went (removed, a lock closed) or came without a word (a file
+  // a test put there) are taken as the host shows them.
   Names seen;
   for (const std::string& name : HostFileNames(folder.hostPath)) {
     auto known = folder.now.find(Key(name));

@@ -11,10 +11,12 @@ namespace sim::durable {
 // Whether the simulation keeps the record (LoseUnflushedAtCut was called).
 bool Kept();
 
-// A file made under a name that did not exist.
+// A file made under a name that did not exist: a file of its own, even
+// where a file of that name was removed since the folder's last flush.
+// (Removals need no word: a folder's flush takes its names as the host
+// shows them.)
 void Created(const std::string& windowsPath);
 void Moved(const std::string& from, const std::string& to);
-void Removed(const std::string& windowsPath);
 // The file's bytes as they are now are on the disk.
 void FileFlushed(const std::string& windowsPath);
 // The folder's names as they are now are on the disk.

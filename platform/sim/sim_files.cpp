@@ -140,9 +140,7 @@ bool PlatformDeleteFile(const char* path) {
   if (!FileOperation("delete", path)) return false;
   std::string host = sim::HostPath(path);
   if (host.empty() || IsDirectory(host) || F().denied.count(Key(path)) != 0) return false;
-  if (std::remove(host.c_str()) != 0) return false;
-  sim::durable::Removed(path);
-  return true;
+  return std::remove(host.c_str()) == 0;
 }
 
 PathKind PlatformQueryPath(const char* path) {

@@ -96,6 +96,16 @@ TEST_F(SimDurable, ACutKeepsOnlyWhatWasFlushed) {
       {"a removal without a folder flush",
        [] { PlatformDeleteFile(At("b").c_str()); },
        {{"a", "old a"}, {"b", "old b"}}},
+      // The file made again is another file: the cut brings the first back.
+      {"a file removed and made again under its name, flushed, its folder not",
+       [] {
+         PlatformDeleteFile(At("a").c_str());
+         FileHandle f = PlatformOpenFile(At("a").c_str(), FileMode::WriteCreateNew);
+         Write(f, "another a");
+         PlatformFlushFile(f);
+         PlatformCloseFile(f);
+       },
+       {{"a", "old a"}, {"b", "old b"}}},
       {"a removal, then the folder flushed",
        [] {
          PlatformDeleteFile(At("b").c_str());
