@@ -79,6 +79,12 @@ int RunPhases(int showCommand) {
   PlatformRunMessageLoop(g_state.progressWindow);
   g_state.progressWindow = nullptr;  // destroyed by its own procedure
 
+  // Old and new files are mixed until the next start finishes the repair:
+  // not an ordinary abort, and not a run to count as done.
+  if (g_state.repairLeftForNextStart) {
+    ShowMessage(MSG_REPAIR_UNFINISHED);
+    return kExitBroken;
+  }
   ShowMessage(g_state.succeeded ? MSG_UPDATE_FINISHED : MSG_UPDATE_ABORTED);
   return kExitDone;
 }

@@ -17,6 +17,7 @@ target_include_directories(pe_resources PUBLIC "${PROJECT_SOURCE_DIR}")
 add_library(platform_sim STATIC
   platform/sim/sim_core.cpp
   platform/sim/sim_file_table.cpp
+  platform/sim/sim_durable.cpp
   platform/sim/sim_process.cpp
   platform/sim/sim_windows.cpp
   platform/sim/sim_texts.cpp

@@ -15,6 +15,7 @@ set(UPDATER_LOGIC_SOURCES
   fingerprint/verification.cpp
   install/targets/switch_targets.cpp
   install/switch/file_switch.cpp
+  install/switch/old_copy_fate.cpp
   install/switch/run_start.cpp
   install/switch/switch_journal.cpp
   install/source/delta_format.cpp

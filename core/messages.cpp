@@ -66,6 +66,8 @@ MessageSpec GetMessageSpec(MessageId id) {
       return {id, b.textUpdateDoesNotFit, CaptionKind::Updater, nullptr, kWarning, OwnerKind::None, kTextSize};
     case MSG_UPDATE_FILE_DAMAGED:
       return {id, b.textUpdateFileDamaged, CaptionKind::Updater, nullptr, kWarning, OwnerKind::None, kTextSize};
+    case MSG_REPAIR_UNFINISHED:
+      return {id, b.textRepairUnfinished, CaptionKind::Updater, nullptr, kWarning, OwnerKind::None, kTextSize};
     case MSG_UPDATE_ABORTED:
     case MSG_COUNT:
       break;

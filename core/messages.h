@@ -19,6 +19,7 @@ enum MessageId {
   MSG_UPDATE_ABORTED,
   MSG_UPDATE_DOES_NOT_FIT,  // product display name
   MSG_UPDATE_FILE_DAMAGED,
+  MSG_REPAIR_UNFINISHED,
   MSG_COUNT
 };
 

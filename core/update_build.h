@@ -26,6 +26,7 @@ struct UpdateBuild {
   const char* captionMergeFailed;
   const char* textUpdateDoesNotFit;
   const char* textUpdateFileDamaged;
+  const char* textRepairUnfinished;
 };
 
 extern const UpdateBuild kUpdateBuild;

@@ -20,6 +20,7 @@ struct UpdaterState {
   ModuleHandle instance;        // the updater's own module: payload and dialog template
   WindowHandle progressWindow;  // owner of the messages raised during the run
   bool succeeded;               // run and update record both completed
+  bool repairLeftForNextStart;  // a failed switch could not put every old file back; its journal stays
   char installFolder[kPathSize];
   char appDataFolder[kPathSize];
   char caption[1024];

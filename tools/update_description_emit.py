@@ -29,6 +29,9 @@ TEXTS = [
      "お使いのバージョンに対応したアップデートを入手して下さい。"),
     ("UpdateFileDamaged", "the update file itself was damaged on its way", 0,
      "アップデートファイルが破損しています。\nお手数ですが、アップデートファイルを再度ダウンロードして下さい。"),
+    ("RepairUnfinished", "a failed update could not put every old file back", 0,
+     "ゲームのファイルをすべて元に戻すことができませんでした。\n"
+     "もう一度アップデートを起動すると、修復が完了します。"),
 ]
 
 

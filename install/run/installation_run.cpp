@@ -136,7 +136,10 @@ bool RunInstallation(ProgressReport report) {
   }
 
   int failed = 0;
-  if (!SwitchInNewFiles(count, &failed)) {
+  const SwitchResult switched = SwitchInNewFiles(count, &failed);
+  if (switched != SwitchResult::Switched) {
+    // A mix of old and new files is left: the run ends with a message of its own.
+    g_state.repairLeftForNextStart = switched == SwitchResult::LeftForNextStart;
     ShowMessage(MSG_WRITE_CREATE_FAILED, SwitchTargetEntry(failed));
     return false;
   }

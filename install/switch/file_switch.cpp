@@ -7,12 +7,15 @@
 #include "files/held_folders.h"
 #include "files/read_pieces.h"
 #include "files/write_all.h"
+#include "install/switch/old_copy_fate.h"
 #include "install/switch/switch_journal.h"
 
 namespace {
 
 // A journal larger than this was not written by a switch.
 constexpr uint64_t kLargestJournal = 1u << 20;
+// A failed rollback is tried once more at once; the platform has no pause.
+constexpr int kRollBackAttempts = 2;
 
 struct SwitchPaths {
   char target[kPathSize];
@@ -38,10 +41,13 @@ std::size_t LongestEntry() {
 }
 
 // One target: its old file aside (when there is one), then its new file in.
-bool SwitchOne(const SwitchPaths& p, bool hadTarget) {
+// On failure *aside tells that its old file could not be put back at once
+// and is still set aside.
+bool SwitchOne(const SwitchPaths& p, bool hadTarget, bool* aside) {
+  *aside = false;
   if (hadTarget && !PlatformMoveFile(p.target, p.oldFile, false)) return false;
   if (PlatformMoveFile(p.newFile, p.target, false)) return true;
-  if (hadTarget) PlatformMoveFile(p.oldFile, p.target, false);
+  *aside = hadTarget && !PlatformMoveFile(p.oldFile, p.target, false);
   return false;
 }
 
@@ -51,6 +57,12 @@ bool PutBack(const SwitchPaths& p, bool hadTarget) {
   if (hadTarget) return PlatformMoveFile(p.oldFile, p.target, true);
   return PlatformDeleteFile(p.target);
 }
+
+// An old copy that a start without a journal could not place (see
+// old_copy_fate.h) goes before its target is set aside in its name: the
+// installation has passed its check since, and the switch keeps the target
+// it replaces as the old copy instead.
+bool OldNameFree(const SwitchPaths& p) { return !Exists(p.oldFile) || PlatformDeleteFile(p.oldFile); }
 
 // A target that another program holds open, the game still running above
 // all, fails the switch before anything is renamed.
@@ -89,11 +101,15 @@ void RemoveJournal() {
   if (JournalPath(path)) PlatformDeleteFile(path);
 }
 
-// Rolls the first `switched` targets back, last first.
-bool RollBack(int switched, const bool* existed) {
+// Rolls the first `switched` targets back, last first, each that `back`
+// does not mark yet; marks those put back.
+bool RollBack(int switched, const bool* existed, bool* back) {
   bool allBack = true;
   SwitchPaths p;
-  for (int i = switched - 1; i >= 0; --i) allBack = FormPaths(i, &p) && PutBack(p, existed[i]) && allBack;
+  for (int i = switched - 1; i >= 0; --i) {
+    if (!back[i]) back[i] = FormPaths(i, &p) && PutBack(p, existed[i]);
+    allBack = back[i] && allBack;
+  }
   return allBack;
 }
 
@@ -182,13 +198,18 @@ void FlushTargetFolders(int count) {
   }
 }
 
-bool SwitchInNewFiles(int count, int* failed) {
+SwitchResult SwitchInNewFiles(int count, int* failed) {
   *failed = 0;
-  bool* existed = static_cast<bool*>(PlatformAllocZeroed(static_cast<std::size_t>(count) + 1));
-  bool ready = existed != nullptr;
+  // Per target: whether it existed, then whether a rollback has put it back.
+  bool* existed = static_cast<bool*>(PlatformAllocZeroed(2 * static_cast<std::size_t>(count) + 1));
+  bool* back = existed != nullptr ? existed + count : nullptr;
+  // A journal still there belongs to a switch that no start could finish
+  // yet: the old copies beside the targets are its own.
+  char journalPath[kPathSize];
+  bool ready = existed != nullptr && JournalPath(journalPath) && PlatformQueryPath(journalPath) == PathKind::Missing;
   SwitchPaths p;
   for (int i = 0; i < count && ready; ++i) {
-    ready = FormPaths(i, &p) && FreeToReplace(p.target);
+    ready = FormPaths(i, &p) && FreeToReplace(p.target) && OldNameFree(p);
     if (ready) existed[i] = Exists(p.target);
     else *failed = i;
   }
@@ -196,11 +217,12 @@ bool SwitchInNewFiles(int count, int* failed) {
   if (journal == nullptr) {
     RemoveNewFiles(count);
     PlatformFree(existed);
-    return false;
+    return SwitchResult::RolledBack;
   }
 
   int switched = 0;
-  while (switched < count && FormPaths(switched, &p) && SwitchOne(p, existed[switched])) ++switched;
+  bool aside = false;
+  while (switched < count && FormPaths(switched, &p) && SwitchOne(p, existed[switched], &aside)) ++switched;
   if (switched == count) {
     FlushTargetFolders(count);
     const char mark = kJournalCommitMark;
@@ -210,21 +232,29 @@ bool SwitchInNewFiles(int count, int* failed) {
       PlatformFlushFile(journal);
       PlatformCloseFile(journal);
       PlatformFree(existed);
-      return true;
+      return SwitchResult::Switched;
     }
     // Not committed: the whole switch is undone.
     switched = count;
   } else {
     *failed = switched;
+    // Its old file set aside and not back yet: it is rolled back with the others.
+    if (aside) ++switched;
   }
   PlatformCloseFile(journal);
-  // Until every old file is back, the journal tells the next start what to undo.
-  if (RollBack(switched, existed)) {
+  // Until every old file is back, the journal tells the next start what to
+  // undo. A program that held a target a moment ago may have let it go:
+  // what failed is tried once more.
+  bool allBack = false;
+  for (int attempt = 0; attempt < kRollBackAttempts && !allBack; ++attempt) {
+    allBack = RollBack(switched, existed, back);
+  }
+  if (allBack) {
     RemoveNewFiles(count);
     RemoveJournal();
   }
   PlatformFree(existed);
-  return false;
+  return allBack ? SwitchResult::RolledBack : SwitchResult::LeftForNextStart;
 }
 
 void RemoveNewFiles(int count) {
@@ -260,18 +290,18 @@ bool RecoverLeftovers() {
     if (state != JournalState::Void) return true;
   }
 
-  // No journal: a run that died before writing one, or a build made before
-  // journals. Its new files go; an old file goes back only where its target
-  // is missing and is never moved over one that exists.
+  // No journal: a run that died before writing one, one whose journal is
+  // lost or unreadable, or a build made before journals. The installation's
+  // own check decides what becomes of each old copy (old_copy_fate.h), last
+  // first as a rollback goes; the new files go.
   int count = SwitchTargetCount(true);
+  const OldCopySurvey survey = SurveyOldCopies();
   SwitchPaths p;
-  for (int i = 0; i < count; ++i) {
-    if (!FormPaths(i, &p) || !Exists(p.oldFile)) continue;
-    if (!Exists(p.target)) {
-      PlatformMoveFile(p.oldFile, p.target, false);
-    } else {
-      PlatformDeleteFile(p.oldFile);
-    }
+  for (int i = count - 1; i >= 0; --i) {
+    const OldCopyFate fate = FateOfOldCopy(i, survey);
+    if (!FormPaths(i, &p)) continue;
+    if (fate == OldCopyFate::PutBack) PlatformMoveFile(p.oldFile, p.target, true);
+    if (fate == OldCopyFate::Remove) PlatformDeleteFile(p.oldFile);
   }
   RemoveNewFiles(count);
   return true;

@@ -7,19 +7,25 @@
 // it is marked committed once every target has its new file and the folders
 // are on the disk, and goes last. A run that dies at any point leaves names
 // that RecoverLeftovers, at the next start, turns back into one whole
-// installation: the journal's, or without one, this build's.
+// installation: the journal's, or without one, the one the installation's
+// own check passes.
 #include "install/targets/switch_targets.h"
 
 // The folders that hold the first `count` targets, each once, made durable
 // after the renames in them.
 void FlushTargetFolders(int count);
 
+enum class SwitchResult {
+  Switched,
+  RolledBack,        // every target already switched is as it was, the new files removed
+  LeftForNextStart,  // some old file could not be put back: the journal stays for the next start
+};
 // Switches the new files of the first `count` targets in, after checking
-// that nobody holds a target open. On failure every target already switched
-// is as it was (from what the switch knew, not from a new look at the disk),
-// the new files are removed, and *failed is the index of the target whose
-// switch failed.
-bool SwitchInNewFiles(int count, int* failed);
+// that nobody holds a target open. On failure the targets already switched
+// are rolled back (from what the switch knew, not from a new look at the
+// disk), what fails of that tried once more, and *failed is the index of
+// the target whose switch failed.
+SwitchResult SwitchInNewFiles(int count, int* failed);
 // Removes the new files that exist among the first `count` targets.
 void RemoveNewFiles(int count);
 // After a successful switch: the old files set aside go, then the journal.
@@ -30,7 +36,7 @@ void RemoveOldFiles(int count);
 // Before verification, with the run's folders held: what a run that died
 // left beside the targets. A journal decides when there is a readable one:
 // a switch not committed is rolled back, a committed one finished. Without
-// one, this build's new files go and an old file goes back only where its
-// target is missing. False when a folder that the journal names is a
-// reparse point.
+// one, the installation's own check decides what becomes of each old copy
+// (old_copy_fate.h), and this build's new files go. False when a folder
+// that the journal names is a reparse point.
 bool RecoverLeftovers();

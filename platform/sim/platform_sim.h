@@ -104,12 +104,19 @@ void FailAllocationsFrom(int count);  // the count-th allocation from now, and a
 // delete, profile write, module load) counts, from 1 after the reset; the
 // log names each as "<kind>:<path>" ("move:<from>><to>").
 const std::vector<std::string>& FileOperations();
-// Operation n fails as the system would report it.
+// Operation n fails as the system would report it; each call adds one.
 void FailFileOperation(int n);
 // At operation n the process is gone: nothing of it is performed and
-// ProcessGone is thrown through the program; what it wrote before stays.
+// ProcessGone is thrown through the program; what it wrote before stays,
+// unless LoseUnflushedAtCut was called.
 struct ProcessGone {};
 void CutOffAtFileOperation(int n);
+// From now on until the reset, a cut takes the disk back to what was made
+// durable: a file's bytes to what they were at its last flush (nothing for
+// a file never flushed), and a folder's names (created, renamed in or out,
+// removed) to what they were at its last PlatformFlushFolder. What the
+// mapped drives hold when this is called counts as durable.
+void LoseUnflushedAtCut();
 
 // Called each time the program lets one pending message through.
 void OnPump(std::function<void()> hook);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "base/ascii_case.h"
@@ -21,7 +22,7 @@ struct Core {
   std::map<char, std::string> drives;
   std::vector<std::string> fileOperations;
   std::map<int, std::function<void()>> operationHooks;
-  int failOperation = 0;
+  std::set<int> failOperations;
   int cutOffOperation = 0;
   std::vector<std::string> events;
 };
@@ -36,11 +37,17 @@ std::vector<void (*)()>& PartResets() {
   return resets;
 }
 
+std::vector<void (*)()>& PartCuts() {
+  static std::vector<void (*)()> cuts;
+  return cuts;
+}
+
 }  // namespace
 
 namespace sim::core {
 
 PartReset::PartReset(void (*reset)()) { PartResets().push_back(reset); }
+PartCut::PartCut(void (*cut)()) { PartCuts().push_back(cut); }
 
 bool FileOperation(const char* kind, const std::string& what) {
   auto hook = C().operationHooks.find(static_cast<int>(C().fileOperations.size()) + 1);
@@ -52,8 +59,11 @@ bool FileOperation(const char* kind, const std::string& what) {
   C().fileOperations.push_back(std::string(kind) + ":" + what);
   int n = static_cast<int>(C().fileOperations.size());
   Trace("op " + std::to_string(n) + " " + C().fileOperations.back());
-  if (n == C().cutOffOperation) throw sim::ProcessGone{};
-  return n != C().failOperation;
+  if (n == C().cutOffOperation) {
+    for (void (*cut)() : PartCuts()) cut();
+    throw sim::ProcessGone{};
+  }
+  return C().failOperations.count(n) == 0;
 }
 
 void Event(const std::string& event, bool traced) {
@@ -145,7 +155,7 @@ std::string HostPath(const std::string& windowsPath) {
 
 void BeforeFileOperation(int n, std::function<void()> hook) { C().operationHooks[n] = std::move(hook); }
 const std::vector<std::string>& FileOperations() { return C().fileOperations; }
-void FailFileOperation(int n) { C().failOperation = n; }
+void FailFileOperation(int n) { C().failOperations.insert(n); }
 void CutOffAtFileOperation(int n) { C().cutOffOperation = n; }
 const std::vector<std::string>& Events() { return C().events; }
 

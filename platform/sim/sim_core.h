@@ -3,8 +3,8 @@
 // one count of file operations with its faults and hooks, the one event
 // log, the trace (SIM_TRACE), and the one reset that returns every part to a
 // clean machine. The parts (one file per section of platform.h) never
-// include each other, only this, and sim_file_table where they share the
-// handles.
+// include each other, only this, sim_file_table where they share the
+// handles, and sim_durable where they change what a cut may lose.
 #include <string>
 
 namespace sim::core {
@@ -28,6 +28,12 @@ std::string WindowsPathOf(const std::string& host);
 // The host side of the files several parts reach.
 bool IsDirectory(const std::string& hostPath);
 bool ReadHostFile(const std::string& hostPath, std::string* content);
+
+// A part's own loss at a cut: run, in the order the parts registered, at
+// the operation a test cuts off at, before sim::ProcessGone is thrown.
+struct PartCut {
+  explicit PartCut(void (*cut)());
+};
 
 // A part's own reset, run by sim::Reset before the shared state is cleared
 // (drives still mapped), in the order the parts registered.

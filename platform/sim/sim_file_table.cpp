@@ -46,6 +46,12 @@ void Close(FileHandle file) {
   Release(f);
 }
 
+void DrainStreams() {
+  for (SimFile* f : OpenFiles()) {
+    if (f->stream != nullptr) std::fflush(f->stream);
+  }
+}
+
 bool LockHeld(const std::string& windowsPath) {
   for (SimFile* f : OpenFiles()) {
     if (f->deleteOnClose && core::Key(f->windowsPath) == core::Key(windowsPath)) return true;

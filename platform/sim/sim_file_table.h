@@ -19,6 +19,8 @@ FileHandle Add(std::FILE* stream, const std::string& windowsPath, bool deleteOnC
 SimFile* Of(FileHandle file);
 // Closes the stream and, for a lock, removes its file.
 void Close(FileHandle file);
+// Hands what every open file still buffers to its host file.
+void DrainStreams();
 // A lock the program itself holds on this path.
 bool LockHeld(const std::string& windowsPath);
 

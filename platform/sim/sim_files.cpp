@@ -10,6 +10,7 @@
 
 #include "platform/sim/platform_sim.h"
 #include "platform/sim/sim_core.h"
+#include "platform/sim/sim_durable.h"
 #include "platform/sim/sim_file_table.h"
 
 using sim::core::FileOperation;
@@ -62,8 +63,11 @@ FileHandle PlatformOpenFile(const char* path, FileMode mode) {
                     : mode == FileMode::WriteCreateAlways ? "wb"
                     : mode == FileMode::WriteCreateNew    ? "wbx"
                                                           : "r+b";
+  struct stat st {};
+  const bool existed = stat(host.c_str(), &st) == 0;
   std::FILE* stream = std::fopen(host.c_str(), how);
   if (stream == nullptr) return nullptr;
+  if (!existed) sim::durable::Created(path);
   F().writtenSoFar[Key(path)] = 0;
   return sim::file_table::Add(stream, path, false);
 }
@@ -116,7 +120,9 @@ void PlatformCloseFile(FileHandle file) {
 bool PlatformFlushFile(FileHandle file) {
   SimFile* f = sim::file_table::Of(file);
   if (!FileOperation("flush", f->windowsPath)) return false;
-  return std::fflush(f->stream) == 0;
+  if (std::fflush(f->stream) != 0) return false;
+  sim::durable::FileFlushed(f->windowsPath);
+  return true;
 }
 
 bool PlatformMoveFile(const char* from, const char* to, bool replace) {
@@ -128,7 +134,9 @@ bool PlatformMoveFile(const char* from, const char* to, bool replace) {
   // A file another process holds open cannot be renamed, nor renamed over.
   if (F().denied.count(Key(from)) != 0 || F().denied.count(Key(to)) != 0) return false;
   if (stat(hostTo.c_str(), &st) == 0 && (!replace || S_ISDIR(st.st_mode))) return false;
-  return std::rename(hostFrom.c_str(), hostTo.c_str()) == 0;
+  if (std::rename(hostFrom.c_str(), hostTo.c_str()) != 0) return false;
+  sim::durable::Moved(from, to);
+  return true;
 }
 
 bool PlatformDeleteFile(const char* path) {

@@ -13,6 +13,7 @@
 
 #include "platform/sim/platform_sim.h"
 #include "platform/sim/sim_core.h"
+#include "platform/sim/sim_durable.h"
 #include "platform/sim/sim_file_table.h"
 
 using sim::core::FileOperation;
@@ -98,7 +99,9 @@ FinalPath PlatformFinalPath(FileHandle file, char16_t* buffer, std::size_t buffe
 bool PlatformFlushFolder(const char* path) {
   if (!FileOperation("flush-folder", path)) return false;
   std::string host = sim::HostPath(path);
-  return !host.empty() && IsDirectory(host);
+  if (host.empty() || !IsDirectory(host)) return false;
+  sim::durable::FolderFlushed(path);
+  return true;
 }
 
 LockResult PlatformLockFile(const char* path, FileHandle* lock) {
@@ -108,9 +111,12 @@ LockResult PlatformLockFile(const char* path, FileHandle* lock) {
   if (sim::file_table::LockHeld(path)) return LockResult::Busy;
   std::string host = sim::HostPath(path);
   if (host.empty() || IsDirectory(host)) return LockResult::Failed;
+  struct stat st {};
+  const bool existed = stat(host.c_str(), &st) == 0;
   std::FILE* created = std::fopen(host.c_str(), "ab");
   if (created == nullptr) return LockResult::Failed;
   std::fclose(created);
+  if (!existed) sim::durable::Created(path);
   *lock = sim::file_table::Add(nullptr, path, true);
   return LockResult::Held;
 }

@@ -7,6 +7,7 @@
 #include "platform/sim/platform_sim.h"
 #include "platform/sim/profile_text.h"
 #include "platform/sim/sim_core.h"
+#include "platform/sim/sim_durable.h"
 
 using sim::core::IsDirectory;
 using sim::core::ReadHostFile;
@@ -31,9 +32,10 @@ bool PlatformWriteProfileString(const char* section, const char* key, const char
   std::string host = sim::HostPath(path);
   if (host.empty() || IsDirectory(host)) return false;
   std::string content;
-  ReadHostFile(host, &content);
+  const bool existed = ReadHostFile(host, &content);
   std::ofstream out(host, std::ios::binary | std::ios::trunc);
   if (!out) return false;
+  if (!existed) sim::durable::Created(path);
   std::string updated = ProfileTextSet(content, section, key, value);
   out.write(updated.data(), static_cast<std::streamsize>(updated.size()));
   return static_cast<bool>(out);

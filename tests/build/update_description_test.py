@@ -288,8 +288,8 @@ class DescriptionTest(unittest.TestCase):
         literals = [codecs.escape_decode(m.group(1))[0]
                     for m in re.finditer(r'^    "((?:[^"\\]|\\.)*)",', source, re.MULTILINE)]
         # maker, name, abbreviation, caption, number, entry list, six texts, merge caption, does-not-fit text,
-        # damaged-download text
-        self.assertEqual(len(literals), 15, source)
+        # damaged-download text, unfinished-repair text
+        self.assertEqual(len(literals), 16, source)
         self.assertEqual(literals[0], b"KESTRIN")
         self.assertEqual(literals[3], texts["Caption"][1].encode("cp932"))
         self.assertEqual(literals[4], b"2")
@@ -300,6 +300,8 @@ class DescriptionTest(unittest.TestCase):
         self.assertEqual(literals[11], "アップデートが中止されました。".encode("cp932"))
         self.assertEqual(literals[14], "アップデートファイルが破損しています。\nお手数ですが、アップデートファイルを再度ダウンロードして下さい。"
                          .encode("cp932"))
+        self.assertEqual(literals[15], ("ゲームのファイルをすべて元に戻すことができませんでした。\n"
+                                        "もう一度アップデートを起動すると、修復が完了します。").encode("cp932"))
         self.assertIn('{"dll\\\\RESOURCE.dll"},', source)
 
 

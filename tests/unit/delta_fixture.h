@@ -1,6 +1,7 @@
 #pragma once
-// Deltas as the build makes them, for the tests: a zstd frame made against
-// the earlier version, behind the header that identifies that version.
+// Delta resources made for the tests as the build makes them: a zstd frame
+// of the new file against the earlier one, behind the header that names the
+// earlier one.
 #include <gtest/gtest.h>
 
 #include <cstdint>

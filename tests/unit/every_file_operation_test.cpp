@@ -9,136 +9,23 @@
 #include <string>
 #include <vector>
 
-#include "app/run_updater.h"
 #include "base/text_format.h"
-#include "core/update_build.h"
 #include "core/updater_state.h"
 #include "install/switch/file_switch.h"
-#include "platform/win_values.h"
-#include "tests/unit/sim_fixture.h"
+#include "tests/unit/whole_run_fixture.h"
 
 namespace {
 
-const char kConfirm[] =
-    "「Lantern Moonharbor」のプログラムのアップデートを行います。\nアップデートを行う前に本体プログラムの終了を確認して下さい。";
-const char kBroken[] =
-    "インストール先のデータが破損している可能性があります。\n再度ゲームをインストールし直してからアップデートを行って下さい。";
-const char kAlready[] = "アップデートする必要がありませんでしたが、\n引き続きアップデートを行いますか？";
-const char kWriteFailed[] = "アップデートに失敗しました。[0x000A0003]";
-const char kFinished[] = "アップデートが終了しました。";
-const char kAborted[] = "アップデートが中止されました。";
-const char kUpdaterCaption[] = "Lantern Moonharbor - Update Program";
-const char kInstallFolder[] = "C:\\Games\\LMH";
 const char kMergeFailed[] =
     "指定されたファイルが見つかりませんでした。\nアップデートは成功しましたが、\nアップデート情報の更新に失敗しました。[0x%08X]";
 const char kMergeFailedCaption[] = "アップデート情報の更新に失敗しました。";
 
-enum class Game { Old, New, Mixed };
-
-const char* Name(Game g) { return g == Game::Old ? "old" : g == Game::New ? "new" : "a mix"; }
-
-bool IsSampleFile(const std::string& entry) { return entry == "LMH.exe" || entry == "dll\\RESOURCE.dll"; }
-
-bool HasEntryList() { return kUpdateBuild.entryListName != nullptr && kUpdateBuild.entryListName[0] != '\0'; }
-
-// Every target of the build's switch with its bytes, "(missing)" for none.
-using TargetSet = std::map<std::string, std::string>;
-
-class EveryFileOperation : public SimTest {
+class EveryFileOperation : public WholeRunTest {
  protected:
-  int Run() { return RunUpdater(sim::OwnModule(), 1); }
-
-  // The build's payload: the sample's new version, a file of their own for
-  // the files it adds, and its entry list.
-  void CarryPayload() {
-    ASSERT_NO_FATAL_FAILURE(CarrySamplePayload());
-    for (const PayloadEntry* e = kUpdateBuild.payloadTable; e->relativePath != nullptr; ++e) {
-      if (IsSampleFile(e->relativePath)) continue;
-      const std::string bytes = std::string("added by the update: ") + e->relativePath;
-      CarryStored(FinalPathComponent(e->relativePath), std::vector<uint8_t>(bytes.begin(), bytes.end()));
-    }
-    if (HasEntryList()) CarryStored(kUpdateBuild.entryListName, {'a', ';', '\r', '\n'});
-  }
-
-  void PrepareOldInstallation() {
-    std::error_code ignored;
-    fs::remove_all(Host(kInstall), ignored);
-    ResetMachine();
-    ASSERT_NO_FATAL_FAILURE(InstallSample("old"));
-    if (HasEntryList()) WriteBytes(Host(std::string(kInstall) + "\\" + kUpdateBuild.entryListName), "b;\r\n");
-    ASSERT_NO_FATAL_FAILURE(CarryPayload());
-    WriteInstalledProfile();
-  }
-
-  // A fresh start of the updater on the same disk.
-  void Restart() {
-    ResetMachine();
-    ASSERT_NO_FATAL_FAILURE(CarryPayload());
-  }
-
-  TargetSet Targets() {
-    TargetSet set;
-    for (int i = 0; i < SwitchTargetCount(true); ++i) {
-      fs::path file = Host(std::string(kInstall) + "\\" + SwitchTargetEntry(i));
-      set[SwitchTargetEntry(i)] = fs::exists(file) ? ReadText(file) : "(missing)";
-    }
-    return set;
-  }
-
-  // The old set as installed and the new set as a clean run leaves it.
-  void Learn() {
-    ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
-    oldSet_ = Targets();
-    sim::QueueAnswers({IDOK, IDOK});
-    ASSERT_EQ(Run(), 0);
-    newSet_ = Targets();
-    ASSERT_NE(oldSet_, newSet_);
-    for (const auto& [entry, bytes] : newSet_) ASSERT_NE(bytes, "(missing)") << entry;
-    ASSERT_EQ(ReadBytes(Host(std::string(kInstall) + "\\LMH.exe")), ReadBytes(SampleDir() / "new" / "LMH.exe"));
-  }
-
-  bool PayloadFilesNew() {
-    TargetSet now = Targets();
-    if (HasEntryList()) {
-      now.erase(kUpdateBuild.entryListName);
-      TargetSet wanted = newSet_;
-      wanted.erase(kUpdateBuild.entryListName);
-      return now == wanted;
-    }
-    return now == newSet_;
-  }
-
-  Game Installed() {
-    TargetSet now = Targets();
-    return now == oldSet_ ? Game::Old : now == newSet_ ? Game::New : Game::Mixed;
-  }
-
-  std::string ProfileWindowsPath() { return std::string(kAppData) + "\\KESTRIN\\LMH.ini"; }
-
-  bool Recorded() { return ReadText(ProfilePath()).find("NonActivation=1") != std::string::npos; }
-
-  std::vector<std::string> Boxes() {
-    std::vector<std::string> b;
-    for (const auto& box : sim::MessageBoxes()) b.push_back(box.caption + " | " + box.text);
-    return b;
-  }
-
-  TargetSet oldSet_;
-  TargetSet newSet_;
+  // Each operation of a clean run failing, then cut off there; with
+  // `lossy`, only cut off, the cut losing what was not made durable.
+  void FailOrCutEachOperation(bool lossy);
 };
-
-std::string Box(const std::string& caption, const std::string& text) { return caption + " | " + text; }
-
-// The entry of the installation that an operation's path names, without the
-// install folder and without the suffix of a file beside its target.
-std::string EntryOf(std::string path) {
-  path = path.substr(0, path.find('>'));
-  path = path.substr(path.find(':') + 1);
-  const std::string folder = std::string(kInstallFolder) + "\\";
-  if (path.rfind(folder, 0) == 0) path = path.substr(folder.size());
-  std::size_t beside = path.find(".UpDate-");
-  return beside == std::string::npos ? path : path.substr(0, beside);
-}
 
 struct Expected {
   int exitCode;
@@ -147,31 +34,6 @@ struct Expected {
   bool recorded;
   std::vector<std::string> left;  // Windows paths a failed run leaves for the next start
 };
-
-bool Is(const std::string& op, const char* kind) { return op.rfind(std::string(kind) + ":", 0) == 0; }
-
-// Landmarks of the clean run: where the dialogue ends and the run begins,
-// and the one write that commits the switch.
-struct Road {
-  std::vector<std::string> ops;
-  std::size_t firstRunOp = 0;  // 1-based: the first check of a target, after the confirmation
-  std::size_t commit = 0;      // the journal's last write
-  std::size_t record = 0;      // the profile write
-};
-
-Road Survey(const std::vector<std::string>& ops) {
-  Road r{ops};
-  for (std::size_t i = 0; i < ops.size(); ++i) {
-    if (r.firstRunOp == 0 && Is(ops[i], "open-exclusive")) {
-      // The run begins with the check of the first target's folder.
-      r.firstRunOp = i + 1;
-      while (r.firstRunOp > 1 && Is(ops[r.firstRunOp - 2], "open-folder")) --r.firstRunOp;
-    }
-    if (Is(ops[i], "write") && ops[i].find(".UpDate-journal") != std::string::npos) r.commit = i + 1;
-    if (Is(ops[i], "profile-write")) r.record = i + 1;
-  }
-  return r;
-}
 
 // The entry whose per-file message a failure of operation n names: a
 // folder's check names the file created next, the journal names the first
@@ -232,7 +94,7 @@ std::vector<std::string> Sorted(std::vector<std::string> v) {
   return v;
 }
 
-TEST_F(EveryFileOperation, FailedOrCutOffTheRunLeavesTheOldOrTheNewInstallation) {
+void EveryFileOperation::FailOrCutEachOperation(bool lossy) {
   ASSERT_NO_FATAL_FAILURE(Learn());
   ASSERT_EQ(Installed(), Game::New);
   const Road road = Survey(sim::FileOperations());
@@ -283,11 +145,13 @@ TEST_F(EveryFileOperation, FailedOrCutOffTheRunLeavesTheOldOrTheNewInstallation)
   SCOPED_TRACE("the clean run's file operations:\n" + trace);
 
   for (bool cutOff : {false, true}) {
+    if (lossy && !cutOff) continue;
     for (std::size_t n = 1; n <= clean.size(); ++n) {
       const std::string what = std::string(cutOff ? "cut off at " : "failing ") + std::to_string(n) + " " + clean[n - 1];
       SCOPED_TRACE(what);
       ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
       const Expected expected = WhenFailing(road, n);
+      if (lossy) sim::LoseUnflushedAtCut();
       if (cutOff) {
         sim::CutOffAtFileOperation(static_cast<int>(n));
       } else {
@@ -314,7 +178,10 @@ TEST_F(EveryFileOperation, FailedOrCutOffTheRunLeavesTheOldOrTheNewInstallation)
         EXPECT_EQ(Sorted(Leftovers()), Sorted(left));
       }
       EXPECT_TRUE(!Recorded() || Installed() == Game::New) << "an update on record over " << Name(Installed());
-      const Game afterNextStart = cutOff ? (n <= road.commit ? Game::Old : Game::New) : expected.game;
+      // Cut off where the commit mark is not yet flushed, a cut that loses
+      // what was not made durable loses the mark.
+      const std::size_t committed = lossy ? road.commitFlushed : road.commit;
+      const Game afterNextStart = cutOff ? (n <= committed ? Game::Old : Game::New) : expected.game;
 
       // The next start mends what was left, finds one whole installation
       // and stops at its first question.
@@ -343,12 +210,18 @@ TEST_F(EveryFileOperation, FailedOrCutOffTheRunLeavesTheOldOrTheNewInstallation)
   }
 }
 
-// The operation of the clean run that begins with `prefix`, 1-based.
-int OperationOf(const std::vector<std::string>& ops, const std::string& prefix) {
-  for (std::size_t i = 0; i < ops.size(); ++i) {
-    if (ops[i].rfind(prefix, 0) == 0) return static_cast<int>(i + 1);
+TEST_F(EveryFileOperation, FailedOrCutOffTheRunLeavesTheOldOrTheNewInstallation) { FailOrCutEachOperation(false); }
+
+// A cut that loses every write not yet flushed and every name its folder
+// did not yet make durable: each new file must be flushed before it is
+// switched in, the journal before the first rename, the folders before the
+// commit, and the commit before the old files go.
+TEST_F(EveryFileOperation, CutOffLosingWhatWasNotFlushed) {
+  for (Carried carried : {Carried::Stored, Carried::Compressed, Carried::Deltas}) {
+    SCOPED_TRACE(Name(carried));
+    carried_ = carried;
+    ASSERT_NO_FATAL_FAILURE(FailOrCutEachOperation(true));
   }
-  return 0;
 }
 
 // An old copy that cannot be removed (the game started while the window was
@@ -421,7 +294,9 @@ TEST_F(EveryFileOperation, TwoUpdatesStartedTogether) {
 }
 
 // A rollback puts back what the switch knew: a target that existed is never
-// removed because its old copy went missing behind the run's back.
+// removed because its old copy went missing behind the run's back. The run
+// cannot tell that the old file is back, and says that the next start
+// finishes the repair; that start finds nothing left to do.
 TEST_F(EveryFileOperation, ARollbackNeverRemovesATargetThatExisted) {
   const std::string exe = std::string(kInstallFolder) + "\\LMH.exe";
   ASSERT_NO_FATAL_FAILURE(Learn());
@@ -434,11 +309,11 @@ TEST_F(EveryFileOperation, ARollbackNeverRemovesATargetThatExisted) {
   sim::BeforeFileOperation(dllIn, [&] { fs::rename(Host(exe + ".UpDate-old"), Host(exe)); });
   sim::FailFileOperation(dllIn);
   sim::QueueAnswers({IDOK, IDOK, IDOK});
-  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Run(), 2);
   EXPECT_EQ(Boxes(), (std::vector<std::string>{
                          Box(kUpdaterCaption, kConfirm),
                          Box(std::string("dll\\RESOURCE.dll - ") + kUpdaterCaption + " -", kWriteFailed),
-                         Box(kUpdaterCaption, kAborted)}));
+                         Box(kUpdaterCaption, kRepairUnfinished)}));
   ASSERT_TRUE(fs::exists(Host(exe))) << "the rollback removed the game executable";
   EXPECT_EQ(Installed(), Game::Old);
 

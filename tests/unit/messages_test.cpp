@@ -51,6 +51,7 @@ TEST_F(Messages, CaptionStyleAndOwnerOfEachMessage) {
       {MSG_UPDATE_ABORTED, kCaption, 0x30, nullptr},
       {MSG_UPDATE_DOES_NOT_FIT, kCaption, 0x30, nullptr},
       {MSG_UPDATE_FILE_DAMAGED, kCaption, 0x30, nullptr},
+      {MSG_REPAIR_UNFINISHED, kCaption, 0x30, nullptr},
   };
   sim::QueueAnswers({IDYES, IDOK});
   for (const auto& c : cases) {
@@ -179,6 +180,12 @@ TEST_F(Messages, TheBoxGetsTheJapaneseCharacters) {
   ShowMessage(MSG_APPDATA_NOT_FOUND);
   EXPECT_EQ(Last().text16, u"AppDataフォルダが見つかりませんでした");
   EXPECT_EQ(Last().caption16, u"不明なエラー");
+
+  ShowMessage(MSG_REPAIR_UNFINISHED);
+  EXPECT_EQ(Last().text16,
+            u"ゲームのファイルをすべて元に戻すことができませんでした。\n"
+            u"もう一度アップデートを起動すると、修復が完了します。");
+  EXPECT_EQ(Last().caption16, u"Lantern Moonharbor - Update Program");
 
   ShowMessage(MSG_WRITE_CREATE_FAILED, "dll\\リソース.dll");
   EXPECT_EQ(Last().caption16, u"dll\\リソース.dll - Lantern Moonharbor - Update Program -");

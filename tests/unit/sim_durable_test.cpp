@@ -1,0 +1,189 @@
+// The simulation's cut that loses what was not made durable: what a file's
+// flush and a folder's flush keep, and what the cut takes back.
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "tests/unit/sim_fixture.h"
+
+namespace {
+
+const char kFolder[] = "C:\\d";
+
+std::string At(const std::string& name) { return std::string(kFolder) + "\\" + name; }
+
+void Write(FileHandle file, const std::string& bytes) {
+  uint32_t written = 0;
+  EXPECT_TRUE(PlatformWriteFile(file, bytes.data(), static_cast<uint32_t>(bytes.size()), &written));
+}
+
+class SimDurable : public SimTest {
+ protected:
+  // Every file of the folder with its bytes.
+  std::map<std::string, std::string> Folder() {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::directory_iterator(Host(kFolder))) {
+      files[e.path().filename().string()] = ReadText(e.path());
+    }
+    return files;
+  }
+};
+
+using Files = std::map<std::string, std::string>;
+
+TEST_F(SimDurable, ACutKeepsOnlyWhatWasFlushed) {
+  const struct {
+    const char* what;
+    std::function<void()> act;  // on a folder holding a = "old a" and b = "old b", both durable
+    Files afterCut;
+  } cases[] = {
+      {"a write without a flush",
+       [] {
+         FileHandle f = PlatformOpenFile(At("a").c_str(), FileMode::WriteExisting);
+         Write(f, "NEW");
+         PlatformCloseFile(f);
+       },
+       {{"a", "old a"}, {"b", "old b"}}},
+      {"a write flushed",
+       [] {
+         FileHandle f = PlatformOpenFile(At("a").c_str(), FileMode::WriteExisting);
+         Write(f, "NEW");
+         PlatformFlushFile(f);
+         Write(f, "!");
+         PlatformCloseFile(f);
+       },
+       {{"a", "NEW a"}, {"b", "old b"}}},
+      {"a file created and flushed, its folder not",
+       [] {
+         FileHandle f = PlatformOpenFile(At("c").c_str(), FileMode::WriteCreateNew);
+         Write(f, "c");
+         PlatformFlushFile(f);
+         PlatformCloseFile(f);
+       },
+       {{"a", "old a"}, {"b", "old b"}}},
+      {"a file created, its folder flushed, its bytes not",
+       [] {
+         FileHandle f = PlatformOpenFile(At("c").c_str(), FileMode::WriteCreateNew);
+         Write(f, "c");
+         PlatformFlushFolder(kFolder);
+         PlatformCloseFile(f);
+       },
+       {{"a", "old a"}, {"b", "old b"}, {"c", ""}}},
+      {"a file created, flushed, its folder flushed",
+       [] {
+         FileHandle f = PlatformOpenFile(At("c").c_str(), FileMode::WriteCreateNew);
+         Write(f, "c");
+         PlatformFlushFile(f);
+         PlatformFlushFolder(kFolder);
+         PlatformCloseFile(f);
+       },
+       {{"a", "old a"}, {"b", "old b"}, {"c", "c"}}},
+      {"renames without a folder flush",
+       [] {
+         PlatformMoveFile(At("a").c_str(), At("a.old").c_str(), false);
+         PlatformMoveFile(At("b").c_str(), At("a").c_str(), false);
+       },
+       {{"a", "old a"}, {"b", "old b"}}},
+      {"renames, then the folder flushed",
+       [] {
+         PlatformMoveFile(At("a").c_str(), At("a.old").c_str(), false);
+         PlatformMoveFile(At("b").c_str(), At("a").c_str(), false);
+         PlatformFlushFolder(kFolder);
+       },
+       {{"a", "old b"}, {"a.old", "old a"}}},
+      {"a removal without a folder flush",
+       [] { PlatformDeleteFile(At("b").c_str()); },
+       {{"a", "old a"}, {"b", "old b"}}},
+      // The file made again is another file: the cut brings the first back.
+      {"a file removed and made again under its name, flushed, its folder not",
+       [] {
+         PlatformDeleteFile(At("a").c_str());
+         FileHandle f = PlatformOpenFile(At("a").c_str(), FileMode::WriteCreateNew);
+         Write(f, "another a");
+         PlatformFlushFile(f);
+         PlatformCloseFile(f);
+       },
+       {{"a", "old a"}, {"b", "old b"}}},
+      {"a removal, then the folder flushed",
+       [] {
+         PlatformDeleteFile(At("b").c_str());
+         PlatformFlushFolder(kFolder);
+       },
+       {{"a", "old a"}}},
+      // The bytes belong to the file, whatever name it has when flushed.
+      {"a file flushed under its new name",
+       [] {
+         PlatformMoveFile(At("a").c_str(), At("z").c_str(), false);
+         PlatformFlushFolder(kFolder);
+         FileHandle f = PlatformOpenFile(At("z").c_str(), FileMode::WriteExisting);
+         Write(f, "NEW");
+         PlatformFlushFile(f);
+         PlatformCloseFile(f);
+         PlatformMoveFile(At("z").c_str(), At("y").c_str(), false);
+       },
+       {{"b", "old b"}, {"z", "NEW a"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetMachine();
+    fs::remove_all(Host(kFolder));
+    WriteBytes(Host(At("a")), "old a");
+    WriteBytes(Host(At("b")), "old b");
+    sim::LoseUnflushedAtCut();
+    c.act();
+    // The cut comes with the next operation, whatever it is.
+    sim::CutOffAtFileOperation(static_cast<int>(sim::FileOperations().size()) + 1);
+    EXPECT_THROW(PlatformDeleteFile(At("a").c_str()), sim::ProcessGone);
+    EXPECT_EQ(Folder(), c.afterCut);
+  }
+}
+
+// A profile file is rewritten in place: its new text is kept once flushed.
+TEST_F(SimDurable, AProfileWriteIsKeptOnlyOnceFlushed) {
+  WriteBytes(Host(At("a.ini")), "[S]\r\nk=old\r\n");
+  WriteBytes(Host(At("b.ini")), "[S]\r\nk=old\r\n");
+  sim::LoseUnflushedAtCut();
+  ASSERT_TRUE(PlatformWriteProfileString("S", "k", "flushed", At("a.ini").c_str()));
+  FileHandle f = PlatformOpenFile(At("a.ini").c_str(), FileMode::WriteExisting);
+  ASSERT_TRUE(PlatformFlushFile(f));
+  PlatformCloseFile(f);
+  ASSERT_TRUE(PlatformWriteProfileString("S", "k", "not flushed", At("b.ini").c_str()));
+  sim::CutOffAtFileOperation(static_cast<int>(sim::FileOperations().size()) + 1);
+  EXPECT_THROW(PlatformDeleteFile(At("a.ini").c_str()), sim::ProcessGone);
+  char value[32];
+  PlatformReadProfileString("S", "k", "", value, sizeof value, At("a.ini").c_str());
+  EXPECT_STREQ(value, "flushed");
+  PlatformReadProfileString("S", "k", "", value, sizeof value, At("b.ini").c_str());
+  EXPECT_STREQ(value, "old");
+}
+
+// Bytes still buffered by a file the process held open are lost with it,
+// and do not come back when the system closes the file after the cut.
+TEST_F(SimDurable, AnOpenFileAddsNothingAfterTheCut) {
+  fs::create_directories(Host(kFolder));
+  sim::LoseUnflushedAtCut();
+  FileHandle f = PlatformOpenFile(At("open").c_str(), FileMode::WriteCreateNew);
+  ASSERT_NE(f, nullptr);
+  PlatformFlushFolder(kFolder);
+  Write(f, "lost");
+  sim::CutOffAtFileOperation(static_cast<int>(sim::FileOperations().size()) + 1);
+  EXPECT_THROW(PlatformFlushFile(f), sim::ProcessGone);
+  ResetMachine();  // the system closes what the process held
+  EXPECT_EQ(Folder(), (Files{{"open", ""}}));
+}
+
+// Without the call, a cut keeps everything, as it always did.
+TEST_F(SimDurable, WithoutItACutKeepsEveryWrite) {
+  WriteBytes(Host(At("a")), "old a");
+  FileHandle f = PlatformOpenFile(At("a").c_str(), FileMode::WriteExisting);
+  Write(f, "NEW");
+  PlatformCloseFile(f);
+  PlatformMoveFile(At("a").c_str(), At("z").c_str(), false);
+  sim::CutOffAtFileOperation(static_cast<int>(sim::FileOperations().size()) + 1);
+  EXPECT_THROW(PlatformDeleteFile(At("z").c_str()), sim::ProcessGone);
+  EXPECT_EQ(Folder(), (Files{{"z", "NEW a"}}));
+}
+
+}  // namespace
