@@ -9,7 +9,10 @@ target_link_libraries(unit_tests PRIVATE updater_logic platform_sim zstd_encode 
 include(GoogleTest)
 # The tests that check the sample game's real files and the built
 # UpDate.exe read them from the Windows tree.
-gtest_discover_tests(unit_tests PROPERTIES ENVIRONMENT "UPDATER_WINDOWS_BUILD_DIR=${WINDOWS_BUILD_DIR}" DISCOVERY_TIMEOUT 30)
+# A test that needs a target the installation's check does not read runs
+# only over the build below, which has one: here it would be counted as run.
+gtest_discover_tests(unit_tests PROPERTIES ENVIRONMENT "UPDATER_WINDOWS_BUILD_DIR=${WINDOWS_BUILD_DIR}" DISCOVERY_TIMEOUT 30
+                     TEST_FILTER "-RecoveryFaults.AnUnfinishedJournalKeepsItsOldCopiesFromTheNextSwitch")
 
 # The every-operation, recovery and payload-hash tests once more, over a
 # build that adds a file and merges an entry list: the same logic compiled
