@@ -6,6 +6,7 @@ set(UPDATER_LOGIC_SOURCES
   core/messages.cpp
   core/screen_text.cpp
   core/updater_state.cpp
+  files/checked_open.cpp
   files/held_folders.cpp
   files/read_pieces.cpp
   files/write_all.cpp

@@ -115,6 +115,19 @@ LockResult PlatformLockFile(const char* path, FileHandle* lock) {
   return LockResult::Held;
 }
 
+// A symbolic link opens as itself, with no stream: its facts (taken from
+// the link, as for a folder) say it is a reparse point.
+FileHandle PlatformOpenExistingFile(const char* path, ExistingAccess access) {
+  if (!FileOperation("open-existing", path)) return nullptr;
+  std::string host = sim::HostPath(path);
+  struct stat st {};
+  if (host.empty() || lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return nullptr;
+  if (S_ISLNK(st.st_mode)) return sim::file_table::Add(nullptr, path, false);
+  std::FILE* stream = std::fopen(host.c_str(), access == ExistingAccess::ReadWrite ? "r+b" : "rb");
+  if (stream == nullptr) return nullptr;
+  return sim::file_table::Add(stream, path, false);
+}
+
 const char* PlatformNextChar(const char* text) {
   if (*text == '\0') return text;
   if (IsLead932(static_cast<unsigned char>(*text)) && text[1] != '\0') return text + 2;
