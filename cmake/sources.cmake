@@ -29,6 +29,7 @@ set(UPDATER_LOGIC_SOURCES
   install/run/installation_run.cpp
   install/run/run_progress.cpp
   profile/install_folder_check.cpp
+  profile/profile_text_edit.cpp
   profile/profile_file.cpp
   ui/progress_dialog.cpp
   ui/progress_view.cpp
