@@ -132,9 +132,10 @@ enum class ExistingAccess { Read, ReadWrite };
 FileHandle PlatformOpenExistingFile(const char* path, ExistingAccess access);
 
 // ---- Profile files ----
+// Read only: the program writes its record through a file handle it has
+// checked (profile/profile_file.cpp), never by the file's name.
 void PlatformReadProfileString(const char* section, const char* key, const char* defaultValue, char* buffer,
                                uint32_t bufferSize, const char* path);
-bool PlatformWriteProfileString(const char* section, const char* key, const char* value, const char* path);
 
 // ---- Folders and disks ----
 enum class SpecialFolder { UserAppData, CommonAppData };

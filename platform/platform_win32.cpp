@@ -285,10 +285,6 @@ void PlatformReadProfileString(const char* section, const char* key, const char*
   GetPrivateProfileStringA(section, key, defaultValue, buffer, bufferSize, path);
 }
 
-bool PlatformWriteProfileString(const char* section, const char* key, const char* value, const char* path) {
-  return WritePrivateProfileStringA(section, key, value, path) != FALSE;
-}
-
 bool PlatformGetSpecialFolder(SpecialFolder folder, char* buffer) {
   int id = folder == SpecialFolder::UserAppData ? CSIDL_APPDATA : CSIDL_COMMON_APPDATA;
   return SHGetSpecialFolderPathA(nullptr, buffer, id, FALSE) != FALSE;

@@ -157,8 +157,11 @@ struct Road {
   std::vector<std::string> ops;
   std::size_t firstRunOp = 0;  // 1-based: the first check of a target, after the confirmation
   std::size_t commit = 0;      // the journal's last write
-  std::size_t record = 0;      // the profile write
+  std::size_t record = 0;      // the profile file's write
 };
+
+// The record's operations: on the profile file's folder and the file.
+bool OnTheRecord(const std::string& op) { return op.find("\\KESTRIN") != std::string::npos; }
 
 Road Survey(const std::vector<std::string>& ops) {
   Road r{ops};
@@ -169,7 +172,7 @@ Road Survey(const std::vector<std::string>& ops) {
       while (r.firstRunOp > 1 && Is(ops[r.firstRunOp - 2], "open-folder")) --r.firstRunOp;
     }
     if (Is(ops[i], "write") && ops[i].find(".UpDate-journal") != std::string::npos) r.commit = i + 1;
-    if (Is(ops[i], "profile-write")) r.record = i + 1;
+    if (Is(ops[i], "write") && OnTheRecord(ops[i])) r.record = i + 1;
   }
   return r;
 }
@@ -179,7 +182,7 @@ Road Survey(const std::vector<std::string>& ops) {
 // target.
 std::string FailedEntry(const Road& r, std::size_t n) {
   std::size_t at = n - 1;
-  if (Is(r.ops[at], "open-folder") && !Is(r.ops[at + 1], "open-new")) {
+  if (Is(r.ops[at], "open-folder") && !Is(r.ops[at + 1], "open-new") && !Is(r.ops[at + 1], "open-existing")) {
     // Before anything is written each target's folder is checked in turn,
     // followed by the target itself when it exists.
     int index = 0;
@@ -212,9 +215,9 @@ Expected WhenFailing(const Road& r, std::size_t n) {
   // beside it; its failures carry their own message and code.
   if (HasEntryList() && n <= r.commit && FailedEntry(r, n) == kUpdateBuild.entryListName) {
     const std::string& at = Is(op, "open-folder") ? r.ops[n] : op;
-    if (Is(at, "open-read") || (!Is(at, "move") && at.find(".UpDate-new") != std::string::npos)) {
+    if (Is(at, "open-existing") || (!Is(at, "move") && at.find(".UpDate-new") != std::string::npos)) {
       char text[256];
-      FormatText(text, sizeof text, kMergeFailed, Is(at, "open-read") ? 3 : 6);
+      FormatText(text, sizeof text, kMergeFailed, Is(at, "open-existing") ? 3 : 6);
       return {0, {confirm, Box(kMergeFailedCaption, text), aborted}, Game::Old, false, {}};
     }
   }
@@ -225,7 +228,9 @@ Expected WhenFailing(const Road& r, std::size_t n) {
     left.push_back(journal);
     if (op.find(".UpDate-old") != std::string::npos) left.push_back(op.substr(7));
   }
-  return {0, finished, Game::New, !Is(op, "profile-write"), left};
+  // The record is written once its folder, its file, the move to the
+  // file's start and the write itself have succeeded.
+  return {0, finished, Game::New, !(OnTheRecord(op) && n <= r.record), left};
 }
 
 std::vector<std::string> Sorted(std::vector<std::string> v) {
