@@ -11,9 +11,9 @@ include(GoogleTest)
 # UpDate.exe read them from the Windows tree.
 gtest_discover_tests(unit_tests PROPERTIES ENVIRONMENT "UPDATER_WINDOWS_BUILD_DIR=${WINDOWS_BUILD_DIR}" DISCOVERY_TIMEOUT 30)
 
-# The every-operation fault table once more, over a build that adds a file
-# and merges an entry list: the same logic compiled with that build's
-# constants.
+# The every-operation fault table and the links table once more, over a
+# build that adds a file and merges an entry list: the same logic compiled
+# with that build's constants.
 set(ADDED_FILE_BUILD_DIR "${CMAKE_BINARY_DIR}/generated-added-file")
 execute_process(COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/tools/update_description.py" generate
                         "${PROJECT_SOURCE_DIR}/tests/unit/added_file_build.ini" --out-dir "${ADDED_FILE_BUILD_DIR}"
@@ -30,9 +30,10 @@ add_library(updater_logic_added_file STATIC ${LOGIC_WITHOUT_CONSTANTS} "${ADDED_
 target_include_directories(updater_logic_added_file PUBLIC "${PROJECT_SOURCE_DIR}")
 target_compile_options(updater_logic_added_file PRIVATE ${UPDATER_CHARSET})
 target_link_libraries(updater_logic_added_file PUBLIC zstd_decode)
-add_executable(unit_tests_added_file "${PROJECT_SOURCE_DIR}/tests/unit/every_file_operation_test.cpp")
+add_executable(unit_tests_added_file "${PROJECT_SOURCE_DIR}/tests/unit/every_file_operation_test.cpp"
+                                     "${PROJECT_SOURCE_DIR}/tests/unit/links_test.cpp")
 target_compile_options(unit_tests_added_file PRIVATE ${UPDATER_CHARSET})
-target_link_libraries(unit_tests_added_file PRIVATE updater_logic_added_file platform_sim GTest::gtest_main
+target_link_libraries(unit_tests_added_file PRIVATE updater_logic_added_file platform_sim zstd_encode GTest::gtest_main
                       Threads::Threads)
 gtest_discover_tests(unit_tests_added_file TEST_PREFIX "AddedFileBuild."
                      PROPERTIES ENVIRONMENT "UPDATER_WINDOWS_BUILD_DIR=${WINDOWS_BUILD_DIR}" DISCOVERY_TIMEOUT 30)
