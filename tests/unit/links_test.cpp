@@ -253,4 +253,56 @@ TEST_F(Links, NothingOutsideIsReadIntoTheGameOrChanged) {
   }
 }
 
+// The install folder swapped for a link to a copy of it elsewhere just
+// before an installed file is read, on a system that cannot say where a
+// handle leads: the folder is no longer the one held, so the file is not
+// read, and the run stops there, with that file's own message.
+TEST_F(Links, AFolderSwappedJustBeforeAFileIsReadStopsTheRead) {
+  struct Case {
+    std::string what;
+    std::string file;          // the file read, under the install folder
+    std::string failedCaption;  // the box that tells the run stopped there
+    std::string failedText;
+    int mapped;  // the game executable's delta is decoded before the entry list is read
+  };
+  std::vector<Case> cases = {{"the game executable decoded against", "LMH.exe", kExeCaption, kWriteFailed, 0}};
+  if (HasEntryList()) {
+    cases.push_back({"the entry list's target", kUpdateBuild.entryListName, kMergeFailedCaption, kMergeFailed, 1});
+  }
+  // The operations of a clean run: the file's last read (the game
+  // executable is read once to identify it, then to decode against), with
+  // its folder's check just before it.
+  ASSERT_NO_FATAL_FAILURE(Prepare());
+  sim::QueueAnswers({IDOK, IDOK});
+  ASSERT_EQ(Run(), 0);
+  const std::vector<std::string> clean = sim::FileOperations();
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string read = "open-existing:" + std::string(kInstall) + "\\" + c.file;
+    ASSERT_NE(std::find(clean.begin(), clean.end(), read), clean.end());
+    auto at = std::find(clean.rbegin(), clean.rend(), read).base() - 1;
+    if (*(at - 1) == "open-folder:" + std::string(kInstall)) --at;
+    ASSERT_NO_FATAL_FAILURE(Prepare());
+    const fs::path real = root_ / "Games" / "LMH-real";
+    const fs::path copy = Outside() / "LMH";
+    fs::copy(Install(), copy, fs::copy_options::recursive);
+    const auto outside = Listing(Outside());
+    sim::NoFinalPaths();
+    sim::BeforeFileOperation(static_cast<int>(at - clean.begin()) + 1, [&] {
+      fs::rename(Install(), real);
+      fs::create_directory_symlink(copy, Install());
+    });
+    sim::QueueAnswers({IDOK, IDOK, IDOK});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{Box(kCaption, kConfirm), Box(c.failedCaption, c.failedText),
+                                                 Box(kCaption, kAborted)}));
+    EXPECT_EQ(Mapped(), c.mapped);
+    EXPECT_EQ(Listing(Outside()), outside);
+    fs::remove(Install());
+    fs::rename(real, Install());
+    EXPECT_EQ(ReadBytes(Install() / "LMH.exe"), oldExe_);
+  }
+}
+
 }  // namespace
