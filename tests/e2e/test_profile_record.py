@@ -51,6 +51,7 @@ class ProfileRecordTest(unittest.TestCase):
         cases = [
             ("key present", INSTALL + "[UPDATE]\r\nNonActivation=0\r\n"),
             ("key present in the first section", "[UPDATE]\r\nNonActivation=0\r\n" + INSTALL),
+            ("key present with a longer value", "[UPDATE]\r\nNonActivation=0.25\r\n" + INSTALL),
             ("key absent", "[UPDATE]\r\nOther=x\r\n" + INSTALL),
             ("section absent", INSTALL),
             ("no final line break, section absent", INSTALL.rstrip("\r\n")),
