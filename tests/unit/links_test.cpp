@@ -5,6 +5,7 @@
 // the confirmation waits. Nothing outside is read into the game's folder,
 // and nothing outside is changed. The same file runs over the sample's
 // build and over one that merges an entry list, which adds its rows.
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -244,8 +245,8 @@ TEST_F(Links, NothingOutsideIsReadIntoTheGameOrChanged) {
     EXPECT_EQ(Listing(Outside()), outside);
     // The file outside, under whatever names it has, is the only one that holds its bytes.
     EXPECT_EQ(Holding(kSecret, Outside() / "secret.txt"), std::vector<std::string>{});
-    // Recorded only where the record could go: into no file at all here,
-    // and nowhere at all when the run did not finish.
+    // The record is written only by a run that finished with the profile
+    // file left a plain file of its folder.
     const bool recorded = c.outcome == Outcome::WholeFileInstead;
     EXPECT_EQ(Holding("NonActivation"),
               recorded ? std::vector<std::string>{ProfilePath().string()} : std::vector<std::string>{});
