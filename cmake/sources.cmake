@@ -6,6 +6,7 @@ set(UPDATER_LOGIC_SOURCES
   core/messages.cpp
   core/screen_text.cpp
   core/updater_state.cpp
+  files/checked_open.cpp
   files/held_folders.cpp
   files/read_pieces.cpp
   files/write_all.cpp
@@ -31,6 +32,7 @@ set(UPDATER_LOGIC_SOURCES
   install/run/installation_run.cpp
   install/run/run_progress.cpp
   profile/install_folder_check.cpp
+  profile/profile_text_edit.cpp
   profile/profile_file.cpp
   ui/progress_dialog.cpp
   ui/progress_view.cpp

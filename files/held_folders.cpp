@@ -91,6 +91,11 @@ bool FolderStillHeld(const char* entry) {
   return same;
 }
 
+FileHandle HeldFolderOf(const char* entry) {
+  const HeldFolder* held = FindHeld(entry, FolderLength(entry));
+  return held != nullptr ? held->handle : nullptr;
+}
+
 HoldResult HoldInstallFolder() {
   HoldResult result = Hold("", 0);
   if (result != HoldResult::Held) return result;

@@ -21,6 +21,8 @@ void ReleaseRunFolders();
 // The folder of entry is, at its path, still the one held, and leads under
 // the install folder.
 bool FolderStillHeld(const char* entry);
+// The handle the folder of entry is held by; null when it is not held.
+FileHandle HeldFolderOf(const char* entry);
 
 // Length of the folder part of entry ("dll" of "dll\RESOURCE.dll"; 0 for a
 // file directly in the install folder).

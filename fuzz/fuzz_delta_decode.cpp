@@ -15,6 +15,8 @@
 #include <zstd.h>
 
 #include "base/zstd_stream.h"
+#include "core/updater_state.h"
+#include "files/held_folders.h"
 #include "fingerprint/checksum.h"
 #include "fuzz/fuzz_pieces.h"
 #include "fuzz/fuzz_support.h"
@@ -26,6 +28,8 @@
 
 namespace {
 
+const char kInstallFolder[] = "C:\\game";
+const char kEntry[] = "file.bin";
 const char kReference[] = "C:\\game\\file.bin";
 const char kNewFile[] = "C:\\game\\file.bin.UpDate-new";
 
@@ -76,14 +80,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::vector<uint8_t> resource(header, header + sizeof header);
   resource.insert(resource.end(), frame, frame + frameSize);
 
+  // The reference is read as the run reads installed files: in the install
+  // folder it holds.
+  std::memset(&g_state, 0, sizeof g_state);
+  std::strcpy(g_state.installFolder, kInstallFolder);
+  FUZZ_CHECK(HoldInstallFolder() == HoldResult::Held);
   FileHandle file = PlatformOpenFile(kNewFile, FileMode::WriteCreateAlways);
   FUZZ_CHECK(file != nullptr);
   std::vector<uint8_t> written;
   MessageId failure = MSG_COUNT;
   PieceSource source{};
-  DeltaPieceSource(resource.data(), static_cast<uint32_t>(resource.size()), kReference, &source);
+  DeltaPieceSource(resource.data(), static_cast<uint32_t>(resource.size()), kEntry, &source);
   const bool decoded = WriteAllPieces(&source, file, &written, &failure) == PieceStep::End;
   PlatformCloseFile(file);
+  ReleaseRunFolders();
   FUZZ_CHECK(sim::LiveAllocations() == 0);
   FUZZ_CHECK(sim::LiveFiles() == 0);
   FUZZ_CHECK(sim::LiveFileViews() == 0);

@@ -1,5 +1,6 @@
-// The simulated platform keeps its profile files with these two functions
-// (the program itself uses the system's): what is written must read back,
+// The simulated platform's model of the system's profile functions, and the
+// program's own edit of one key, which the record is written with. The
+// model: what is written must read back,
 // and a write must leave the other sections alone, or the native tests of
 // the profile logic would test a simulation unlike the system.
 //
@@ -18,6 +19,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "platform/sim/profile_text.h"
+#include "profile/profile_text_edit.h"
 
 namespace {
 
@@ -89,6 +91,31 @@ std::string TakeField(const uint8_t*& at, const uint8_t* end) {
   return field;
 }
 
+// The blanks the program's edit trims, as the system trims them.
+bool IsEditBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A'; }
+bool EditBlankAtAnEnd(const std::string& s) { return !s.empty() && (IsEditBlank(s.front()) || IsEditBlank(s.back())); }
+
+// The program's own edit (profile/profile_text_edit.h) over the same input:
+// any text but a UTF-16 one fits the room it asks for, and, for names and a
+// value the format carries as they are, the edited text holds the value, so
+// that editing it again changes nothing.
+void CheckProgramEdit(const std::string& content, const std::string& section, const std::string& key,
+                      const std::string& value) {
+  std::vector<char> out(content.size() + ProfileEditGrowth(section.c_str(), key.c_str(), value.c_str()));
+  std::size_t size = 0;
+  const ProfileEdit edit = EditProfileText(content.data(), content.size(), section.c_str(), key.c_str(), value.c_str(),
+                                           out.data(), out.size(), &size);
+  const bool utf16 = content.size() >= 2 && (content.compare(0, 2, "\xFF\xFE") == 0 || content.compare(0, 2, "\xFE\xFF") == 0);
+  FUZZ_CHECK((edit == ProfileEdit::NotEditable) == utf16);
+  if (edit != ProfileEdit::Edited || !Sane(section, key, value)) return;
+  if (EditBlankAtAnEnd(section) || EditBlankAtAnEnd(key) || EditBlankAtAnEnd(value)) return;
+  const std::string edited(out.data(), size);
+  FUZZ_CHECK(!edited.empty() && (edited.back() == '\n' || edited.back() == '\r'));
+  std::vector<char> again(edited.size() + ProfileEditGrowth(section.c_str(), key.c_str(), value.c_str()));
+  FUZZ_CHECK(EditProfileText(edited.data(), edited.size(), section.c_str(), key.c_str(), value.c_str(), again.data(),
+                             again.size(), &size) == ProfileEdit::Unchanged);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
@@ -100,6 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::string key = TakeField(at, end);
   std::string value = TakeField(at, end);
   std::string content(reinterpret_cast<const char*>(at), static_cast<std::size_t>(end - at));
+
+  CheckProgramEdit(content, section, key, value);
 
   std::string before;
   ProfileTextGet(content, section, key, &before);

@@ -4,12 +4,16 @@
 // asks for them, never copied into the process's own memory.
 #include <cstdint>
 
+#include "platform/platform.h"
+
 struct PlatformViewTag;
 using FileView = PlatformViewTag*;
 
-// Maps the file at path read-only. While the view is open others may read the
-// file but nobody may write it. Null on failure; an empty file gives a view
-// of no bytes (*bytes null).
-FileView PlatformMapFileForReading(const char* path, const uint8_t** bytes, uint64_t* size);
+// Maps read-only the file that `file` (open for reading) has open, never
+// another by its name: the file whose handle was checked is the one mapped.
+// The caller keeps the file open until the view is closed, so that while the
+// view is open others may read the file but nobody may write it. Null on
+// failure; an empty file gives a view of no bytes (*bytes null).
+FileView PlatformMapOpenFile(FileHandle file, const uint8_t** bytes, uint64_t* size);
 // Closes the view; null is allowed.
 void PlatformUnmapFile(FileView view);

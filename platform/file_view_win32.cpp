@@ -5,7 +5,6 @@
 namespace {
 
 struct View {
-  HANDLE file;
   HANDLE mapping;
   const void* base;
 };
@@ -15,16 +14,12 @@ constexpr LONGLONG kLargestView = 0x7FFFFFFF;
 
 }  // namespace
 
-FileView PlatformMapFileForReading(const char* path, const uint8_t** bytes, uint64_t* size) {
+FileView PlatformMapOpenFile(FileHandle openFile, const uint8_t** bytes, uint64_t* size) {
   *bytes = nullptr;
   *size = 0;
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  HANDLE file = reinterpret_cast<HANDLE>(openFile);
   LARGE_INTEGER length{};
-  if (!GetFileSizeEx(file, &length) || length.QuadPart > kLargestView) {
-    CloseHandle(file);
-    return nullptr;
-  }
+  if (!GetFileSizeEx(file, &length) || length.QuadPart > kLargestView) return nullptr;
   HANDLE mapping = nullptr;
   const void* base = nullptr;
   // An empty file cannot be mapped; its view simply holds no bytes.
@@ -33,7 +28,6 @@ FileView PlatformMapFileForReading(const char* path, const uint8_t** bytes, uint
     base = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
     if (base == nullptr) {
       if (mapping != nullptr) CloseHandle(mapping);
-      CloseHandle(file);
       return nullptr;
     }
   }
@@ -41,10 +35,9 @@ FileView PlatformMapFileForReading(const char* path, const uint8_t** bytes, uint
   if (view == nullptr) {
     if (base != nullptr) UnmapViewOfFile(base);
     if (mapping != nullptr) CloseHandle(mapping);
-    CloseHandle(file);
     return nullptr;
   }
-  *view = View{file, mapping, base};
+  *view = View{mapping, base};
   *bytes = static_cast<const uint8_t*>(base);
   *size = static_cast<uint64_t>(length.QuadPart);
   return reinterpret_cast<FileView>(view);
@@ -55,6 +48,5 @@ void PlatformUnmapFile(FileView handle) {
   auto* view = reinterpret_cast<View*>(handle);
   if (view->base != nullptr) UnmapViewOfFile(view->base);
   if (view->mapping != nullptr) CloseHandle(view->mapping);
-  CloseHandle(view->file);
   HeapFree(GetProcessHeap(), 0, view);
 }

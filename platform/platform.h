@@ -92,6 +92,10 @@ bool PlatformDeleteFile(const char* path);
 
 enum class PathKind { Missing, File, Directory };
 PathKind PlatformQueryPath(const char* path);
+// Where the next read or write of the file begins, counted from its start.
+bool PlatformSeekFile(FileHandle file, uint64_t offset);
+// The file ends where the next write would begin: what lay beyond is cut off.
+bool PlatformSetFileEnd(FileHandle file);
 
 // ---- Where the elevated run's handles lead ----
 // The folder itself, never what a reparse point in its place leads to, held
@@ -120,11 +124,18 @@ LockResult PlatformLockFile(const char* path, FileHandle* lock);
 // The next character of a path as the system's "A" file functions step
 // through it: in a double-byte code page a trail byte may be 0x5C ('\\').
 const char* PlatformNextChar(const char* text);
+// An existing file itself: a reparse point in its place is opened as the
+// reparse point (its facts say so), never followed. Shared for reading only,
+// so that while it is open nobody writes, renames or removes it; ReadWrite
+// lets the one handle that was checked also rewrite it. Null on failure.
+enum class ExistingAccess { Read, ReadWrite };
+FileHandle PlatformOpenExistingFile(const char* path, ExistingAccess access);
 
 // ---- Profile files ----
+// Read only: the program writes its record through a file handle it has
+// checked (profile/profile_file.cpp), never by the file's name.
 void PlatformReadProfileString(const char* section, const char* key, const char* defaultValue, char* buffer,
                                uint32_t bufferSize, const char* path);
-bool PlatformWriteProfileString(const char* section, const char* key, const char* value, const char* path);
 
 // ---- Folders and disks ----
 enum class SpecialFolder { UserAppData, CommonAppData };

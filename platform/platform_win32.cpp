@@ -195,6 +195,14 @@ PathKind PlatformQueryPath(const char* path) {
   return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Directory : PathKind::File;
 }
 
+bool PlatformSeekFile(FileHandle file, uint64_t offset) {
+  LARGE_INTEGER to{};
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  return SetFilePointerEx(F(file), to, nullptr, FILE_BEGIN) != FALSE;
+}
+
+bool PlatformSetFileEnd(FileHandle file) { return SetEndOfFile(F(file)) != FALSE; }
+
 FolderOpen PlatformOpenFolder(const char* path, FileHandle* folder) {
   *folder = nullptr;
   DWORD attributes = GetFileAttributesA(path);
@@ -265,13 +273,16 @@ LockResult PlatformLockFile(const char* path, FileHandle* lock) {
 
 const char* PlatformNextChar(const char* text) { return CharNextA(text); }
 
+FileHandle PlatformOpenExistingFile(const char* path, ExistingAccess access) {
+  DWORD rights = access == ExistingAccess::ReadWrite ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+  HANDLE file = CreateFileA(path, rights, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  return file == INVALID_HANDLE_VALUE ? nullptr : reinterpret_cast<FileHandle>(file);
+}
+
 void PlatformReadProfileString(const char* section, const char* key, const char* defaultValue, char* buffer,
                                uint32_t bufferSize, const char* path) {
   GetPrivateProfileStringA(section, key, defaultValue, buffer, bufferSize, path);
-}
-
-bool PlatformWriteProfileString(const char* section, const char* key, const char* value, const char* path) {
-  return WritePrivateProfileStringA(section, key, value, path) != FALSE;
 }
 
 bool PlatformGetSpecialFolder(SpecialFolder folder, char* buffer) {

@@ -7,7 +7,11 @@
 #include "base/text_format.h"
 #include "core/update_build.h"
 #include "core/updater_state.h"
+#include "files/checked_open.h"
+#include "files/read_pieces.h"
+#include "files/write_all.h"
 #include "platform/platform.h"
+#include "profile/profile_text_edit.h"
 
 namespace {
 
@@ -17,13 +21,49 @@ const char kUpdateSection[] = "UPDATE";
 const char kUpdateRecordKey[] = "NonActivation";
 const char kMissing[] = "*";
 
-// A path that does not fit is treated like a file that is not there.
-bool FormProfilePath(char* path) {
-  char makerFolder[kPathSize];
+// A profile file is a few lines; the record is not written into anything
+// larger.
+constexpr uint64_t kLargestProfile = 1u << 20;
+
+// The maker's folder and the profile file in it. A path that does not fit
+// is treated like a file that is not there.
+bool FormProfilePaths(char (&makerFolder)[kPathSize], char (&path)[kPathSize]) {
   char fileName[kPathSize];
   return JoinPath(makerFolder, sizeof makerFolder, g_state.appDataFolder, kUpdateBuild.makerFolder) &&
          FormatText(fileName, sizeof fileName, "%s.ini", kUpdateBuild.productAbbreviation) &&
          JoinPath(path, kPathSize, makerFolder, fileName);
+}
+
+bool FormProfilePath(char (&path)[kPathSize]) {
+  char makerFolder[kPathSize];
+  return FormProfilePaths(makerFolder, path);
+}
+
+// Reads the whole file, sets the record in its text and writes the text
+// back through the same handle.
+void RewriteWithRecord(FileHandle file) {
+  uint64_t size = 0;
+  if (!PlatformFileSize(file, &size) || size > kLargestProfile) return;
+  const std::size_t room =
+      static_cast<std::size_t>(size) + ProfileEditGrowth(kUpdateSection, kUpdateRecordKey, kUpdateBuild.updateNumber);
+  char* text = static_cast<char*>(PlatformAllocZeroed(static_cast<std::size_t>(size) + 1));
+  char* edited = text != nullptr ? static_cast<char*>(PlatformAllocZeroed(room)) : nullptr;
+  uint64_t done = 0;
+  std::size_t editedSize = 0;
+  if (edited != nullptr &&
+      ReadInPieces(file, reinterpret_cast<uint8_t*>(text), static_cast<uint32_t>(size), ReadInto::Whole, nullptr,
+                   nullptr, &done) &&
+      done == size &&
+      EditProfileText(text, static_cast<std::size_t>(size), kUpdateSection, kUpdateRecordKey,
+                      kUpdateBuild.updateNumber, edited, room, &editedSize) == ProfileEdit::Edited &&
+      PlatformSeekFile(file, 0) && WriteAll(file, edited, static_cast<uint32_t>(editedSize)) &&
+      PlatformSetFileEnd(file)) {
+    // The record must not reach the disk before the switch it records; the
+    // switch is on the disk by now, and the record follows it there.
+    PlatformFlushFile(file);
+  }
+  PlatformFree(edited);
+  PlatformFree(text);
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
@@ -98,16 +138,20 @@ bool IsUpdateRecorded() {
 }
 
 bool RecordUpdate() {
+  char makerFolder[kPathSize];
   char path[kPathSize];
-  if (FormProfilePath(path) &&
-      PlatformWriteProfileString(kUpdateSection, kUpdateRecordKey, kUpdateBuild.updateNumber, path)) {
-    // The record must not reach the disk before the switch it records; the
-    // switch is on the disk by now, and the record follows it there.
-    FileHandle file = PlatformOpenFile(path, FileMode::WriteExisting);
-    if (file != nullptr) {
-      PlatformFlushFile(file);
-      PlatformCloseFile(file);
-    }
+  if (!FormProfilePaths(makerFolder, path)) return true;
+  // The folder and the file are the user's, who may have put a link in
+  // either place while the confirmation waited: the record goes only into
+  // the folder's own plain file, through the one handle that was checked,
+  // with the folder held so that nobody swaps it meanwhile.
+  FileHandle folder = nullptr;
+  if (PlatformOpenFolder(makerFolder, &folder) != FolderOpen::Opened) return true;
+  FileHandle file = OpenFileInFolder(folder, path, ExistingAccess::ReadWrite);
+  if (file != nullptr) {
+    RewriteWithRecord(file);
+    PlatformCloseFile(file);
   }
+  PlatformCloseFile(folder);
   return true;
 }

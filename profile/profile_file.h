@@ -8,7 +8,10 @@ bool LocateInstallation();
 // True when the recorded update number is this build's or a later one, so
 // the user should be asked whether to update again.
 bool IsUpdateRecorded();
-// Writes this build's update number as the update record. Always true.
+// Writes this build's update number as the update record, into the
+// profile file only while it is a plain file of its folder (no link, on the
+// folder's volume, under its final path): a record that cannot be written
+// so is left unwritten. Always true.
 bool RecordUpdate();
 
 // The standard text-to-number reading of a record: leading white space, an

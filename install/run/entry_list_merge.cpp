@@ -5,6 +5,7 @@
 
 #include "base/text_format.h"
 #include "core/updater_state.h"
+#include "files/checked_open.h"
 #include "files/read_pieces.h"
 #include "files/write_all.h"
 #include "install/run/entry_list_text.h"
@@ -17,8 +18,11 @@ namespace {
 constexpr uint64_t kLargestTarget = 64u << 20;
 
 // Reads the whole target into a zero-terminated buffer. Code 0 on success.
-int ReadTarget(const char* path, char** text, std::size_t* size) {
-  FileHandle file = PlatformOpenFile(path, FileMode::ReadExisting);
+// The merged text goes where every user of the game may read it: a target
+// that is a link, or leads out of the install folder, is refused as
+// unreadable rather than have another file's bytes copied there.
+int ReadTarget(const char* path, const char* entry, char** text, std::size_t* size) {
+  FileHandle file = OpenInstalledFile(path, entry);
   if (file == nullptr) return MERGE_TARGET_UNREADABLE;
   uint64_t fileSize = 0;
   if (!PlatformFileSize(file, &fileSize)) {
@@ -65,7 +69,7 @@ int MergeEntryList(const char* name, bool* written) {
   char* target = nullptr;
   std::size_t targetSize = 0;
   int code = JoinPath(path, sizeof path, g_state.installFolder, name)
-                 ? ReadTarget(path, &target, &targetSize)
+                 ? ReadTarget(path, name, &target, &targetSize)
                  : MERGE_TARGET_UNREADABLE;
   if (code != MERGE_OK) {
     PlatformFree(list);

@@ -3,6 +3,7 @@
 #include "base/text_format.h"
 #include "base/zstd_stream.h"
 #include "core/updater_state.h"
+#include "files/checked_open.h"
 #include "files/read_pieces.h"
 #include "fingerprint/checksum.h"
 #include "install/source/delta_format.h"
@@ -28,8 +29,12 @@ void AddPiece(const uint8_t* piece, uint32_t size, void* context) {
 }
 
 // Size, checksum pair and content hash of the file at path, in one read.
-bool IdentifyFile(const char* path, const DeltaReference* versions, int count, DeltaReference* found) {
-  FileHandle file = PlatformOpenFile(path, FileMode::ReadExisting);
+// A file that is a link or leads out of the install folder is no installed
+// version: it fits no delta, so that no byte of a file elsewhere is ever
+// decoded into a new file.
+bool IdentifyFile(const char* path, const char* entry, const DeltaReference* versions, int count,
+                  DeltaReference* found) {
+  FileHandle file = OpenInstalledFile(path, entry);
   if (file == nullptr) return false;
   uint64_t size = 0;
   bool sizeFits = false;
@@ -83,7 +88,7 @@ int ChooseDelta(const char* entry, bool* hasDeltas) {
   char target[kPathSize];
   DeltaReference installed{};
   if (!JoinPath(target, sizeof target, g_state.installFolder, entry) ||
-      !IdentifyFile(target, versions, count, &installed)) {
+      !IdentifyFile(target, entry, versions, count, &installed)) {
     return 0;
   }
   for (int i = 0; i < count; ++i) {

@@ -2,6 +2,7 @@
 
 #include "base/text_format.h"
 #include "core/updater_state.h"
+#include "files/checked_open.h"
 #include "install/source/delta_format.h"
 
 namespace {
@@ -60,7 +61,9 @@ bool OpenDelta(PieceSource* source, MessageId* failure) {
   *failure = MSG_WRITE_CREATE_FAILED;
   const uint8_t* reference = nullptr;
   uint64_t referenceSize = 0;
-  source->view = PlatformMapFileForReading(source->reference, &reference, &referenceSize);
+  source->referenceFile = OpenInstalledFile(source->reference, source->referenceEntry);
+  if (source->referenceFile == nullptr) return false;
+  source->view = PlatformMapOpenFile(source->referenceFile, &reference, &referenceSize);
   if (source->view == nullptr) return false;
   // A file changed since it was identified mostly shows in its size; a change
   // that keeps the size fails the frame's content checksum. Either way the
@@ -100,11 +103,16 @@ PieceStep NextFramePiece(PieceSource* source, const uint8_t** bytes, uint32_t* s
 
 }  // namespace
 
-void DeltaPieceSource(const uint8_t* resource, uint32_t size, const char* referencePath, PieceSource* source) {
+void DeltaPieceSource(const uint8_t* resource, uint32_t size, const char* entry, PieceSource* source) {
   *source = PieceSource{};
   source->kind = PieceKind::Delta;
   source->resource = {resource, size};
-  CopyText(source->reference, sizeof source->reference, referencePath);
+  source->referenceEntry = entry;
+  // A path that does not fit maps nothing; the new file beside it, longer
+  // still, is never created either.
+  if (!JoinPath(source->reference, sizeof source->reference, g_state.installFolder, entry)) {
+    source->reference[0] = '\0';
+  }
   // What the frame declares, counted before it is checked; a frame the open
   // refuses writes nothing.
   ZstdFrameInfo info{};
@@ -121,11 +129,7 @@ bool ChoosePieceSource(int index, const char* entry, PieceSource* source, Payloa
   uint32_t deltaSize = 0;
   char deltaName[64];
   if (FindChosenDelta(index, entry, &delta, &deltaSize, deltaName)) {
-    // A path that does not fit maps nothing; the new file beside it, longer
-    // still, is never created either.
-    char target[kPathSize];
-    if (!JoinPath(target, sizeof target, g_state.installFolder, entry)) target[0] = '\0';
-    DeltaPieceSource(delta, deltaSize, target, source);
+    DeltaPieceSource(delta, deltaSize, entry, source);
     CopyText(source->resourceName, sizeof source->resourceName, deltaName);
     return true;
   }
@@ -152,6 +156,7 @@ bool OpenPieceSource(PieceSource* source, MessageId* failure) {
   source->handedOut = 0;
   source->stream = nullptr;
   source->buffer = nullptr;
+  source->referenceFile = nullptr;
   source->view = nullptr;
   switch (source->kind) {
     case PieceKind::Stored:
@@ -196,4 +201,6 @@ void ClosePieceSource(PieceSource* source) {
   source->buffer = nullptr;
   PlatformUnmapFile(source->view);
   source->view = nullptr;
+  PlatformCloseFile(source->referenceFile);
+  source->referenceFile = nullptr;
 }

@@ -22,11 +22,13 @@ struct PieceSource {
   // The whole-file sources report the percentage after every write call, a
   // delta after every piece, as each did before they shared one writer.
   bool reportEachWrite;
-  char reference[kPathSize];  // a delta's installed file
+  const char* referenceEntry;  // a delta's installed file, under the install folder
+  char reference[kPathSize];   // and its path
   // While open:
   uint32_t handedOut;
   ZstdStream* stream;
   uint8_t* buffer;
+  FileHandle referenceFile;  // held while mapped: the file that was checked is the one mapped
   FileView view;
 };
 
@@ -43,9 +45,11 @@ constexpr unsigned kPayloadWindowLog = 23;
 // is checked when it is opened.
 bool ChoosePieceSource(int index, const char* entry, PieceSource* source, PayloadError* error);
 
-// A delta resource against the file at referencePath, as ChoosePieceSource
-// makes it for a delta it chose.
-void DeltaPieceSource(const uint8_t* resource, uint32_t size, const char* referencePath, PieceSource* source);
+// A delta resource against the installed file of entry, as
+// ChoosePieceSource makes it for a delta it chose. The reference is opened
+// as the installed files are read (files/checked_open.h): a link in its
+// place, or a file that leads out of the install folder, is never mapped.
+void DeltaPieceSource(const uint8_t* resource, uint32_t size, const char* entry, PieceSource* source);
 
 // Prepares the pieces. On false *failure names the kind: MSG_WRITE_NOT_LOADED
 // when the source cannot give an intact file (no memory for its decoder, a

@@ -1,14 +1,14 @@
 #include "platform/sim/file_view_sim.h"
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
 #include "platform/file_view.h"
-#include "platform/sim/platform_sim.h"
 #include "platform/sim/sim_core.h"
+#include "platform/sim/sim_file_table.h"
 
 namespace {
 
@@ -29,19 +29,24 @@ int LiveFileViews() { return g_liveViews; }
 
 }  // namespace sim
 
-FileView PlatformMapFileForReading(const char* path, const uint8_t** bytes, uint64_t* size) {
+FileView PlatformMapOpenFile(FileHandle file, const uint8_t** bytes, uint64_t* size) {
   *bytes = nullptr;
   *size = 0;
-  if (!sim::core::FileOperation("map", path)) return nullptr;
-  std::string host = sim::HostPath(path);
-  std::error_code ignored;
-  if (host.empty() || !std::filesystem::is_regular_file(host, ignored)) return nullptr;
-  std::ifstream in(host, std::ios::binary);
-  if (!in) return nullptr;
-  auto* view = new SimView{std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())};
-  if (in.bad()) {
-    delete view;
-    return nullptr;
+  const sim::file_table::SimFile* f = sim::file_table::Of(file);
+  if (!sim::core::FileOperation("map", f->windowsPath)) return nullptr;
+  // The bytes of the file the handle has open, whatever its name leads to now.
+  struct stat st {};
+  if (f->stream == nullptr || fstat(fileno(f->stream), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  auto* view = new SimView{std::vector<uint8_t>(static_cast<std::size_t>(st.st_size))};
+  std::size_t done = 0;
+  while (done < view->bytes.size()) {
+    ssize_t got = pread(fileno(f->stream), view->bytes.data() + done, view->bytes.size() - done,
+                        static_cast<off_t>(done));
+    if (got <= 0) {
+      delete view;
+      return nullptr;
+    }
+    done += static_cast<std::size_t>(got);
   }
   *bytes = view->bytes.empty() ? nullptr : view->bytes.data();
   *size = view->bytes.size();

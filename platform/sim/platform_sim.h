@@ -101,7 +101,7 @@ void FailReads(const std::string& windowsPath);  // reads deliver the file's byt
 void FailAllocationsFrom(int count);  // the count-th allocation from now, and all after it, fail
 
 // Every file operation the program asks for (open, write, flush, move,
-// delete, profile write, module load) counts, from 1 after the reset; the
+// delete, seek, module load) counts, from 1 after the reset; the
 // log names each as "<kind>:<path>" ("move:<from>><to>").
 const std::vector<std::string>& FileOperations();
 // Operation n fails as the system would report it; each call adds one.
@@ -120,6 +120,8 @@ void LoseUnflushedAtCut();
 
 // Called each time the program lets one pending message through.
 void OnPump(std::function<void()> hook);
+// Called as the dialog is destroyed, before its procedure hears of it.
+void OnDestroyWindow(std::function<void()> hook);
 // Queues a message for the dialog, delivered by the next pump or the message loop.
 void PostToDialog(unsigned message);
 WindowHandle DialogWindow();
@@ -135,7 +137,7 @@ struct WriteRecord {
 const std::vector<WriteRecord>& Writes();
 
 // Ordered log of what the program did that tests compare in order:
-// "box:<caption>", "profile-write:<section>/<key>", "destroy", "quit".
+// "box:<caption>", "destroy", "quit".
 const std::vector<std::string>& Events();
 
 // Handles and buffers currently held by the program.

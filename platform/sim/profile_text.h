@@ -1,7 +1,10 @@
 #pragma once
 // The profile-file format ("[SECTION]" headers, "key=value" lines) as the
 // system reads and writes it, on text in memory. The simulated platform
-// keeps its profile files with these.
+// reads its profile files with ProfileTextGet. ProfileTextSet was its model
+// of the system's write; the program now writes its record with an edit of
+// its own (profile/profile_text_edit.h, held to the system's under Wine),
+// and nothing in the simulation calls ProfileTextSet any more.
 #include <string>
 
 // Finds key in section (both without regard to ASCII case); blanks around the

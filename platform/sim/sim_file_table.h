@@ -13,6 +13,9 @@ struct SimFile {
   std::FILE* stream;  // null for a folder or a lock
   std::string windowsPath;
   bool deleteOnClose = false;
+  // A symbolic link opened as itself: its stream is its own empty data, its
+  // facts and final path are the link's, not its target's.
+  bool linkItself = false;
 };
 
 FileHandle Add(std::FILE* stream, const std::string& windowsPath, bool deleteOnClose);

@@ -3,6 +3,7 @@
 // faults a test asks for (a file another process holds, a disk that fills,
 // reads and writes that fail).
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <map>
@@ -72,8 +73,11 @@ FileHandle PlatformOpenFile(const char* path, FileMode mode) {
   return sim::file_table::Add(stream, path, false);
 }
 
+// A handle with no stream behind it (a folder, a lock, a reparse point
+// opened as itself) has no bytes to give or take.
 bool PlatformFileSize(FileHandle file, uint64_t* size) {
   SimFile* f = sim::file_table::Of(file);
+  if (f->stream == nullptr) return false;
   long at = std::ftell(f->stream);
   if (std::fseek(f->stream, 0, SEEK_END) != 0) return false;
   long end = std::ftell(f->stream);
@@ -85,6 +89,8 @@ bool PlatformFileSize(FileHandle file, uint64_t* size) {
 
 bool PlatformReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* bytesRead) {
   SimFile* f = sim::file_table::Of(file);
+  *bytesRead = 0;
+  if (f->stream == nullptr) return false;
   *bytesRead = static_cast<uint32_t>(std::fread(buffer, 1, size, f->stream));
   // A failing read still delivers what it read: only its answer tells.
   if (F().readErrors.count(Key(f->windowsPath)) != 0) return false;
@@ -96,6 +102,7 @@ bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_
   std::string key = Key(f->windowsPath);
   *bytesWritten = 0;
   if (!FileOperation("write", f->windowsPath)) return false;
+  if (f->stream == nullptr) return false;
   if (F().writeErrors.count(key) != 0) return false;
   uint32_t allowed = size;
   auto limit = F().writeLimits.find(key);
@@ -120,7 +127,7 @@ void PlatformCloseFile(FileHandle file) {
 bool PlatformFlushFile(FileHandle file) {
   SimFile* f = sim::file_table::Of(file);
   if (!FileOperation("flush", f->windowsPath)) return false;
-  if (std::fflush(f->stream) != 0) return false;
+  if (f->stream == nullptr || std::fflush(f->stream) != 0) return false;
   sim::durable::FileFlushed(f->windowsPath);
   return true;
 }
@@ -151,4 +158,18 @@ PathKind PlatformQueryPath(const char* path) {
   struct stat st {};
   if (host.empty() || stat(host.c_str(), &st) != 0) return PathKind::Missing;
   return S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::File;
+}
+
+bool PlatformSeekFile(FileHandle file, uint64_t offset) {
+  SimFile* f = sim::file_table::Of(file);
+  if (!FileOperation("seek", f->windowsPath)) return false;
+  return f->stream != nullptr && std::fseek(f->stream, static_cast<long>(offset), SEEK_SET) == 0;
+}
+
+bool PlatformSetFileEnd(FileHandle file) {
+  SimFile* f = sim::file_table::Of(file);
+  if (!FileOperation("set-end", f->windowsPath)) return false;
+  if (f->stream == nullptr || std::fflush(f->stream) != 0) return false;
+  long at = std::ftell(f->stream);
+  return at >= 0 && ftruncate(fileno(f->stream), at) == 0;
 }

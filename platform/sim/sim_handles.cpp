@@ -68,7 +68,8 @@ FolderOpen PlatformOpenFolder(const char* path, FileHandle* folder) {
 bool PlatformHandleFacts(FileHandle file, HandleFacts* facts) {
   SimFile* f = sim::file_table::Of(file);
   struct stat st {};
-  if (f->stream != nullptr ? fstat(fileno(f->stream), &st) != 0 : lstat(sim::HostPath(f->windowsPath).c_str(), &st) != 0) {
+  const bool byPath = f->stream == nullptr || f->linkItself;
+  if (byPath ? lstat(sim::HostPath(f->windowsPath).c_str(), &st) != 0 : fstat(fileno(f->stream), &st) != 0) {
     return false;
   }
   facts->volume = static_cast<uint32_t>(st.st_dev);
@@ -84,9 +85,13 @@ bool PlatformHandleFacts(FileHandle file, HandleFacts* facts) {
 FinalPath PlatformFinalPath(FileHandle file, char16_t* buffer, std::size_t bufferUnits) {
   if (H().noFinalPaths) return FinalPath::NotAvailable;
   SimFile* f = sim::file_table::Of(file);
+  // A link opened as itself lies where its name is: only its folder is resolved.
+  const std::string host = sim::HostPath(f->windowsPath);
+  const std::size_t slash = host.rfind('/');
+  const std::string resolve = f->linkItself ? host.substr(0, slash) : host;
   char resolved[PATH_MAX];
-  if (realpath(sim::HostPath(f->windowsPath).c_str(), resolved) == nullptr) return FinalPath::Failed;
-  std::string path = WindowsPathOf(resolved);
+  if (realpath(resolve.c_str(), resolved) == nullptr) return FinalPath::Failed;
+  std::string path = WindowsPathOf(f->linkItself ? std::string(resolved) + host.substr(slash) : std::string(resolved));
   for (const auto& [from, to] : H().movedFinalPaths) {
     if (Key(path).rfind(Key(from), 0) == 0) path = to + path.substr(from.size());
   }
@@ -119,6 +124,26 @@ LockResult PlatformLockFile(const char* path, FileHandle* lock) {
   if (!existed) sim::durable::Created(path);
   *lock = sim::file_table::Add(nullptr, path, true);
   return LockResult::Held;
+}
+
+// A symbolic link opens as itself, as a reparse point opens on the system:
+// its data is empty, its facts say it is a reparse point, and its final
+// path is its own.
+FileHandle PlatformOpenExistingFile(const char* path, ExistingAccess access) {
+  if (!FileOperation("open-existing", path)) return nullptr;
+  std::string host = sim::HostPath(path);
+  struct stat st {};
+  if (host.empty() || lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return nullptr;
+  if (S_ISLNK(st.st_mode)) {
+    std::FILE* empty = std::tmpfile();
+    if (empty == nullptr) return nullptr;
+    FileHandle link = sim::file_table::Add(empty, path, false);
+    sim::file_table::Of(link)->linkItself = true;
+    return link;
+  }
+  std::FILE* stream = std::fopen(host.c_str(), access == ExistingAccess::ReadWrite ? "r+b" : "rb");
+  if (stream == nullptr) return nullptr;
+  return sim::file_table::Add(stream, path, false);
 }
 
 const char* PlatformNextChar(const char* text) {

@@ -1,8 +1,5 @@
-// Profile files: real host files read and rewritten whole, as the system
-// does, in the format profile_text keeps; each write is an event and a file
-// operation.
+// Profile files: real host files read in the format profile_text keeps.
 #include <cstring>
-#include <fstream>
 
 #include "platform/sim/platform_sim.h"
 #include "platform/sim/profile_text.h"
@@ -24,19 +21,4 @@ void PlatformReadProfileString(const char* section, const char* key, const char*
   std::size_t n = value.size() < bufferSize - 1 ? value.size() : bufferSize - 1;
   std::memcpy(buffer, value.data(), n);
   buffer[n] = '\0';
-}
-
-bool PlatformWriteProfileString(const char* section, const char* key, const char* value, const char* path) {
-  sim::core::Event(std::string("profile-write:") + section + "/" + key);
-  if (!sim::core::FileOperation("profile-write", path)) return false;
-  std::string host = sim::HostPath(path);
-  if (host.empty() || IsDirectory(host)) return false;
-  std::string content;
-  const bool existed = ReadHostFile(host, &content);
-  std::ofstream out(host, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  if (!existed) sim::durable::Created(path);
-  std::string updated = ProfileTextSet(content, section, key, value);
-  out.write(updated.data(), static_cast<std::streamsize>(updated.size()));
-  return static_cast<bool>(out);
 }

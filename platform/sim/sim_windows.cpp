@@ -15,6 +15,7 @@ namespace {
 struct Windows {
   bool failDialog = false;
   std::function<void()> pumpHook;
+  std::function<void()> destroyHook;
   std::deque<unsigned> dialogQueue;
   DialogProcedure procedure = nullptr;
   sim::DialogRecord dialog;
@@ -62,6 +63,7 @@ namespace sim {
 
 void FailDialogCreation() { W().failDialog = true; }
 void OnPump(std::function<void()> hook) { W().pumpHook = std::move(hook); }
+void OnDestroyWindow(std::function<void()> hook) { W().destroyHook = std::move(hook); }
 void PostToDialog(unsigned message) { W().dialogQueue.push_back(message); }
 WindowHandle DialogWindow() { return reinterpret_cast<WindowHandle>(&DialogTag); }
 
@@ -95,6 +97,7 @@ intptr_t PlatformSendMessage(WindowHandle window, unsigned message, uintptr_t wP
 void PlatformDestroyWindow(WindowHandle window) {
   if (!DialogAlive(window)) return;
   Event("destroy");
+  if (W().destroyHook) W().destroyHook();
   W().procedure(window, WM_DESTROY, 0, 0);
   W().dialog.destroyed = true;
   W().dialog.visible = false;

@@ -145,6 +145,33 @@ class DeltaBuildTest(unittest.TestCase):
                          [(UPDATE_FILE_DAMAGED.encode("cp932"), CAPTION, MB_OK | MB_ICONWARNING)], report)
         self.assert_unchanged(report)
 
+    def test_an_installed_file_that_is_a_link_is_no_version(self):
+        # The game executable a link to a copy of the old version elsewhere:
+        # not read as an installed version, so that no file elsewhere is ever
+        # decoded into the game; a build of deltas only does not fit.
+        for hard in (True, False):
+            with self.subTest("hard link" if hard else "symbolic link"):
+                self.setUp()
+                outside = self.wine.unix_path("C:\\e2e\\outside-delta")
+                shutil.rmtree(outside, ignore_errors=True)
+                outside.mkdir(parents=True)
+                self.addCleanup(shutil.rmtree, outside, True)
+                copy = Path(shutil.copy2(self.install / "LMH.exe", outside / "LMH.exe"))
+                exe = self.install / "LMH.exe"
+                exe.unlink()
+                if hard:
+                    os.link(copy, exe)
+                else:
+                    exe.symlink_to(copy)
+                before = (copy.read_bytes(), copy.stat().st_mtime_ns)
+                run_ = self.wine.run_updater("OK", updater=self.builds["from_old_only"])
+                report = run_.describe()
+                self.assertEqual(run_.exit_code, 2, report)
+                self.assertEqual([m.text_bytes for m in run_.messages], [DOES_NOT_FIT.encode("cp932")], report)
+                self.assertEqual((copy.read_bytes(), copy.stat().st_mtime_ns), before, report)
+                self.assertEqual([p.name for p in self.install.rglob("*") if ".UpDate-" in p.name], [], report)
+                self.assertNotIn(b"NonActivation", self.wine.profile_bytes(), report)
+
     def test_a_damaged_delta_leaves_the_installation(self):
         # The damaged delta recorded as the build's own, in a build that has
         # no whole file to fall back on: the decoder finds it.

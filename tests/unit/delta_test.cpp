@@ -83,6 +83,17 @@ class Deltas : public SimTest {
 
   // The run alone, as the main flow starts it after identification.
   void StartRun() { RunInProgressWindow(); }
+  // Identification as the main flow makes it: with the run's folders held.
+  // The file operations it made are kept in identifying_.
+  bool Identify() {
+    EXPECT_EQ(PrepareRun(), RunStart::Ready);
+    const std::size_t before = sim::FileOperations().size();
+    const bool identified = IdentifyInstalledVersions();
+    identifying_.assign(sim::FileOperations().begin() + static_cast<long>(before), sim::FileOperations().end());
+    FinishRun();
+    return identified;
+  }
+  std::vector<std::string> identifying_;
   void PrepareState() {
     std::memset(&g_state, 0, sizeof g_state);
     std::strcpy(g_state.caption, "Lantern Moonharbor - Update Program");
@@ -170,7 +181,7 @@ TEST_F(Deltas, TheDeltaMadeAgainstTheInstalledVersionIsChosenAmongOthers) {
   Carry(CarriedKind::Delta, "LMH.EXE$4", shortHeader, newExe_);
   CarryStored("RESOURCE.DLL", newDll_);
   PrepareState();
-  ASSERT_TRUE(IdentifyInstalledVersions());
+  ASSERT_TRUE(Identify());
   EXPECT_EQ(g_state.chosenDelta[0], 3);
   EXPECT_EQ(g_state.chosenDelta[1], 0);
   StartRun();
@@ -237,10 +248,12 @@ TEST_F(Deltas, IdentificationReadsAFileOnceAndOnlyWhenItsSizeFits) {
     Carry(CarriedKind::Delta, "LMH.EXE$1", DeltaResource(recorded, DeltaFrame(oldExe_, newExe_)), newExe_);
     CarryStored("LMH.EXE", newExe_);
     PrepareState();
-    ASSERT_TRUE(IdentifyInstalledVersions());
+    ASSERT_TRUE(Identify());
     EXPECT_EQ(g_state.chosenDelta[0], sizeFits ? 1 : 0);
     std::size_t allocations = sim::PeakAllocatedBytes();
-    EXPECT_EQ(sim::FileOperations(), std::vector<std::string>{"open-read:" + std::string(kInstall) + "\\LMH.exe"});
+    // Its folder checked, then the file opened, as every installed file is read.
+    EXPECT_EQ(identifying_, (std::vector<std::string>{"open-folder:" + std::string(kInstall),
+                                                       "open-existing:" + std::string(kInstall) + "\\LMH.exe"}));
     EXPECT_EQ(allocations, sizeFits ? std::size_t{1} << 20 : 0u);
   }
 }
@@ -311,7 +324,7 @@ TEST_F(Deltas, BadDeltasAndChangedReferencesLeaveTheInstallationAsItWas) {
     CarryStored("LMH.EXE", newExe_);
     CarryStored("RESOURCE.DLL", newDll_);
     PrepareState();
-    ASSERT_TRUE(IdentifyInstalledVersions()) << c.what;
+    ASSERT_TRUE(Identify()) << c.what;
     ASSERT_EQ(g_state.chosenDelta[0], 1) << c.what;
     if (c.afterIdentification) c.afterIdentification();
     const Bytes before = Installed("LMH.exe");
@@ -362,7 +375,7 @@ TEST_F(Deltas, AFrameBeyondTheLimitIsRefused) {
     CarryStored("LMH.EXE", newExe_);
     CarryStored("RESOURCE.DLL", newDll_);
     PrepareState();
-    ASSERT_TRUE(IdentifyInstalledVersions());
+    ASSERT_TRUE(Identify());
     StartRun();
     EXPECT_FALSE(g_state.succeeded) << c.what;
     EXPECT_EQ(Texts(), std::vector<std::string>{kNotLoaded}) << c.what;
@@ -381,9 +394,9 @@ TEST_F(Deltas, EachFileOperationOfTheDeltaWriteFailingStopsTheRun) {
     CarryWhole();
     CarryDeltasFromOld();
     PrepareState();
-    ASSERT_TRUE(IdentifyInstalledVersions());
+    ASSERT_TRUE(Identify());
   };
-  for (const char* failing : {"map:", "open-new:", "flush:"}) {
+  for (const char* failing : {"open-existing:", "map:", "open-new:", "flush:"}) {
     ASSERT_NO_FATAL_FAILURE(ready());
     // The first operation of that kind on the game executable, counted on a clean run first.
     int at = 0;
@@ -419,7 +432,7 @@ TEST_F(Deltas, AShortWriteAndNoMemoryShowWhatTheyShowedBefore) {
     CarryWhole();
     if (withDeltas) CarryDeltasFromOld();
     PrepareState();
-    ASSERT_TRUE(IdentifyInstalledVersions());
+    ASSERT_TRUE(Identify());
     ASSERT_EQ(g_state.chosenDelta[0], withDeltas ? 1 : 0);
     sim::LimitWrites(std::string(kInstall) + "\\LMH.exe.UpDate-new", 70000);
     sim::OnPump([&] { shown->push_back(sim::Dialog().itemTexts.at(IDC_PERCENT).back()); });
@@ -448,7 +461,7 @@ TEST_F(Deltas, AShortWriteAndNoMemoryShowWhatTheyShowedBefore) {
     ASSERT_NO_FATAL_FAILURE(Prepare());
     CarryDeltasFromOld();
     PrepareState();
-    ASSERT_TRUE(IdentifyInstalledVersions());
+    ASSERT_TRUE(Identify());
     sim::FailAllocationsFrom(from);
     StartRun();
     if (g_state.succeeded) break;

@@ -115,15 +115,19 @@ TEST_F(EntryListMerge, FailuresLeaveTheTargetAlone) {
        false},
       {"no memory for the merged text", [](const std::string&) { sim::FailAllocationsFrom(3); },
        MERGE_NO_MEMORY_MERGED, false},
-      // Operation 1 reads the target, 2 checks its folder, 3 creates the new
-      // file beside it.
-      {"folder not checkable", [](const std::string&) { sim::FailFileOperation(MergeOperation(2)); },
+      // Operation 1 checks the target's folder, 2 opens the target, 3 checks
+      // the folder again, 4 creates the new file beside the target.
+      {"folder not checkable for the read", [](const std::string&) { sim::FailFileOperation(MergeOperation(1)); },
+       MERGE_TARGET_UNREADABLE, false},
+      {"target not openable", [](const std::string&) { sim::FailFileOperation(MergeOperation(2)); },
+       MERGE_TARGET_UNREADABLE, false},
+      {"folder not checkable", [](const std::string&) { sim::FailFileOperation(MergeOperation(3)); },
        MERGE_TARGET_UNWRITABLE, false},
-      {"new file not creatable", [](const std::string&) { sim::FailFileOperation(MergeOperation(3)); },
+      {"new file not creatable", [](const std::string&) { sim::FailFileOperation(MergeOperation(4)); },
        MERGE_TARGET_UNWRITABLE, false},
-      {"new file not written", [](const std::string&) { sim::FailFileOperation(MergeOperation(4)); },
+      {"new file not written", [](const std::string&) { sim::FailFileOperation(MergeOperation(5)); },
        MERGE_TARGET_UNWRITABLE, true},
-      {"new file not flushed", [](const std::string&) { sim::FailFileOperation(MergeOperation(5)); },
+      {"new file not flushed", [](const std::string&) { sim::FailFileOperation(MergeOperation(6)); },
        MERGE_TARGET_UNWRITABLE, true},
       {"write reports more than it was given",
        [](const std::string& t) { sim::OverReportWrites(t + ".UpDate-new"); }, MERGE_TARGET_UNWRITABLE, true},

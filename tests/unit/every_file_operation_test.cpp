@@ -40,7 +40,7 @@ struct Expected {
 // target.
 std::string FailedEntry(const Road& r, std::size_t n) {
   std::size_t at = n - 1;
-  if (Is(r.ops[at], "open-folder") && !Is(r.ops[at + 1], "open-new")) {
+  if (Is(r.ops[at], "open-folder") && !Is(r.ops[at + 1], "open-new") && !Is(r.ops[at + 1], "open-existing")) {
     // Before anything is written each target's folder is checked in turn,
     // followed by the target itself when it exists.
     int index = 0;
@@ -73,9 +73,9 @@ Expected WhenFailing(const Road& r, std::size_t n) {
   // beside it; its failures carry their own message and code.
   if (HasEntryList() && n <= r.commit && FailedEntry(r, n) == kUpdateBuild.entryListName) {
     const std::string& at = Is(op, "open-folder") ? r.ops[n] : op;
-    if (Is(at, "open-read") || (!Is(at, "move") && at.find(".UpDate-new") != std::string::npos)) {
+    if (Is(at, "open-existing") || (!Is(at, "move") && at.find(".UpDate-new") != std::string::npos)) {
       char text[256];
-      FormatText(text, sizeof text, kMergeFailed, Is(at, "open-read") ? 3 : 6);
+      FormatText(text, sizeof text, kMergeFailed, Is(at, "open-existing") ? 3 : 6);
       return {0, {confirm, Box(kMergeFailedCaption, text), aborted}, Game::Old, false, {}};
     }
   }
@@ -86,7 +86,9 @@ Expected WhenFailing(const Road& r, std::size_t n) {
     left.push_back(journal);
     if (op.find(".UpDate-old") != std::string::npos) left.push_back(op.substr(7));
   }
-  return {0, finished, Game::New, !Is(op, "profile-write"), left};
+  // The record is written once its folder, its file, the move to the
+  // file's start and the write itself have succeeded.
+  return {0, finished, Game::New, !(OnTheRecord(op) && n <= r.record), left};
 }
 
 std::vector<std::string> Sorted(std::vector<std::string> v) {

@@ -1,4 +1,6 @@
 #include <cstring>
+#include <functional>
+#include <string>
 
 #include "core/updater_state.h"
 #include "profile/profile_file.h"
@@ -86,6 +88,49 @@ TEST_F(ProfileFile, RecordUpdateLeavesTheInstallSectionAlone) {
   std::strcpy(g_state.appDataFolder, kAppData);
   EXPECT_TRUE(RecordUpdate());
   EXPECT_EQ(ReadText(ProfilePath()), "[INSTALL]\r\nInstallFold=C:\\Games\\LMH\r\n[UPDATE]\r\nNonActivation=1\r\n");
+}
+
+// The record rewrites the file through the handle it read it by: a text
+// that shrinks is cut where the edit ends, one that already holds the value
+// is not written at all, and a file the edit cannot be trusted with is left
+// as it was.
+TEST_F(ProfileFile, TheRecordRewritesTheFileItReadAndOnlyThat) {
+  std::strcpy(g_state.appDataFolder, kAppData);
+  const std::string large = "[INSTALL]\r\nInstallFold=C:\\G\r\n;" + std::string(1u << 20, 'x') + "\r\n";
+  const struct {
+    const char* what;
+    std::string before;
+    std::function<void()> fault;
+    std::string after;  // empty: as it was, and never written
+  } cases[] = {
+      {"a longer value", "[UPDATE]\r\nNonActivation=1.25\r\n[INSTALL]\r\nInstallFold=C:\\G\r\n", nullptr,
+       "[UPDATE]\r\nNonActivation=1\r\n[INSTALL]\r\nInstallFold=C:\\G\r\n"},
+      {"no section yet", "[INSTALL]\r\nInstallFold=C:\\G", nullptr,
+       "[INSTALL]\r\nInstallFold=C:\\G\r\n[UPDATE]\r\nNonActivation=1\r\n"},
+      {"the value already there", "[UPDATE]\r\nNonActivation=1\r\n", nullptr, ""},
+      {"a UTF-16 file", std::string("\xFF\xFE[\0U\0]\0", 8), nullptr, ""},
+      {"larger than a profile file is", large, nullptr, ""},
+      {"a read that fails", "[UPDATE]\r\nNonActivation=0\r\n",
+       [this] { sim::FailReads(std::string(kAppData) + "\\KESTRIN\\LMH.ini"); }, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetMachine();
+    WriteProfile(c.before);
+    if (c.fault) c.fault();
+    EXPECT_TRUE(RecordUpdate());
+    EXPECT_EQ(ReadText(ProfilePath()), c.after.empty() ? c.before : c.after);
+    EXPECT_EQ(sim::Writes().empty(), c.after.empty());
+    EXPECT_EQ(sim::LiveAllocations(), 0);
+    EXPECT_EQ(sim::LiveFiles(), 0);
+  }
+
+  // No profile file at all: none is made.
+  ResetMachine();
+  fs::remove_all(ProfilePath().parent_path());
+  EXPECT_TRUE(RecordUpdate());
+  EXPECT_FALSE(fs::exists(ProfilePath()));
+  EXPECT_FALSE(fs::exists(ProfilePath().parent_path()));
 }
 
 }  // namespace

@@ -40,11 +40,12 @@ inline fs::path WindowsBuildDir() {
 }
 inline fs::path SampleDir() { return WindowsBuildDir() / "sample"; }
 
-// The writes of the files a run puts in; the switch journal's are left out.
+// The writes of the files a run puts in, each written beside its target;
+// the switch journal's and the update record's are left out.
 inline std::vector<sim::WriteRecord> PayloadWrites() {
   std::vector<sim::WriteRecord> payload;
   for (const auto& w : sim::Writes()) {
-    if (w.path.find(".UpDate-journal") == std::string::npos) payload.push_back(w);
+    if (w.path.find(".UpDate-new") != std::string::npos) payload.push_back(w);
   }
   return payload;
 }

@@ -14,7 +14,7 @@ include(GoogleTest)
 gtest_discover_tests(unit_tests PROPERTIES ENVIRONMENT "UPDATER_WINDOWS_BUILD_DIR=${WINDOWS_BUILD_DIR}" DISCOVERY_TIMEOUT 30
                      TEST_FILTER "-RecoveryFaults.AnUnfinishedJournalKeepsItsOldCopiesFromTheNextSwitch")
 
-# The every-operation, recovery and payload-hash tests once more, over a
+# The every-operation, recovery, payload-hash and links tests once more, over a
 # build that adds a file and merges an entry list: the same logic compiled
 # with that build's constants.
 set(ADDED_FILE_BUILD_DIR "${CMAKE_BINARY_DIR}/generated-added-file")
@@ -35,7 +35,8 @@ target_compile_options(updater_logic_added_file PRIVATE ${UPDATER_CHARSET})
 target_link_libraries(updater_logic_added_file PUBLIC zstd_decode)
 add_executable(unit_tests_added_file "${PROJECT_SOURCE_DIR}/tests/unit/every_file_operation_test.cpp"
                "${PROJECT_SOURCE_DIR}/tests/unit/payload_hashes_test.cpp"
-               "${PROJECT_SOURCE_DIR}/tests/unit/recovery_fault_test.cpp")
+               "${PROJECT_SOURCE_DIR}/tests/unit/recovery_fault_test.cpp"
+               "${PROJECT_SOURCE_DIR}/tests/unit/links_test.cpp")
 target_compile_options(unit_tests_added_file PRIVATE ${UPDATER_CHARSET})
 target_link_libraries(unit_tests_added_file PRIVATE updater_logic_added_file platform_sim zstd_encode
                       GTest::gtest_main Threads::Threads)

@@ -77,8 +77,11 @@ struct Road {
   std::size_t firstRunOp = 0;     // 1-based: the first check of a target, after the confirmation
   std::size_t commit = 0;         // the journal's last write
   std::size_t commitFlushed = 0;  // the journal's flush after it
-  std::size_t record = 0;         // the profile write
+  std::size_t record = 0;         // the profile file's write
 };
+
+// The record's operations: on the profile file's folder and the file.
+inline bool OnTheRecord(const std::string& op) { return op.find("\\KESTRIN") != std::string::npos; }
 
 inline Road Survey(const std::vector<std::string>& ops) {
   Road r{ops};
@@ -89,7 +92,7 @@ inline Road Survey(const std::vector<std::string>& ops) {
       while (r.firstRunOp > 1 && Is(ops[r.firstRunOp - 2], "open-folder")) --r.firstRunOp;
     }
     if (Is(ops[i], "write") && ops[i].find(".UpDate-journal") != std::string::npos) r.commit = i + 1;
-    if (Is(ops[i], "profile-write")) r.record = i + 1;
+    if (Is(ops[i], "write") && OnTheRecord(ops[i])) r.record = i + 1;
   }
   for (std::size_t i = r.commit; i < ops.size() && r.commitFlushed == 0; ++i) {
     if (ops[i] == std::string("flush:") + kJournal) r.commitFlushed = i + 1;

@@ -42,6 +42,12 @@ target_link_libraries(text_fallback_probe PRIVATE updater_logic)
 set_target_properties(text_fallback_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 add_dependencies(watcher text_fallback_probe)
 
+# The system's own edit of a profile file, set beside the update record
+# that UpDate.exe writes with its own.
+add_executable(profile_probe "${CMAKE_CURRENT_LIST_DIR}/profile_probe.cpp")
+set_target_properties(profile_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+add_dependencies(watcher profile_probe)
+
 # A program that crashes, for the harness's own check that a crash ends it.
 add_executable(crash_probe "${CMAKE_CURRENT_LIST_DIR}/crash_probe.c")
 set_target_properties(crash_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
