@@ -17,6 +17,7 @@
 #include "fingerprint/checksum.h"
 #include "install/source/delta_format.h"
 #include "platform/win_values.h"
+#include "tests/unit/payload_hashes_fixture.h"
 #include "tests/unit/sim_fixture.h"
 #include "tests/unit/zstd_fixture.h"
 
@@ -88,14 +89,14 @@ class Links : public SimTest {
     ASSERT_NO_FATAL_FAILURE(CarrySamplePayload());
     oldExe_ = ReadBytes(SampleDir() / "old" / "LMH.exe");
     newExe_ = ReadBytes(SampleDir() / "new" / "LMH.exe");
-    sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", DeltaResource(oldExe_, newExe_));
+    Carry(CarriedKind::Delta, "LMH.EXE$1", DeltaResource(oldExe_, newExe_), newExe_);
     for (const PayloadEntry* e = kUpdateBuild.payloadTable; e->relativePath != nullptr; ++e) {
       const std::string entry = e->relativePath;
       if (entry == "LMH.exe" || entry == "dll\\RESOURCE.dll") continue;
-      sim::AddOwnResource(ResourceType::Payload, FinalPathComponent(e->relativePath), Bytes(entry.begin(), entry.end()));
+      CarryStored(FinalPathComponent(e->relativePath), Bytes(entry.begin(), entry.end()));
     }
     if (HasEntryList()) {
-      sim::AddOwnResource(ResourceType::Payload, kUpdateBuild.entryListName, {'a', ';', '\r', '\n'});
+      CarryStored(kUpdateBuild.entryListName, {'a', ';', '\r', '\n'});
       WriteBytes(Install() / kUpdateBuild.entryListName, "b;\r\n");
     }
     WriteInstalledProfile();

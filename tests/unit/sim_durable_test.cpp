@@ -140,23 +140,27 @@ TEST_F(SimDurable, ACutKeepsOnlyWhatWasFlushed) {
   }
 }
 
-// A profile file is rewritten in place: its new text is kept once flushed.
-TEST_F(SimDurable, AProfileWriteIsKeptOnlyOnceFlushed) {
-  WriteBytes(Host(At("a.ini")), "[S]\r\nk=old\r\n");
-  WriteBytes(Host(At("b.ini")), "[S]\r\nk=old\r\n");
+// A file rewritten in place through its handle (as the profile file is):
+// its new text is kept once flushed, the old one otherwise.
+TEST_F(SimDurable, AFileRewrittenInPlaceIsKeptOnlyOnceFlushed) {
+  WriteBytes(Host(At("a.ini")), "[S]\r\nk=old value\r\n");
+  WriteBytes(Host(At("b.ini")), "[S]\r\nk=old value\r\n");
   sim::LoseUnflushedAtCut();
-  ASSERT_TRUE(PlatformWriteProfileString("S", "k", "flushed", At("a.ini").c_str()));
-  FileHandle f = PlatformOpenFile(At("a.ini").c_str(), FileMode::WriteExisting);
-  ASSERT_TRUE(PlatformFlushFile(f));
-  PlatformCloseFile(f);
-  ASSERT_TRUE(PlatformWriteProfileString("S", "k", "not flushed", At("b.ini").c_str()));
+  auto rewrite = [&](const char* name, bool flush) {
+    FileHandle f = PlatformOpenExistingFile(At(name).c_str(), ExistingAccess::ReadWrite);
+    ASSERT_NE(f, nullptr);
+    ASSERT_TRUE(PlatformSeekFile(f, 0));
+    Write(f, "[S]\r\nk=new\r\n");
+    ASSERT_TRUE(PlatformSetFileEnd(f));
+    if (flush) ASSERT_TRUE(PlatformFlushFile(f));
+    PlatformCloseFile(f);
+  };
+  rewrite("a.ini", true);
+  rewrite("b.ini", false);
   sim::CutOffAtFileOperation(static_cast<int>(sim::FileOperations().size()) + 1);
   EXPECT_THROW(PlatformDeleteFile(At("a.ini").c_str()), sim::ProcessGone);
-  char value[32];
-  PlatformReadProfileString("S", "k", "", value, sizeof value, At("a.ini").c_str());
-  EXPECT_STREQ(value, "flushed");
-  PlatformReadProfileString("S", "k", "", value, sizeof value, At("b.ini").c_str());
-  EXPECT_STREQ(value, "old");
+  EXPECT_EQ(ReadText(Host(At("a.ini"))), "[S]\r\nk=new\r\n");
+  EXPECT_EQ(ReadText(Host(At("b.ini"))), "[S]\r\nk=old value\r\n");
 }
 
 // Bytes still buffered by a file the process held open are lost with it,
