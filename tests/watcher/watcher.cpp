@@ -571,8 +571,12 @@ int Run(const Options& options) {
         if (!options.pauseDir.empty()) WaitForGoAhead(options, boxCount, info.hProcess);
         Emit("answer", "\"index\":" + std::to_string(boxCount) + ",\"answer\":" + Quoted(answer) +
                            ",\"ok\":" + Bool(Press(window, AnswerId(answer))));
-      } else if (seenOthers.insert(window).second) {
-        Emit("window", "\"hwnd\":" + HandleText(window) + ",\"class\":" + Quoted(ClassOf(window)) +
+      } else {
+        // A window that went away between the checks (a box just answered,
+        // closing) has no class left to read: it is no other window.
+        const std::string windowClass = ClassOf(window);
+        if (windowClass.empty() || !seenOthers.insert(window).second) continue;
+        Emit("window", "\"hwnd\":" + HandleText(window) + ",\"class\":" + Quoted(windowClass) +
                            ",\"title\":\"" + Hex(WindowText(window)) + "\"");
       }
     }
