@@ -40,14 +40,14 @@ bool LeadsHome(FileHandle handle) {
   return known == FinalPath::Known && StartsWithFolder(path, g_state.installFinalPath);
 }
 
-// The folder's handle as held, while the folder is still no reparse point on
-// the install volume under the install folder: a held folder cannot be
-// renamed or removed, but an empty one can still be made a mount point.
+// The folder's handle as held, while the folder is still no reparse point
+// and still leads under the install folder: a held folder cannot be renamed
+// or removed, but an empty one can still be made a mount point.
 FileHandle HeldHandle(const char* folder, std::size_t length) {
   const HeldFolder* held = FindHeld(folder, length);
   HandleFacts facts{};
   if (held == nullptr || !PlatformHandleFacts(held->handle, &facts) || facts.reparsePoint ||
-      facts.volume != g_state.installVolume || !LeadsHome(held->handle)) {
+      !LeadsHome(held->handle)) {
     return nullptr;
   }
   return held->handle;

@@ -109,7 +109,7 @@ bool RollBack(int switched, const bool* existed) {
 bool WrittenByAnUpdater(FileHandle file) {
   HandleFacts facts{};
   return PlatformOwnedByAdministrators(file) && PlatformHandleFacts(file, &facts) && facts.links == 1 &&
-         !facts.reparsePoint && LiesInHeldFolder(file, kJournalName);
+         LiesInHeldFolder(file, kJournalName);
 }
 
 // The journal's whole text in a buffer of its own (zero-terminated); null

@@ -76,7 +76,8 @@ std::string BroughtToFront();
 void MoveFinalPaths(const std::string& fromPrefix, const std::string& toPrefix);
 // The system has no final-path call, as before Windows Vista.
 void NoFinalPaths();
-// Files and folders under this path report another volume.
+// Files and folders that lie under this path (wherever the path they were
+// opened by led) report another volume.
 void PlaceOnOtherVolume(const std::string& windowsPrefix);
 // A held folder keeps what it opened: renamed, or replaced by another folder
 // or a link, its handle still leads to the folder it opened. A folder

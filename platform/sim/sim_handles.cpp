@@ -101,9 +101,12 @@ bool PlatformHandleFacts(FileHandle file, HandleFacts* facts) {
   if (described >= 0 ? fstat(described, &st) != 0 : lstat(sim::HostPath(f->windowsPath).c_str(), &st) != 0) {
     return false;
   }
+  // Where it lies now, which for a file opened through a mount point is
+  // where the mount point led.
+  const std::string now = WindowsPathOf(sim::file_table::HostPathNow(*f));
   facts->volume = static_cast<uint32_t>(st.st_dev);
   for (const std::string& prefix : H().otherVolumes) {
-    if (Key(f->windowsPath).rfind(prefix, 0) == 0) facts->volume ^= 0x5A5A5A5Au;
+    if (Key(now).rfind(prefix, 0) == 0) facts->volume ^= 0x5A5A5A5Au;
   }
   facts->fileIndex = static_cast<uint64_t>(st.st_ino);
   facts->links = static_cast<uint32_t>(st.st_nlink);

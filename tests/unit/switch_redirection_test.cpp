@@ -5,6 +5,7 @@
 // only when an updater wrote it: one the player could have written is read
 // as none.
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,27 @@ TEST_F(SwitchRedirection, AHeldFolderRedirectedAtAnyMomentChangesNothingOutside)
     std::vector<int> answers;
   } scenarios[] = {
       {"a clean run", [] {}, {IDOK, IDOK, IDOK}},
+      // Nothing but the volume then tells where a file opened through a held
+      // folder lies.
+      {"a clean run on a system without final paths, the player's folder on another volume",
+       [] {
+         sim::NoFinalPaths();
+         sim::PlaceOnOtherVolume("C:\\outside");
+       },
+       {IDOK, IDOK, IDOK}},
+      // Removed as a leftover before the run creates its own.
+      {"a clean run whose new file's name is taken while the confirmation waits",
+       [&] {
+         auto planted = std::make_shared<bool>(false);
+         sim::OnMessageBox([this, planted] {
+           // Into the game's own folder only: not through a link that the
+           // player's other act put there.
+           if (*planted || fs::is_symlink(this->Install()) || fs::is_symlink(this->Install() / "dll")) return;
+           *planted = true;
+           WriteBytes(this->Install() / "dll" / "RESOURCE.dll.UpDate-new", "the player's");
+         });
+       },
+       {IDOK, IDOK, IDOK}},
       {"the recovery of a switch cut off half-way", [&] { this->CutOffAt(dllIn); }, {IDCANCEL}},
       {"the recovery of a committed switch cut off before its old files went",
        [&] { this->CutOffAt(firstOldGone); }, {IDCANCEL}},
@@ -171,6 +193,54 @@ TEST_F(SwitchRedirection, AHeldFolderRedirectedAtAnyMomentChangesNothingOutside)
       }
       EXPECT_GT(redirected, 0) << "the folder was never redirected";
     }
+  }
+}
+
+// A file that, opened through its held folder, shows as lying anywhere but
+// in that very folder on the install volume, or whose held folder no
+// longer leads under the install folder, is neither renamed nor removed:
+// the switch fails at it and the game stays as it was, its new file left
+// beside it when that cannot be removed either.
+TEST_F(SwitchRedirection, AFileThatLiesElsewhereIsNeitherRenamedNorRemoved) {
+  const std::string install = std::string(kInstall) + "\\";
+  const struct {
+    const char* what;
+    std::function<void()> change;  // once the new files are written
+    const char* failedCaption;
+    std::vector<std::string> left;  // under the install folder
+  } cases[] = {
+      // Each also holds for the executable's new file, whose name begins
+      // with the executable's.
+      {"the game executable in the player's folder",
+       [&] { sim::MoveFinalPaths(install + "LMH.exe", "C:\\outside\\LMH.exe"); }, kExeCaption,
+       {"LMH.exe.UpDate-new"}},
+      {"the game executable in a folder below the install folder",
+       [&] { sim::MoveFinalPaths(install + "LMH.exe", install + "dll\\LMH.exe"); }, kExeCaption,
+       {"LMH.exe.UpDate-new"}},
+      {"the game executable on another volume", [&] { sim::PlaceOnOtherVolume(install + "LMH.exe"); },
+       kExeCaption, {"LMH.exe.UpDate-new"}},
+      {"dll leading outside the install folder", [&] { sim::MoveFinalPaths(install + "dll", "D:\\elsewhere"); },
+       kDllCaption, {"dll/RESOURCE.dll.UpDate-new"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_NO_FATAL_FAILURE(PrepareWithBait());
+    const auto outside = Listing(Outside());
+    bool changed = false;
+    sim::BeforeOpenInFolder(1, [&] {
+      c.change();
+      changed = true;
+    });
+    sim::QueueAnswers({IDOK, IDOK, IDOK});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{Box(kCaption, kConfirm), Box(c.failedCaption, kWriteFailed),
+                                                 Box(kCaption, kAborted)}));
+    EXPECT_EQ(Game(), (std::vector<std::string>{"old", "old"}));
+    std::vector<std::string> left;
+    for (const std::string& name : c.left) left.push_back((Install() / name).string());
+    EXPECT_EQ(Leftovers(), left);
+    EXPECT_EQ(Listing(Outside()), outside);
   }
 }
 
