@@ -85,9 +85,9 @@ bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_
 void PlatformCloseFile(FileHandle file);
 // Returns once the file's written bytes are on the disk.
 bool PlatformFlushFile(FileHandle file);
-// Renames within one volume, on the disk before it returns; an existing `to`
-// is replaced only when `replace` is set.
-bool PlatformMoveFile(const char* from, const char* to, bool replace);
+// Removes a file by its path. The elevated run renames and removes through
+// its held folders (PlatformRenameOpened, PlatformRemoveOpened); by path it
+// removes only a file it has just created that lies where it must not.
 bool PlatformDeleteFile(const char* path);
 
 enum class PathKind { Missing, File, Directory };

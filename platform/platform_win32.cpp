@@ -181,11 +181,6 @@ void PlatformCloseFile(FileHandle file) {
 
 bool PlatformFlushFile(FileHandle file) { return FlushFileBuffers(F(file)) != FALSE; }
 
-bool PlatformMoveFile(const char* from, const char* to, bool replace) {
-  DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-  return MoveFileExA(from, to, flags) != FALSE;
-}
-
 bool PlatformDeleteFile(const char* path) { return DeleteFileA(path) != FALSE; }
 
 PathKind PlatformQueryPath(const char* path) {

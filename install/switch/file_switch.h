@@ -28,7 +28,9 @@ void RemoveNewFiles(int count);
 void RemoveOldFiles(int count);
 
 // Before verification, with the run's folders held: what a run that died
-// left beside the targets. A journal decides when there is a readable one:
+// left beside the targets. A journal decides when there is a readable one
+// that an updater wrote (owned by the administrators, nobody else with any
+// access, one name, in the install folder; any other is read as none):
 // a switch not committed is rolled back, a committed one finished. Without
 // one, this build's new files go and an old file goes back only where its
 // target is missing. False when a folder that the journal names is a

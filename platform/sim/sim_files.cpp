@@ -1,5 +1,5 @@
 // Files: real host files reached through the mapped drives, every open,
-// write, flush, move and delete counted as one file operation, and the
+// write, flush and delete counted as one file operation, and the
 // faults a test asks for (a file another process holds, a disk that fills,
 // reads and writes that fail, a second name given to a file as it is
 // created). A file's owner and access stay with the host file in an extended
@@ -192,18 +192,6 @@ bool PlatformFlushFile(FileHandle file) {
   SimFile* f = sim::file_table::Of(file);
   if (!FileOperation("flush", f->windowsPath)) return false;
   return std::fflush(f->stream) == 0;
-}
-
-bool PlatformMoveFile(const char* from, const char* to, bool replace) {
-  if (!FileOperation("move", std::string(from) + ">" + to)) return false;
-  std::string hostFrom = sim::HostPath(from);
-  std::string hostTo = sim::HostPath(to);
-  struct stat st {};
-  if (hostFrom.empty() || hostTo.empty() || stat(hostFrom.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-  // A file another process holds open cannot be renamed, nor renamed over.
-  if (sim::file_table::HeldElsewhere(from) || sim::file_table::HeldElsewhere(to)) return false;
-  if (stat(hostTo.c_str(), &st) == 0 && (!replace || S_ISDIR(st.st_mode))) return false;
-  return std::rename(hostFrom.c_str(), hostTo.c_str()) == 0;
 }
 
 bool PlatformDeleteFile(const char* path) {
