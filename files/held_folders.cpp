@@ -223,7 +223,9 @@ bool LiesInHeldFolder(FileHandle file, const char* entry) {
 
 FileHandle CreateFileFresh(const char* path, const char* entry, bool removeLeftover) {
   if (!FolderStillHeld(entry)) return nullptr;
-  if (removeLeftover && PlatformQueryPath(path) != PathKind::Missing && !DeleteInHeldFolder(entry, path)) return nullptr;
+  if (removeLeftover && PlatformQueryPath(path) != PathKind::Missing && !DeleteInHeldFolder(entry, path)) {
+    return nullptr;
+  }
   return KeepIfHome(PlatformOpenFile(path, FileMode::WriteCreateNew), path);
 }
 

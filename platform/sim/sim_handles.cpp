@@ -86,7 +86,9 @@ FolderOpen PlatformOpenFolder(const char* path, FileHandle* folder) {
   struct stat st {};
   std::string target;
   if (host.empty() || lstat(host.c_str(), &st) != 0) return FolderOpen::Missing;
-  if (S_ISLNK(st.st_mode) || (S_ISDIR(st.st_mode) && sim::core::MountedAt(st, &target))) return FolderOpen::ReparsePoint;
+  if (S_ISLNK(st.st_mode) || (S_ISDIR(st.st_mode) && sim::core::MountedAt(st, &target))) {
+    return FolderOpen::ReparsePoint;
+  }
   if (!S_ISDIR(st.st_mode)) return FolderOpen::Failed;
   int descriptor = open(host.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (descriptor < 0) return FolderOpen::Failed;
