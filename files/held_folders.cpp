@@ -40,8 +40,81 @@ bool LeadsHome(FileHandle handle) {
   return known == FinalPath::Known && StartsWithFolder(path, g_state.installFinalPath);
 }
 
+// The folder's handle as held, while the folder is still no reparse point
+// and still leads under the install folder: a held folder cannot be renamed
+// or removed, but an empty one can still be made a mount point.
+FileHandle HeldHandle(const char* folder, std::size_t length) {
+  const HeldFolder* held = FindHeld(folder, length);
+  HandleFacts facts{};
+  if (held == nullptr || !PlatformHandleFacts(held->handle, &facts) || facts.reparsePoint ||
+      !LeadsHome(held->handle)) {
+    return nullptr;
+  }
+  return held->handle;
+}
+
+// path names something directly inside folder, not the folder itself nor
+// anything deeper.
+bool DirectlyIn(const char16_t* path, const char16_t* folder) {
+  if (!StartsWithFolder(path, folder)) return false;
+  std::size_t i = 0;
+  while (folder[i] != 0) ++i;
+  if (path[i] == u'\\') {
+    ++i;
+  } else if (i == 0 || folder[i - 1] != u'\\') {
+    return false;
+  }
+  if (path[i] == 0) return false;
+  for (; path[i] != 0; ++i) {
+    if (path[i] == u'\\') return false;
+  }
+  return true;
+}
+
+// The file opened through folder lies on the install volume, directly in
+// that folder, where the system can say.
+bool LiesIn(FileHandle file, FileHandle folder) {
+  HandleFacts facts{};
+  if (!PlatformHandleFacts(file, &facts) || facts.volume != g_state.installVolume) return false;
+  if (!g_state.installFinalPathKnown) return true;
+  char16_t folderPath[kFinalPathUnits];
+  char16_t filePath[kFinalPathUnits];
+  return PlatformFinalPath(folder, folderPath, kFinalPathUnits) == FinalPath::Known &&
+         PlatformFinalPath(file, filePath, kFinalPathUnits) == FinalPath::Known && DirectlyIn(filePath, folderPath);
+}
+
+// The file at path, in the folder of entry, opened through the held folder's
+// handle and found where it should be; *folder is that handle.
+FileHandle OpenInHeldFolder(const char* entry, const char* path, FileHandle* folder) {
+  *folder = HeldHandle(entry, FolderLength(entry));
+  FileHandle file = *folder != nullptr ? PlatformOpenInFolder(*folder, FinalPathComponent(path)) : nullptr;
+  if (file != nullptr && !LiesIn(file, *folder)) {
+    PlatformCloseFile(file);
+    return nullptr;
+  }
+  return file;
+}
+
+// A file just created at path, kept only when it has one name, is no
+// reparse point and lies on the install volume under the install folder;
+// else closed and removed.
+FileHandle KeepIfHome(FileHandle file, const char* path) {
+  if (file == nullptr) return nullptr;
+  HandleFacts facts{};
+  if (PlatformHandleFacts(file, &facts) && facts.links == 1 && !facts.reparsePoint &&
+      facts.volume == g_state.installVolume && LeadsHome(file)) {
+    return file;
+  }
+  PlatformCloseFile(file);
+  PlatformDeleteFile(path);
+  return nullptr;
+}
+
 HoldResult Hold(const char* folder, std::size_t length) {
-  if (FindHeld(folder, length) != nullptr) return HoldResult::Held;
+  // Held before: still held only while it is still what it was.
+  if (FindHeld(folder, length) != nullptr) {
+    return HeldHandle(folder, length) != nullptr ? HoldResult::Held : HoldResult::Redirected;
+  }
   char path[kPathSize];
   if (!FormHeldPath(folder, length, path)) return HoldResult::Failed;
   FileHandle handle = nullptr;
@@ -130,17 +203,38 @@ bool FormFolderPath(const char* entry, char (&path)[kPathSize]) {
   return FormHeldPath(entry, FolderLength(entry), path);
 }
 
+bool MoveInHeldFolder(const char* entry, const char* from, const char* to, bool replace) {
+  FileHandle folder = nullptr;
+  FileHandle file = OpenInHeldFolder(entry, from, &folder);
+  if (file == nullptr) return false;
+  bool moved = PlatformRenameOpened(file, folder, FinalPathComponent(to), replace);
+  PlatformCloseFile(file);
+  return moved;
+}
+
+bool DeleteInHeldFolder(const char* entry, const char* path) {
+  FileHandle folder = nullptr;
+  FileHandle file = OpenInHeldFolder(entry, path, &folder);
+  if (file == nullptr) return false;
+  bool removed = PlatformRemoveOpened(file);
+  PlatformCloseFile(file);
+  return removed;
+}
+
+bool LiesInHeldFolder(FileHandle file, const char* entry) {
+  FileHandle folder = HeldHandle(entry, FolderLength(entry));
+  return folder != nullptr && LiesIn(file, folder);
+}
+
 FileHandle CreateFileFresh(const char* path, const char* entry, bool removeLeftover) {
   if (!FolderStillHeld(entry)) return nullptr;
-  if (removeLeftover && PlatformQueryPath(path) != PathKind::Missing && !PlatformDeleteFile(path)) return nullptr;
-  FileHandle file = PlatformOpenFile(path, FileMode::WriteCreateNew);
-  if (file == nullptr) return nullptr;
-  HandleFacts facts{};
-  if (PlatformHandleFacts(file, &facts) && facts.links == 1 && !facts.reparsePoint &&
-      facts.volume == g_state.installVolume && LeadsHome(file)) {
-    return file;
+  if (removeLeftover && PlatformQueryPath(path) != PathKind::Missing && !DeleteInHeldFolder(entry, path)) {
+    return nullptr;
   }
-  PlatformCloseFile(file);
-  PlatformDeleteFile(path);
-  return nullptr;
+  return KeepIfHome(PlatformOpenFile(path, FileMode::WriteCreateNew), path);
+}
+
+FileHandle CreateAdministratorsFile(const char* path, const char* entry) {
+  if (!FolderStillHeld(entry)) return nullptr;
+  return KeepIfHome(PlatformCreateAdministratorsFile(path), path);
 }

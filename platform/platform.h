@@ -85,9 +85,9 @@ bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_
 void PlatformCloseFile(FileHandle file);
 // Returns once the file's written bytes are on the disk.
 bool PlatformFlushFile(FileHandle file);
-// Renames within one volume, on the disk before it returns; an existing `to`
-// is replaced only when `replace` is set.
-bool PlatformMoveFile(const char* from, const char* to, bool replace);
+// Removes a file by its path. The elevated run renames and removes through
+// its held folders (PlatformRenameOpened, PlatformRemoveOpened); by path it
+// removes only a file it has just created that lies where it must not.
 bool PlatformDeleteFile(const char* path);
 
 enum class PathKind { Missing, File, Directory };
@@ -116,6 +116,27 @@ enum class FinalPath { Known, NotAvailable, Failed };
 FinalPath PlatformFinalPath(FileHandle file, char16_t* buffer, std::size_t bufferUnits);
 // Makes the folder's entries (names added, renamed, removed) durable.
 bool PlatformFlushFolder(const char* path);
+// A file of a held folder, opened through the folder's handle by its name
+// alone (one component), so that it can be renamed or removed: a link in
+// its place is opened itself, never followed, and nobody else can rename or
+// remove the file while it is open. Null when there is none or it cannot be
+// opened. Where the open really led is for the caller to check on the handle
+// (a folder turned into a mount point may lead it elsewhere).
+FileHandle PlatformOpenInFolder(FileHandle folder, const char* name);
+// Renames a file opened in a folder to `name` (one component) in the held
+// folder `folder`, on the disk before it returns; an existing file of that
+// name is replaced only when `replace` is set.
+bool PlatformRenameOpened(FileHandle file, FileHandle folder, const char* name, bool replace);
+// Removes the name the file was opened by; the handle is still to be closed.
+bool PlatformRemoveOpened(FileHandle file);
+// Creates a file as FileMode::WriteCreateNew does, owned by the
+// administrators (BUILTIN\Administrators) and with access for the
+// administrators and the system only.
+FileHandle PlatformCreateAdministratorsFile(const char* path);
+// The file is owned by the administrators and nobody but they and the
+// system has any access to it: only an elevated program made it so. False
+// as well when the system cannot say.
+bool PlatformOwnedByAdministrators(FileHandle file);
 // The run's lock file: created when missing, opened with no sharing at all,
 // removed when closed (also when the process dies). Busy while another
 // process holds it.

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
+#include <winternl.h>
 
 #include "platform/platform.h"
 
@@ -180,11 +181,6 @@ void PlatformCloseFile(FileHandle file) {
 
 bool PlatformFlushFile(FileHandle file) { return FlushFileBuffers(F(file)) != FALSE; }
 
-bool PlatformMoveFile(const char* from, const char* to, bool replace) {
-  DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-  return MoveFileExA(from, to, flags) != FALSE;
-}
-
 bool PlatformDeleteFile(const char* path) { return DeleteFileA(path) != FALSE; }
 
 PathKind PlatformQueryPath(const char* path) {
@@ -260,6 +256,139 @@ bool PlatformFlushFolder(const char* path) {
   bool flushed = FlushFileBuffers(folder) != FALSE;
   CloseHandle(folder);
   return flushed;
+}
+
+namespace {
+
+using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER,
+                                        ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+using NtSetInformationFileFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+
+// ntdll's own calls, which every system since NT has: only they open a file
+// relative to a folder's handle and rename it into a folder given by handle.
+template <typename Fn>
+Fn Ntdll(const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), name)));
+}
+
+// One component in the system's "A" code page, as CreateFileA reads names.
+bool WideName(const char* name, wchar_t (&wide)[kPathSize], USHORT* bytes) {
+  int units = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, wide, kPathSize);
+  if (units <= 1) return false;
+  *bytes = static_cast<USHORT>((units - 1) * sizeof(wchar_t));
+  return true;
+}
+
+// FILE_RENAME_INFORMATION with room for one name.
+struct RenameInformation {
+  BOOLEAN replaceIfExists;
+  HANDLE rootDirectory;
+  ULONG fileNameLength;
+  WCHAR fileName[kPathSize];
+};
+
+// S-1-5-32-544 and S-1-5-18.
+struct WellKnownSid {
+  SID sid;
+  DWORD secondSubAuthority;
+};
+const WellKnownSid kAdministrators = {{SID_REVISION, 2, SECURITY_NT_AUTHORITY, {SECURITY_BUILTIN_DOMAIN_RID}},
+                                      DOMAIN_ALIAS_RID_ADMINS};
+const WellKnownSid kSystem = {{SID_REVISION, 1, SECURITY_NT_AUTHORITY, {SECURITY_LOCAL_SYSTEM_RID}}, 0};
+PSID Sid(const WellKnownSid& known) { return const_cast<SID*>(&known.sid); }
+
+bool AdministratorsOrSystem(PSID sid) { return EqualSid(sid, Sid(kAdministrators)) || EqualSid(sid, Sid(kSystem)); }
+
+}  // namespace
+
+FileHandle PlatformOpenInFolder(FileHandle folder, const char* name) {
+  static const NtCreateFileFn create = Ntdll<NtCreateFileFn>("NtCreateFile");
+  wchar_t wide[kPathSize];
+  UNICODE_STRING text;
+  if (create == nullptr || !WideName(name, wide, &text.Length)) return nullptr;
+  text.MaximumLength = text.Length;
+  text.Buffer = wide;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, F(folder), nullptr);
+  IO_STATUS_BLOCK status;
+  HANDLE file = nullptr;
+  // No write or delete sharing: nobody renames or removes it meanwhile, and
+  // so nobody empties its folder to make it a mount point. Write-through, as
+  // MoveFileEx's MOVEFILE_WRITE_THROUGH opens it.
+  NTSTATUS opened = create(&file, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &status, nullptr, 0,
+                           FILE_SHARE_READ, FILE_OPEN,
+                           FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT |
+                               FILE_WRITE_THROUGH,
+                           nullptr, 0);
+  return opened >= 0 ? reinterpret_cast<FileHandle>(file) : nullptr;
+}
+
+bool PlatformRenameOpened(FileHandle file, FileHandle folder, const char* name, bool replace) {
+  static const NtSetInformationFileFn set = Ntdll<NtSetInformationFileFn>("NtSetInformationFile");
+  RenameInformation rename{};
+  USHORT bytes = 0;
+  if (set == nullptr || !WideName(name, rename.fileName, &bytes)) return false;
+  rename.replaceIfExists = replace ? TRUE : FALSE;
+  rename.rootDirectory = F(folder);
+  rename.fileNameLength = bytes;
+  IO_STATUS_BLOCK status;
+  return set(F(file), &status, &rename, sizeof rename, FileRenameInformation) >= 0;
+}
+
+bool PlatformRemoveOpened(FileHandle file) {
+  static const NtSetInformationFileFn set = Ntdll<NtSetInformationFileFn>("NtSetInformationFile");
+  FILE_DISPOSITION_INFORMATION disposition{TRUE};
+  IO_STATUS_BLOCK status;
+  return set != nullptr && set(F(file), &status, &disposition, sizeof disposition, FileDispositionInformation) >= 0;
+}
+
+FileHandle PlatformCreateAdministratorsFile(const char* path) {
+  // Room for the list and its two entries, each a header, a mask and a SID
+  // of at most two sub-authorities.
+  alignas(DWORD) BYTE list[sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) + sizeof(WellKnownSid))];
+  PACL dacl = reinterpret_cast<PACL>(list);
+  SECURITY_DESCRIPTOR descriptor;
+  if (!InitializeAcl(dacl, sizeof list, ACL_REVISION) ||
+      !AddAccessAllowedAce(dacl, ACL_REVISION, FILE_ALL_ACCESS, Sid(kAdministrators)) ||
+      !AddAccessAllowedAce(dacl, ACL_REVISION, FILE_ALL_ACCESS, Sid(kSystem)) ||
+      !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorOwner(&descriptor, Sid(kAdministrators), FALSE) ||
+      !SetSecurityDescriptorDacl(&descriptor, TRUE, dacl, FALSE) ||
+      !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+    return nullptr;
+  }
+  SECURITY_ATTRIBUTES security{sizeof security, &descriptor, FALSE};
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, &security, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  return file == INVALID_HANDLE_VALUE ? nullptr : reinterpret_cast<FileHandle>(file);
+}
+
+bool PlatformOwnedByAdministrators(FileHandle file) {
+  const SECURITY_INFORMATION asked = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  DWORD size = 0;
+  GetKernelObjectSecurity(F(file), asked, nullptr, 0, &size);
+  if (size == 0) return false;
+  auto* descriptor = static_cast<PSECURITY_DESCRIPTOR>(HeapAlloc(GetProcessHeap(), 0, size));
+  if (descriptor == nullptr) return false;
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  BOOL present = FALSE;
+  PACL dacl = nullptr;
+  bool kept = GetKernelObjectSecurity(F(file), asked, descriptor, size, &size) &&
+              GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != nullptr &&
+              EqualSid(owner, Sid(kAdministrators)) &&
+              GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) && present && dacl != nullptr;
+  // No list at all lets everyone in; each entry that allows anything must
+  // name the administrators or the system.
+  for (DWORD i = 0; kept && i < dacl->AceCount; ++i) {
+    ACE_HEADER* ace = nullptr;
+    kept = GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ace != nullptr;
+    if (!kept || ace->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+    kept = ace->AceType == ACCESS_ALLOWED_ACE_TYPE &&
+           AdministratorsOrSystem(&reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart);
+  }
+  HeapFree(GetProcessHeap(), 0, descriptor);
+  return kept;
 }
 
 LockResult PlatformLockFile(const char* path, FileHandle* lock) {

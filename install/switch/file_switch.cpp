@@ -17,13 +17,17 @@ constexpr uint64_t kLargestJournal = 1u << 20;
 // A failed rollback is tried once more at once; the platform has no pause.
 constexpr int kRollBackAttempts = 2;
 
+// Renames and removals go through the held folder of entry
+// (files/held_folders.h), never by path alone.
 struct SwitchPaths {
+  const char* entry;
   char target[kPathSize];
   char newFile[kPathSize];
   char oldFile[kPathSize];
 };
 
 bool FormPathsOf(const char* entry, SwitchPaths* p) {
+  p->entry = entry;
   return FormSwitchPath(entry, Beside::Target, p->target) && FormSwitchPath(entry, Beside::NewFile, p->newFile) &&
          FormSwitchPath(entry, Beside::OldFile, p->oldFile);
 }
@@ -45,24 +49,24 @@ std::size_t LongestEntry() {
 // and is still set aside.
 bool SwitchOne(const SwitchPaths& p, bool hadTarget, bool* aside) {
   *aside = false;
-  if (hadTarget && !PlatformMoveFile(p.target, p.oldFile, false)) return false;
-  if (PlatformMoveFile(p.newFile, p.target, false)) return true;
-  *aside = hadTarget && !PlatformMoveFile(p.oldFile, p.target, false);
+  if (hadTarget && !MoveInHeldFolder(p.entry, p.target, p.oldFile, false)) return false;
+  if (MoveInHeldFolder(p.entry, p.newFile, p.target, false)) return true;
+  *aside = hadTarget && !MoveInHeldFolder(p.entry, p.oldFile, p.target, false);
   return false;
 }
 
 // A switched target as it was before: its old file back, or, when it had
 // none, the new one gone.
 bool PutBack(const SwitchPaths& p, bool hadTarget) {
-  if (hadTarget) return PlatformMoveFile(p.oldFile, p.target, true);
-  return PlatformDeleteFile(p.target);
+  if (hadTarget) return MoveInHeldFolder(p.entry, p.oldFile, p.target, true);
+  return DeleteInHeldFolder(p.entry, p.target);
 }
 
 // An old copy that a start without a journal could not place (see
 // old_copy_fate.h) goes before its target is set aside in its name: the
 // installation has passed its check since, and the switch keeps the target
 // it replaces as the old copy instead.
-bool OldNameFree(const SwitchPaths& p) { return !Exists(p.oldFile) || PlatformDeleteFile(p.oldFile); }
+bool OldNameFree(const SwitchPaths& p) { return !Exists(p.oldFile) || DeleteInHeldFolder(p.entry, p.oldFile); }
 
 // A target that another program holds open, the game still running above
 // all, fails the switch before anything is renamed.
@@ -86,10 +90,10 @@ FileHandle WriteJournal(int count, const bool* existed) {
   formed = formed && FormatText(text + std::strlen(text), size - std::strlen(text), "%s", kJournalEnd);
 
   char path[kPathSize];
-  FileHandle file = formed && JournalPath(path) ? CreateFileFresh(path, kJournalName, false) : nullptr;
+  FileHandle file = formed && JournalPath(path) ? CreateAdministratorsFile(path, kJournalName) : nullptr;
   if (file != nullptr && !(WriteAll(file, text, static_cast<uint32_t>(std::strlen(text))) && PlatformFlushFile(file))) {
     PlatformCloseFile(file);
-    PlatformDeleteFile(path);
+    DeleteInHeldFolder(kJournalName, path);
     file = nullptr;
   }
   PlatformFree(text);
@@ -98,7 +102,7 @@ FileHandle WriteJournal(int count, const bool* existed) {
 
 void RemoveJournal() {
   char path[kPathSize];
-  if (JournalPath(path)) PlatformDeleteFile(path);
+  if (JournalPath(path)) DeleteInHeldFolder(kJournalName, path);
 }
 
 // Rolls the first `switched` targets back, last first, each that `back`
@@ -115,11 +119,24 @@ bool RollBack(int switched, const bool* existed, bool* back) {
 
 // ---- the next start ----
 
+// A journal counts only when this updater wrote it: a file of one name in
+// the install folder that only the administrators and the system can have
+// made or changed. The folder is one any user may write to.
+bool WrittenByAnUpdater(FileHandle file) {
+  HandleFacts facts{};
+  return PlatformOwnedByAdministrators(file) && PlatformHandleFacts(file, &facts) && facts.links == 1 &&
+         LiesInHeldFolder(file, kJournalName);
+}
+
 // The journal's whole text in a buffer of its own (zero-terminated); null
-// when there is none or it cannot be read.
+// when there is none, it cannot be read or no updater wrote it.
 char* ReadJournalText(const char* path, std::size_t* size) {
   FileHandle file = PlatformOpenFile(path, FileMode::ReadExisting);
   if (file == nullptr) return nullptr;
+  if (!WrittenByAnUpdater(file)) {
+    PlatformCloseFile(file);
+    return nullptr;
+  }
   uint64_t fileSize = 0;
   char* text = nullptr;
   if (PlatformFileSize(file, &fileSize) && fileSize <= kLargestJournal) {
@@ -161,19 +178,19 @@ Followed FollowJournal(const char* text, std::size_t size, JournalState state) {
       continue;
     }
     if (state == JournalState::Committed) {
-      if (Exists(p.oldFile)) done = PlatformDeleteFile(p.oldFile) && done;
+      if (Exists(p.oldFile)) done = DeleteInHeldFolder(p.entry, p.oldFile) && done;
     } else if (existed) {
       // Its old file aside means the target holds the new one, or nothing.
-      if (Exists(p.oldFile)) done = PlatformMoveFile(p.oldFile, p.target, true) && done;
+      if (Exists(p.oldFile)) done = MoveInHeldFolder(p.entry, p.oldFile, p.target, true) && done;
     } else if (Exists(p.target) && !Exists(p.newFile)) {
       // A target that did not exist and whose new file is gone was switched in.
-      done = PlatformDeleteFile(p.target) && done;
+      done = DeleteInHeldFolder(p.entry, p.target) && done;
     }
   }
   if (!done) return Followed::Unfinished;
   for (int i = 0; i < count; ++i) {
     if (JournalTarget(text, size, i, entry, longest + 1, &existed) && FormPathsOf(entry, &p) && Exists(p.newFile)) {
-      done = PlatformDeleteFile(p.newFile) && done;
+      done = DeleteInHeldFolder(p.entry, p.newFile) && done;
     }
   }
   return done ? Followed::Done : Followed::Unfinished;
@@ -260,7 +277,7 @@ SwitchResult SwitchInNewFiles(int count, int* failed) {
 void RemoveNewFiles(int count) {
   SwitchPaths p;
   for (int i = 0; i < count; ++i) {
-    if (FormPaths(i, &p) && Exists(p.newFile)) PlatformDeleteFile(p.newFile);
+    if (FormPaths(i, &p) && Exists(p.newFile)) DeleteInHeldFolder(p.entry, p.newFile);
   }
 }
 
@@ -268,7 +285,7 @@ void RemoveOldFiles(int count) {
   bool allGone = true;
   SwitchPaths p;
   for (int i = 0; i < count; ++i) {
-    if (FormPaths(i, &p) && Exists(p.oldFile)) allGone = PlatformDeleteFile(p.oldFile) && allGone;
+    if (FormPaths(i, &p) && Exists(p.oldFile)) allGone = DeleteInHeldFolder(p.entry, p.oldFile) && allGone;
   }
   if (allGone) RemoveJournal();
 }
@@ -286,7 +303,7 @@ bool RecoverLeftovers() {
     // What could not be done yet stays listed for the next start; a void
     // journal goes, and the leftovers are read as if there were none.
     if (followed == Followed::Unfinished) return true;
-    PlatformDeleteFile(path);
+    DeleteInHeldFolder(kJournalName, path);
     if (state != JournalState::Void) return true;
   }
 
@@ -300,8 +317,8 @@ bool RecoverLeftovers() {
   for (int i = count - 1; i >= 0; --i) {
     const OldCopyFate fate = FateOfOldCopy(i, survey);
     if (!FormPaths(i, &p)) continue;
-    if (fate == OldCopyFate::PutBack) PlatformMoveFile(p.oldFile, p.target, true);
-    if (fate == OldCopyFate::Remove) PlatformDeleteFile(p.oldFile);
+    if (fate == OldCopyFate::PutBack) MoveInHeldFolder(p.entry, p.oldFile, p.target, true);
+    if (fate == OldCopyFate::Remove) DeleteInHeldFolder(p.entry, p.oldFile);
   }
   RemoveNewFiles(count);
   return true;

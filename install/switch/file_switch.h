@@ -34,7 +34,9 @@ void RemoveNewFiles(int count);
 void RemoveOldFiles(int count);
 
 // Before verification, with the run's folders held: what a run that died
-// left beside the targets. A journal decides when there is a readable one:
+// left beside the targets. A journal decides when there is a readable one
+// that an updater wrote (owned by the administrators, nobody else with any
+// access, one name, in the install folder; any other is read as none):
 // a switch not committed is rolled back, a committed one finished. Without
 // one, the installation's own check decides what becomes of each old copy
 // (old_copy_fate.h), and this build's new files go. False when a folder

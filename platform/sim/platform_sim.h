@@ -77,10 +77,25 @@ std::string BroughtToFront();
 void MoveFinalPaths(const std::string& fromPrefix, const std::string& toPrefix);
 // The system has no final-path call, as before Windows Vista.
 void NoFinalPaths();
-// Files and folders under this path report another volume.
+// Files and folders that lie under this path (wherever the path they were
+// opened by led) report another volume.
 void PlaceOnOtherVolume(const std::string& windowsPrefix);
+// A held folder keeps what it opened: renamed, or replaced by another folder
+// or a link, its handle still leads to the folder it opened. A folder
+// emptied and turned into a mount point keeps its identity, and its handle
+// then shows a reparse point; paths through it, and opens through its
+// handle, lead to targetWindowsPath, as the worst a system may do. False,
+// and nothing changed, when the program holds a file or folder inside it
+// open: nobody else can remove that, so the folder cannot be emptied.
+bool TurnIntoMountPoint(const std::string& windowsPath, const std::string& targetWindowsPath);
 // Called before file operation n is counted; it may change the disk.
 void BeforeFileOperation(int n, std::function<void()> hook);
+// Called before the n-th open of a file through a held folder's handle
+// (from 1 after the reset), which is no file operation of its own: the
+// rename or removal that follows it is. The names opened so far, each as
+// "<folder>\<name>".
+void BeforeOpenInFolder(int n, std::function<void()> hook);
+const std::vector<std::string>& OpensInFolder();
 // Called as each message box is shown, before its answer.
 void OnMessageBox(std::function<void()> hook);
 
@@ -92,6 +107,20 @@ std::string To932(const std::u16string& text);
 // As a file another process holds open without write sharing: it can be
 // read but not opened for writing.
 void HoldOpenWithoutWriteSharing(const std::string& windowsPath);
+// The file gets a second name, hostSecondName, as soon as the program
+// creates it fresh at windowsPath, before it can look at it.
+void LinkWhenCreated(const std::string& windowsPath, const std::string& hostSecondName);
+// A file's owner and who has any access to it, as its security descriptor
+// says ("Administrators", "SYSTEM", "player", "Users"). The simulation keeps
+// them in the host file's extended attributes, so that they stay with the
+// file across renames and restarts; a file that carries none is the
+// player's, as a file the player put there is.
+struct FileSecurity {
+  std::string owner;
+  std::vector<std::string> access;
+};
+void SetFileSecurity(const std::string& windowsPath, const FileSecurity& security);
+FileSecurity FileSecurityOf(const std::string& windowsPath);
 // Writes to the file succeed up to limitBytes in all, then report no progress.
 void LimitWrites(const std::string& windowsPath, uint64_t limitBytes);
 void FailWritesWithError(const std::string& windowsPath);

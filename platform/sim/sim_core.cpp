@@ -25,11 +25,53 @@ struct Core {
   std::set<int> failOperations;
   int cutOffOperation = 0;
   std::vector<std::string> events;
+  // Folders turned into mount points: (st_dev, st_ino) and the host folder
+  // each leads to.
+  std::map<std::pair<dev_t, ino_t>, std::string> mounts;
 };
 
 Core& C() {
   static Core core;
   return core;
+}
+
+// The host path of a Windows path on a mapped drive, each component as
+// written; empty when no drive maps it. Mount points along the way are
+// followed, the last component's only when followLast is set.
+std::string Resolve(const std::string& windowsPath, bool followLast) {
+  if (windowsPath.size() < 2 || windowsPath[1] != ':') return "";
+  auto drive = C().drives.find(LowerAscii(windowsPath[0]));
+  if (drive == C().drives.end()) return "";
+  std::string rest = windowsPath.substr(2);
+  // A trail byte of code page 932 may be 0x5C: only a separator on its own
+  // becomes one.
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    if (sim::core::IsLead932(static_cast<unsigned char>(rest[i])) && i + 1 < rest.size()) {
+      ++i;
+    } else if (rest[i] == '\\') {
+      rest[i] = '/';
+    }
+  }
+  if (rest.find('*') != std::string::npos || rest.find('?') != std::string::npos) return "";
+  std::string plain = drive->second + (rest.empty() || rest[0] != '/' ? "/" : "") + rest;
+  if (C().mounts.empty()) return plain;
+  std::string host = drive->second;
+  std::size_t at = 0;
+  while (at < rest.size()) {
+    std::size_t end = rest.find('/', at);
+    if (end == std::string::npos) end = rest.size();
+    if (end > at) {
+      host += "/" + rest.substr(at, end - at);
+      struct stat st {};
+      std::string target;
+      if ((end < rest.size() || followLast) && stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+          sim::core::MountedAt(st, &target)) {
+        host = target;
+      }
+    }
+    at = end + 1;
+  }
+  return host;
 }
 
 std::vector<void (*)()>& PartResets() {
@@ -111,6 +153,19 @@ std::string WindowsPathOf(const std::string& host) {
   return "\\\\?\\UNMAPPED" + outside;
 }
 
+std::string HostPathOfItself(const std::string& windowsPath) { return Resolve(windowsPath, false); }
+
+bool MountedAt(const struct stat& folder, std::string* hostTarget) {
+  auto mount = C().mounts.find({folder.st_dev, folder.st_ino});
+  if (mount == C().mounts.end()) return false;
+  *hostTarget = mount->second;
+  return true;
+}
+
+void Mount(const struct stat& folder, const std::string& hostTarget) {
+  C().mounts[{folder.st_dev, folder.st_ino}] = hostTarget;
+}
+
 bool IsDirectory(const std::string& hostPath) {
   struct stat st {};
   return stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -135,23 +190,7 @@ void Reset() {
 
 void MapDrive(char letter, const std::string& hostFolder) { C().drives[LowerAscii(letter)] = hostFolder; }
 
-std::string HostPath(const std::string& windowsPath) {
-  if (windowsPath.size() < 2 || windowsPath[1] != ':') return "";
-  auto drive = C().drives.find(LowerAscii(windowsPath[0]));
-  if (drive == C().drives.end()) return "";
-  std::string rest = windowsPath.substr(2);
-  // A trail byte of code page 932 may be 0x5C: only a separator on its own
-  // becomes one.
-  for (std::size_t i = 0; i < rest.size(); ++i) {
-    if (core::IsLead932(static_cast<unsigned char>(rest[i])) && i + 1 < rest.size()) {
-      ++i;
-    } else if (rest[i] == '\\') {
-      rest[i] = '/';
-    }
-  }
-  if (rest.find('*') != std::string::npos || rest.find('?') != std::string::npos) return "";
-  return drive->second + (rest.empty() || rest[0] != '/' ? "/" : "") + rest;
-}
+std::string HostPath(const std::string& windowsPath) { return Resolve(windowsPath, true); }
 
 void BeforeFileOperation(int n, std::function<void()> hook) { C().operationHooks[n] = std::move(hook); }
 const std::vector<std::string>& FileOperations() { return C().fileOperations; }

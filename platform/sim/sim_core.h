@@ -5,9 +5,15 @@
 // clean machine. The parts (one file per section of platform.h) never
 // include each other, only this, sim_file_table where they share the
 // handles, and sim_durable where they change what a cut may lose.
+#include <sys/stat.h>
+
 #include <string>
 
 namespace sim::core {
+
+// The extended attribute of a host file that keeps its simulated owner and
+// access, as a security descriptor stays with a file on the disk.
+inline constexpr char kSecurityAttribute[] = "user.sim.security";
 
 // Counts one file operation "<kind>:<what>"; false when the test makes it
 // fail. Throws sim::ProcessGone at the operation the test cuts off at.
@@ -27,6 +33,13 @@ bool IsLead932(unsigned char byte);
 std::string WindowsPathOf(const std::string& host);
 // The host side of the files several parts reach.
 bool IsDirectory(const std::string& hostPath);
+// The host path a Windows path reaches with its last component itself, never
+// what a mount point there leads to (sim::HostPath follows every one).
+std::string HostPathOfItself(const std::string& windowsPath);
+// The host folder a folder that became a mount point leads to, by the
+// folder's identity (st_dev, st_ino); false for a plain folder.
+bool MountedAt(const struct stat& folder, std::string* hostTarget);
+void Mount(const struct stat& folder, const std::string& hostTarget);
 bool ReadHostFile(const std::string& hostPath, std::string* content);
 
 // A part's own loss at a cut: run, in the order the parts registered, at

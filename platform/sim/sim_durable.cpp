@@ -1,5 +1,7 @@
 #include "platform/sim/sim_durable.h"
 
+#include <sys/xattr.h>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -32,6 +34,8 @@ struct Durable {
   bool kept = false;
   std::map<std::string, Folder> folders;  // by Key of the folder's Windows path
   std::vector<std::string> sureBytes;     // per file: its bytes as of its last flush
+  // Per file: its owner and access, which the disk keeps with its name.
+  std::vector<std::string> security;
 };
 
 Durable& D() {
@@ -56,7 +60,14 @@ void Split(const std::string& windowsPath, std::string* folder, std::string* nam
 
 std::size_t NewFile(const std::string& sureBytes) {
   D().sureBytes.push_back(sureBytes);
+  D().security.emplace_back();
   return D().sureBytes.size() - 1;
+}
+
+std::string SecurityOf(const std::string& hostPath) {
+  char text[256];
+  const ssize_t length = lgetxattr(hostPath.c_str(), sim::core::kSecurityAttribute, text, sizeof text);
+  return length > 0 ? std::string(text, static_cast<std::size_t>(length)) : std::string();
 }
 
 // The folder of windowsPath when the record keeps it; null otherwise.
@@ -90,6 +101,7 @@ void Track(const std::string& windowsFolder, const fs::path& hostFolder) {
       std::string bytes;
       sim::core::ReadHostFile(e.path().string(), &bytes);
       folder.now[Key(name)] = Name{name, NewFile(bytes)};
+      D().security[folder.now[Key(name)].file] = SecurityOf(e.path().string());
     }
   }
   folder.sure = folder.now;
@@ -110,6 +122,13 @@ void LoseUnflushed() {
       std::ofstream out(folder.hostPath + "/" + name.written, std::ios::binary | std::ios::trunc);
       const std::string& bytes = D().sureBytes[name.file];
       out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+      out.close();
+      // A file the cut brings back has its owner back with it.
+      const std::string& security = D().security[name.file];
+      if (!security.empty()) {
+        lsetxattr((folder.hostPath + "/" + name.written).c_str(), sim::core::kSecurityAttribute, security.data(),
+                  security.size(), 0);
+      }
     }
     folder.now = folder.sure;
   }
@@ -167,7 +186,9 @@ void FileFlushed(const std::string& windowsPath) {
   if (folder == nullptr) return;
   auto found = folder->now.find(Key(name));
   if (found == folder->now.end()) found = folder->now.emplace(Key(name), Name{name, NewFile("")}).first;
-  sim::core::ReadHostFile(folder->hostPath + "/" + found->second.written, &D().sureBytes[found->second.file]);
+  const std::string host = folder->hostPath + "/" + found->second.written;
+  sim::core::ReadHostFile(host, &D().sureBytes[found->second.file]);
+  D().security[found->second.file] = SecurityOf(host);
 }
 
 void FolderFlushed(const std::string& windowsPath) {

@@ -1,5 +1,9 @@
 #include "platform/sim/sim_file_table.h"
 
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <set>
 
 #include "platform/sim/platform_sim.h"
@@ -14,8 +18,14 @@ std::set<SimFile*>& OpenFiles() {
   return files;
 }
 
+std::set<std::string>& HeldByOthers() {
+  static std::set<std::string> held;
+  return held;
+}
+
 void Release(SimFile* f) {
   if (f->stream != nullptr) std::fclose(f->stream);
+  if (f->descriptor >= 0) close(f->descriptor);
   if (f->deleteOnClose) std::remove(sim::HostPath(f->windowsPath).c_str());
   delete f;
 }
@@ -25,15 +35,25 @@ void Release(SimFile* f) {
 void ResetFileTable() {
   for (SimFile* f : OpenFiles()) Release(f);
   OpenFiles().clear();
+  HeldByOthers().clear();
 }
 const sim::core::PartReset kFileTableReset(ResetFileTable);
+
+std::string DescriptorPath(int descriptor) {
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", descriptor);
+  char target[PATH_MAX];
+  ssize_t length = readlink(link, target, sizeof target - 1);
+  if (length < 0) return "";
+  return std::string(target, static_cast<std::size_t>(length));
+}
 
 }  // namespace
 
 namespace sim::file_table {
 
-FileHandle Add(std::FILE* stream, const std::string& windowsPath, bool deleteOnClose) {
-  auto* f = new SimFile{stream, windowsPath, deleteOnClose};
+FileHandle Add(std::FILE* stream, const std::string& windowsPath, bool deleteOnClose, int descriptor) {
+  auto* f = new SimFile{stream, windowsPath, deleteOnClose, descriptor};
   OpenFiles().insert(f);
   return reinterpret_cast<FileHandle>(f);
 }
@@ -58,6 +78,23 @@ bool LockHeld(const std::string& windowsPath) {
   }
   return false;
 }
+
+std::string HostPathNow(const SimFile& file) {
+  if (file.descriptor >= 0) return DescriptorPath(file.descriptor);
+  if (file.stream != nullptr) return DescriptorPath(fileno(file.stream));
+  char resolved[PATH_MAX];
+  return realpath(sim::HostPath(file.windowsPath).c_str(), resolved) != nullptr ? resolved : "";
+}
+
+bool AnyOpenInside(const std::string& hostFolder) {
+  for (SimFile* f : OpenFiles()) {
+    if (HostPathNow(*f).rfind(hostFolder + "/", 0) == 0) return true;
+  }
+  return false;
+}
+
+void HoldElsewhere(const std::string& windowsPath) { HeldByOthers().insert(core::Key(windowsPath)); }
+bool HeldElsewhere(const std::string& windowsPath) { return HeldByOthers().count(core::Key(windowsPath)) != 0; }
 
 }  // namespace sim::file_table
 

@@ -1,8 +1,11 @@
 // Files: real host files reached through the mapped drives, every open,
-// write, flush, move and delete counted as one file operation, and the
+// write, flush and delete counted as one file operation, and the
 // faults a test asks for (a file another process holds, a disk that fills,
-// reads and writes that fail).
+// reads and writes that fail, a second name given to a file as it is
+// created). A file's owner and access stay with the host file in an extended
+// attribute, as a security descriptor stays with a file on the disk.
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -23,13 +26,13 @@ using sim::file_table::SimFile;
 namespace {
 
 struct Files {
-  std::set<std::string> denied;
   std::map<std::string, uint64_t> writeLimits;
   std::map<std::string, uint64_t> writtenSoFar;
   std::set<std::string> writeErrors;
   std::set<std::string> overReported;
   std::set<std::string> readErrors;
   std::vector<sim::WriteRecord> writes;
+  std::map<std::string, std::string> linkWhenCreated;
 };
 
 Files& F() {
@@ -40,25 +43,35 @@ Files& F() {
 void ResetFiles() { F() = Files(); }
 const sim::core::PartReset kFilesReset(ResetFiles);
 
-}  // namespace
+using sim::core::kSecurityAttribute;
+const char kPlayer[] = "player";
 
-namespace sim {
+// "<owner>|<who has access>,<...>"
+std::string Encode(const sim::FileSecurity& security) {
+  std::string text = security.owner + "|";
+  for (std::size_t i = 0; i < security.access.size(); ++i) text += (i > 0 ? "," : "") + security.access[i];
+  return text;
+}
 
-void HoldOpenWithoutWriteSharing(const std::string& windowsPath) { F().denied.insert(Key(windowsPath)); }
-void LimitWrites(const std::string& windowsPath, uint64_t limitBytes) { F().writeLimits[Key(windowsPath)] = limitBytes; }
-void FailWritesWithError(const std::string& windowsPath) { F().writeErrors.insert(Key(windowsPath)); }
-void OverReportWrites(const std::string& windowsPath) { F().overReported.insert(Key(windowsPath)); }
-void FailReads(const std::string& windowsPath) { F().readErrors.insert(Key(windowsPath)); }
-const std::vector<WriteRecord>& Writes() { return F().writes; }
+// A file that carries no security of its own is the player's, as a file
+// the player put there is.
+sim::FileSecurity Decode(const char* text, ssize_t length) {
+  if (length <= 0) return {kPlayer, {kPlayer}};
+  std::string all(text, static_cast<std::size_t>(length));
+  sim::FileSecurity security{all.substr(0, all.find('|')), {}};
+  std::string rest = all.find('|') == std::string::npos ? "" : all.substr(all.find('|') + 1);
+  while (!rest.empty()) {
+    std::size_t comma = rest.find(',');
+    security.access.push_back(rest.substr(0, comma));
+    rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
+  }
+  return security;
+}
 
-}  // namespace sim
-
-FileHandle PlatformOpenFile(const char* path, FileMode mode) {
-  static const char* const kinds[] = {"open-read", "open-create", "open-write", "open-exclusive", "open-new"};
-  if (!FileOperation(kinds[static_cast<int>(mode)], path)) return nullptr;
+FileHandle OpenHostFile(const char* path, FileMode mode) {
   std::string host = sim::HostPath(path);
   if (host.empty() || IsDirectory(host)) return nullptr;
-  if (mode != FileMode::ReadExisting && F().denied.count(Key(path)) != 0) return nullptr;
+  if (mode != FileMode::ReadExisting && sim::file_table::HeldElsewhere(path)) return nullptr;
   // "x": fails on any existing name, a dangling link included.
   const char* how = mode == FileMode::ReadExisting        ? "rb"
                     : mode == FileMode::WriteCreateAlways ? "wb"
@@ -69,8 +82,72 @@ FileHandle PlatformOpenFile(const char* path, FileMode mode) {
   std::FILE* stream = std::fopen(host.c_str(), how);
   if (stream == nullptr) return nullptr;
   if (!existed) sim::durable::Created(path);
+  auto second = F().linkWhenCreated.find(Key(path));
+  if (mode == FileMode::WriteCreateNew && second != F().linkWhenCreated.end()) {
+    link(host.c_str(), second->second.c_str());
+  }
   F().writtenSoFar[Key(path)] = 0;
   return sim::file_table::Add(stream, path, false);
+}
+
+}  // namespace
+
+namespace sim {
+
+void HoldOpenWithoutWriteSharing(const std::string& windowsPath) { file_table::HoldElsewhere(windowsPath); }
+void LimitWrites(const std::string& windowsPath, uint64_t limitBytes) { F().writeLimits[Key(windowsPath)] = limitBytes; }
+void FailWritesWithError(const std::string& windowsPath) { F().writeErrors.insert(Key(windowsPath)); }
+void OverReportWrites(const std::string& windowsPath) { F().overReported.insert(Key(windowsPath)); }
+void FailReads(const std::string& windowsPath) { F().readErrors.insert(Key(windowsPath)); }
+const std::vector<WriteRecord>& Writes() { return F().writes; }
+void LinkWhenCreated(const std::string& windowsPath, const std::string& hostSecondName) {
+  F().linkWhenCreated[Key(windowsPath)] = hostSecondName;
+}
+
+void SetFileSecurity(const std::string& windowsPath, const FileSecurity& security) {
+  const std::string text = Encode(security);
+  if (lsetxattr(HostPath(windowsPath).c_str(), kSecurityAttribute, text.data(), text.size(), 0) != 0) {
+    std::perror("the simulation keeps a file's security in an extended attribute");
+  }
+}
+
+FileSecurity FileSecurityOf(const std::string& windowsPath) {
+  char text[256];
+  return Decode(text, lgetxattr(HostPath(windowsPath).c_str(), kSecurityAttribute, text, sizeof text));
+}
+
+}  // namespace sim
+
+FileHandle PlatformOpenFile(const char* path, FileMode mode) {
+  static const char* const kinds[] = {"open-read", "open-create", "open-write", "open-exclusive", "open-new"};
+  if (!FileOperation(kinds[static_cast<int>(mode)], path)) return nullptr;
+  return OpenHostFile(path, mode);
+}
+
+FileHandle PlatformCreateAdministratorsFile(const char* path) {
+  if (!FileOperation("open-new", path)) return nullptr;
+  FileHandle file = OpenHostFile(path, FileMode::WriteCreateNew);
+  if (file == nullptr) return nullptr;
+  const std::string text = Encode({"Administrators", {"Administrators", "SYSTEM"}});
+  if (fsetxattr(fileno(sim::file_table::Of(file)->stream), kSecurityAttribute, text.data(), text.size(), 0) != 0) {
+    std::perror("the simulation keeps a file's security in an extended attribute");
+    sim::file_table::Close(file);
+    std::remove(sim::HostPath(path).c_str());
+    return nullptr;
+  }
+  return file;
+}
+
+bool PlatformOwnedByAdministrators(FileHandle file) {
+  char text[256];
+  const sim::FileSecurity security =
+      Decode(text, lgetxattr(sim::file_table::HostPathNow(*sim::file_table::Of(file)).c_str(), kSecurityAttribute,
+                             text, sizeof text));
+  if (security.owner != "Administrators") return false;
+  for (const std::string& who : security.access) {
+    if (who != "Administrators" && who != "SYSTEM") return false;
+  }
+  return true;
 }
 
 // A handle with no stream behind it (a folder, a lock, a reparse point
@@ -132,24 +209,10 @@ bool PlatformFlushFile(FileHandle file) {
   return true;
 }
 
-bool PlatformMoveFile(const char* from, const char* to, bool replace) {
-  if (!FileOperation("move", std::string(from) + ">" + to)) return false;
-  std::string hostFrom = sim::HostPath(from);
-  std::string hostTo = sim::HostPath(to);
-  struct stat st {};
-  if (hostFrom.empty() || hostTo.empty() || stat(hostFrom.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-  // A file another process holds open cannot be renamed, nor renamed over.
-  if (F().denied.count(Key(from)) != 0 || F().denied.count(Key(to)) != 0) return false;
-  if (stat(hostTo.c_str(), &st) == 0 && (!replace || S_ISDIR(st.st_mode))) return false;
-  if (std::rename(hostFrom.c_str(), hostTo.c_str()) != 0) return false;
-  sim::durable::Moved(from, to);
-  return true;
-}
-
 bool PlatformDeleteFile(const char* path) {
   if (!FileOperation("delete", path)) return false;
   std::string host = sim::HostPath(path);
-  if (host.empty() || IsDirectory(host) || F().denied.count(Key(path)) != 0) return false;
+  if (host.empty() || IsDirectory(host) || sim::file_table::HeldElsewhere(path)) return false;
   return std::remove(host.c_str()) == 0;
 }
 

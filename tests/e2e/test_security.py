@@ -109,6 +109,23 @@ class SecurityTest(unittest.TestCase):
                                            "the check above is blind")
         self.assertTrue((control / "plant_mark.txt").exists())
 
+    def test_a_switch_journal_the_player_wrote_is_read_as_none(self):
+        # A journal counts only when the administrators own it and nobody
+        # else may change it. Wine keeps no owner of its own for a file: it
+        # names the Unix user's account, so here even the updater's own
+        # journal would be refused; this case shows the refusal end to end.
+        before = harness.tree_digest(self.install)
+        (self.install / "LMH.exe.UpDate-old").write_bytes(b"the player's program")
+        (self.install / "UpDate.UpDate-journal").write_bytes(
+            b"UpDate switch journal 1\r\n+ LMH.exe\r\n- dll\\RESOURCE.dll\r\n.\r\n")
+
+        run = harness.run_watched(self.wine, "Cancel")
+        self.assertBoxes(run, [CONFIRM], 0)
+        # Followed, it would have put the player's program over the game's
+        # and removed the game's library; read as none, the leftovers go.
+        self.assertEqual(harness.tree_digest(self.install), before)
+        self.assertEqual(harness.verify_installation(self.install), "")
+
     def test_dll_folder_swapped_for_a_link_while_the_confirmation_waits(self):
         # A player who may write the install folder turns dll into a link to
         # a folder of theirs while the elevated program waits for OK.

@@ -419,7 +419,11 @@ TEST_F(EveryFileOperation, LeftoversOfABuildWithAnotherTable) {
     SCOPED_TRACE(c.what);
     ASSERT_NO_FATAL_FAILURE(PrepareOldInstallation());
     c.arrange();
-    if (!c.journal.empty()) WriteBytes(Host(folder + "UpDate.UpDate-journal"), c.journal);
+    if (!c.journal.empty()) {
+      // Left by that build's elevated run: the administrators' own.
+      WriteBytes(Host(folder + "UpDate.UpDate-journal"), c.journal);
+      sim::SetFileSecurity(folder + "UpDate.UpDate-journal", {"Administrators", {"Administrators", "SYSTEM"}});
+    }
     ASSERT_NO_FATAL_FAILURE(Restart());
     sim::QueueAnswers({IDCANCEL});
     EXPECT_EQ(Run(), 0);

@@ -6,81 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/run_updater.h"
-#include "platform/win_values.h"
-#include "tests/unit/sim_fixture.h"
+#include "tests/unit/redirection_fixture.h"
 
 namespace {
 
-const char kBroken[] =
-    "インストール先のデータが破損している可能性があります。\n再度ゲームをインストールし直してからアップデートを行って下さい。";
-const char kConfirm[] =
-    "「Lantern Moonharbor」のプログラムのアップデートを行います。\nアップデートを行う前に本体プログラムの終了を確認して下さい。";
-const char kWriteFailed[] = "アップデートに失敗しました。[0x000A0003]";
-const char kFinished[] = "アップデートが終了しました。";
-const char kAborted[] = "アップデートが中止されました。";
-const char kCaption[] = "Lantern Moonharbor - Update Program";
-const char kDllCaption[] = "dll\\RESOURCE.dll - Lantern Moonharbor - Update Program -";
-const char kExeCaption[] = "LMH.exe - Lantern Moonharbor - Update Program -";
-
-class Redirection : public SimTest {
- protected:
-  int Run() { return RunUpdater(sim::OwnModule(), 1); }
-
-  void Prepare() {
-    std::error_code ignored;
-    fs::remove_all(Host(kInstall), ignored);
-    fs::remove_all(Outside(), ignored);
-    ResetMachine();
-    ASSERT_NO_FATAL_FAILURE(InstallSample("old"));
-    ASSERT_NO_FATAL_FAILURE(CarrySamplePayload());
-    WriteInstalledProfile();
-    // A folder of the player's, beside the game's, with a library in it.
-    WriteBytes(Outside() / "RESOURCE.dll", "a library of the player's");
-    WriteBytes(Outside() / "victim.dat", "a file of someone else's");
-  }
-
-  fs::path Install() { return Host(kInstall); }
-  fs::path Outside() { return root_ / "outside"; }
-
-  // Every file under a folder with its bytes, links not followed.
-  std::vector<std::string> Listing(const fs::path& folder) {
-    std::vector<std::string> found;
-    if (!fs::exists(folder)) return found;
-    for (const auto& e : fs::recursive_directory_iterator(folder)) {
-      if (e.is_symlink()) {
-        found.push_back(e.path().string() + " -> " + fs::read_symlink(e.path()).string());
-      } else if (e.is_regular_file()) {
-        found.push_back(e.path().string() + " = " + ReadText(e.path()));
-      }
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-  }
-
-  std::vector<std::string> Boxes() {
-    std::vector<std::string> b;
-    for (const auto& box : sim::MessageBoxes()) b.push_back(box.caption + " | " + box.text);
-    return b;
-  }
-
-  // The dll folder replaced by a link to the player's folder.
-  void SwapDllForLink() {
-    fs::rename(Install() / "dll", Install() / "dll-moved");
-    fs::create_directory_symlink(Outside(), Install() / "dll");
-  }
-
-  bool WroteAnything() {
-    for (const auto& op : sim::FileOperations()) {
-      for (const char* kind : {"open-new:", "write:", "move:", "delete:", "profile-write:"}) {
-        if (op.rfind(kind, 0) == 0) return true;
-      }
-    }
-    return false;
-  }
-};
-
-std::string Box(const std::string& caption, const std::string& text) { return caption + " | " + text; }
+using namespace redirection;
 
 TEST_F(Redirection, AFolderAlreadyRedirectedAtTheStartIsABrokenInstallation) {
   const struct {
@@ -91,6 +21,9 @@ TEST_F(Redirection, AFolderAlreadyRedirectedAtTheStartIsABrokenInstallation) {
       {"dll leads outside the install folder",
        [] { sim::MoveFinalPaths("C:\\Games\\LMH\\dll", "D:\\elsewhere"); }},
       {"dll on another volume", [] { sim::PlaceOnOtherVolume("C:\\Games\\LMH\\dll"); }},
+      // A folder beside the game's whose name only begins with the game's.
+      {"dll leads into LMH2, beside the install folder",
+       [] { sim::MoveFinalPaths("C:\\Games\\LMH\\dll", "C:\\Games\\LMH2\\dll"); }},
       {"the install folder itself a link",
        [this] {
          fs::rename(this->Install(), this->root_ / "Games" / "LMH-real");
@@ -134,6 +67,23 @@ TEST_F(Redirection, RedirectedDuringTheRunStopsItBeforeItWrites) {
        [] { sim::MoveFinalPaths("C:\\Games\\LMH", "\\\\server\\share"); }, kExeCaption},
       {"dll moved to another volume", [] { sim::PlaceOnOtherVolume("C:\\Games\\LMH\\dll"); },
        kDllCaption},
+      // A plain folder in the held one's place: no link anywhere, only
+      // another folder than the one the run holds.
+      {"dll replaced by another folder",
+       [this] {
+         fs::rename(this->Install() / "dll", this->Install() / "dll-moved");
+         fs::create_directory(this->Install() / "dll");
+         fs::copy_file(this->Install() / "dll-moved" / "RESOURCE.dll", this->Install() / "dll" / "RESOURCE.dll");
+       },
+       kDllCaption},
+      // A second name, anywhere on the volume, through which the player
+      // would read or change what the run writes.
+      {"the new file given a second name as it is created",
+       [this] {
+         fs::create_directories(this->root_ / "grabbed");
+         sim::LinkWhenCreated("C:\\Games\\LMH\\LMH.exe.UpDate-new", (this->root_ / "grabbed" / "LMH.exe").string());
+       },
+       kExeCaption, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -233,6 +183,31 @@ TEST_F(Redirection, WithoutFinalPathsTheLinkChecksStillHold) {
                                                Box(kCaption, kAborted)}));
   EXPECT_FALSE(WroteAnything());
   EXPECT_EQ(Listing(Outside()), outside);
+}
+
+// The lock keeps any other update of the folder out only when it is a file
+// of its own: a lock file that is another file's second name, or a link,
+// is not taken, and a run without the lock writes nothing.
+TEST_F(Redirection, ALockFileThatIsAnotherFilesNameIsNotTaken) {
+  const char* const kinds[] = {"hard link", "symbolic link"};
+  for (const char* kind : kinds) {
+    SCOPED_TRACE(kind);
+    ASSERT_NO_FATAL_FAILURE(Prepare());
+    if (std::string(kind) == "hard link") {
+      fs::create_hard_link(Outside() / "victim.dat", Install() / "UpDate.UpDate-lock");
+    } else {
+      fs::create_symlink(Outside() / "victim.dat", Install() / "UpDate.UpDate-lock");
+    }
+    const auto outside = Listing(Outside());
+    const auto exe = ReadBytes(Install() / "LMH.exe");
+    sim::QueueAnswers({IDOK, IDOK, IDOK});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{Box(kCaption, kConfirm), Box(kExeCaption, kWriteFailed),
+                                                 Box(kCaption, kAborted)}));
+    EXPECT_TRUE(sim::Writes().empty());
+    EXPECT_EQ(ReadBytes(Install() / "LMH.exe"), exe);
+    EXPECT_EQ(Listing(Outside()), outside);
+  }
 }
 
 }  // namespace

@@ -19,6 +19,17 @@ void Write(FileHandle file, const std::string& bytes) {
   EXPECT_TRUE(PlatformWriteFile(file, bytes.data(), static_cast<uint32_t>(bytes.size()), &written));
 }
 
+// Renames a file of the folder as the run does: through the folder held open.
+void Move(const std::string& from, const std::string& to) {
+  FileHandle folder = nullptr;
+  ASSERT_EQ(PlatformOpenFolder(kFolder, &folder), FolderOpen::Opened);
+  FileHandle file = PlatformOpenInFolder(folder, from.c_str());
+  ASSERT_NE(file, nullptr);
+  EXPECT_TRUE(PlatformRenameOpened(file, folder, to.c_str(), false));
+  PlatformCloseFile(file);
+  PlatformCloseFile(folder);
+}
+
 class SimDurable : public SimTest {
  protected:
   // Every file of the folder with its bytes.
@@ -82,14 +93,14 @@ TEST_F(SimDurable, ACutKeepsOnlyWhatWasFlushed) {
        {{"a", "old a"}, {"b", "old b"}, {"c", "c"}}},
       {"renames without a folder flush",
        [] {
-         PlatformMoveFile(At("a").c_str(), At("a.old").c_str(), false);
-         PlatformMoveFile(At("b").c_str(), At("a").c_str(), false);
+         Move("a", "a.old");
+         Move("b", "a");
        },
        {{"a", "old a"}, {"b", "old b"}}},
       {"renames, then the folder flushed",
        [] {
-         PlatformMoveFile(At("a").c_str(), At("a.old").c_str(), false);
-         PlatformMoveFile(At("b").c_str(), At("a").c_str(), false);
+         Move("a", "a.old");
+         Move("b", "a");
          PlatformFlushFolder(kFolder);
        },
        {{"a", "old b"}, {"a.old", "old a"}}},
@@ -115,13 +126,13 @@ TEST_F(SimDurable, ACutKeepsOnlyWhatWasFlushed) {
       // The bytes belong to the file, whatever name it has when flushed.
       {"a file flushed under its new name",
        [] {
-         PlatformMoveFile(At("a").c_str(), At("z").c_str(), false);
+         Move("a", "z");
          PlatformFlushFolder(kFolder);
          FileHandle f = PlatformOpenFile(At("z").c_str(), FileMode::WriteExisting);
          Write(f, "NEW");
          PlatformFlushFile(f);
          PlatformCloseFile(f);
-         PlatformMoveFile(At("z").c_str(), At("y").c_str(), false);
+         Move("z", "y");
        },
        {{"b", "old b"}, {"z", "NEW a"}}},
   };
@@ -184,7 +195,7 @@ TEST_F(SimDurable, WithoutItACutKeepsEveryWrite) {
   FileHandle f = PlatformOpenFile(At("a").c_str(), FileMode::WriteExisting);
   Write(f, "NEW");
   PlatformCloseFile(f);
-  PlatformMoveFile(At("a").c_str(), At("z").c_str(), false);
+  Move("a", "z");
   sim::CutOffAtFileOperation(static_cast<int>(sim::FileOperations().size()) + 1);
   EXPECT_THROW(PlatformDeleteFile(At("z").c_str()), sim::ProcessGone);
   EXPECT_EQ(Folder(), (Files{{"z", "NEW a"}}));
