@@ -245,6 +245,15 @@ def _end_group(process: subprocess.Popen, limit: float = 5.0):
     except ProcessLookupError:
         pass
     process.wait()
+    # The leader is reaped; the rest of its group may still be on its way
+    # out (a loaded machine takes a moment): gone before this returns.
+    deadline = time.monotonic() + limit
+    while time.monotonic() < deadline:
+        try:
+            os.killpg(process.pid, 0)
+        except ProcessLookupError:
+            return
+        time.sleep(0.02)
 
 
 def run_limited(args: List[str], env: Dict[str, str], limit: float, what: str,
