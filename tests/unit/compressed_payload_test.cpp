@@ -16,17 +16,6 @@
 
 namespace {
 
-// "<what the caption names> [<message code>]" of each box shown.
-std::vector<std::string> Shown() {
-  std::vector<std::string> shown;
-  for (const auto& box : sim::MessageBoxes()) {
-    const std::size_t code = box.text.find("[0x");
-    shown.push_back(box.caption.substr(0, box.caption.find(" - ")) + " " +
-                    (code == std::string::npos ? box.text : box.text.substr(code)));
-  }
-  return shown;
-}
-
 const char kPerFileExe[] = "LMH.exe - Lantern Moonharbor - Update Program -";
 const char kUpdater[] = "Lantern Moonharbor - Update Program";
 

@@ -147,12 +147,6 @@ class Links : public SimTest {
     return found;
   }
 
-  std::vector<std::string> Boxes() {
-    std::vector<std::string> b;
-    for (const auto& box : sim::MessageBoxes()) b.push_back(box.caption + " | " + box.text);
-    return b;
-  }
-
   int Mapped() {
     int n = 0;
     for (const auto& op : sim::FileOperations()) n += op.rfind("map:", 0) == 0;

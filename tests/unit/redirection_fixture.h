@@ -58,12 +58,6 @@ class Redirection : public SimTest {
     return found;
   }
 
-  std::vector<std::string> Boxes() {
-    std::vector<std::string> b;
-    for (const auto& box : sim::MessageBoxes()) b.push_back(box.caption + " | " + box.text);
-    return b;
-  }
-
   // The dll folder replaced by a link to the player's folder.
   void SwapDllForLink() {
     fs::rename(Install() / "dll", Install() / "dll-moved");

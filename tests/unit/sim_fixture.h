@@ -40,6 +40,24 @@ inline fs::path WindowsBuildDir() {
 }
 inline fs::path SampleDir() { return WindowsBuildDir() / "sample"; }
 
+// "<caption> | <text>" of each box shown, in order.
+inline std::vector<std::string> Boxes() {
+  std::vector<std::string> boxes;
+  for (const auto& box : sim::MessageBoxes()) boxes.push_back(box.caption + " | " + box.text);
+  return boxes;
+}
+
+// "<what the caption names> [<message code>]" of each box shown.
+inline std::vector<std::string> Shown() {
+  std::vector<std::string> shown;
+  for (const auto& box : sim::MessageBoxes()) {
+    const std::size_t code = box.text.find("[0x");
+    shown.push_back(box.caption.substr(0, box.caption.find(" - ")) + " " +
+                    (code == std::string::npos ? box.text : box.text.substr(code)));
+  }
+  return shown;
+}
+
 // The writes of the files a run puts in, each written beside its target;
 // the switch journal's and the update record's are left out.
 inline std::vector<sim::WriteRecord> PayloadWrites() {

@@ -224,12 +224,6 @@ class WholeRunTest : public SimTest {
 
   bool Recorded() { return ReadText(ProfilePath()).find("NonActivation=1") != std::string::npos; }
 
-  std::vector<std::string> Boxes() {
-    std::vector<std::string> b;
-    for (const auto& box : sim::MessageBoxes()) b.push_back(box.caption + " | " + box.text);
-    return b;
-  }
-
   // A fresh start on the disk as it is: it mends what was left, finds one
   // whole installation and stops at its first question.
   void NextStartStopsAtItsQuestion() {
