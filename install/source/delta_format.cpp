@@ -10,13 +10,6 @@ namespace {
 // "UPDD", then sum, xor, four zero bytes, the size and the hash, little-endian.
 constexpr uint8_t kMagic[4] = {'U', 'P', 'D', 'D'};
 
-uint64_t ReadLe64(const uint8_t* p) { return ReadLe32(p) | static_cast<uint64_t>(ReadLe32(p + 4)) << 32; }
-
-void WriteLe64(uint8_t* p, uint64_t value) {
-  WriteLe32(p, static_cast<uint32_t>(value));
-  WriteLe32(p + 4, static_cast<uint32_t>(value >> 32));
-}
-
 }  // namespace
 
 bool ReadDeltaHeader(const uint8_t* bytes, std::size_t size, DeltaReference* reference) {

@@ -9,13 +9,6 @@ namespace {
 
 constexpr uint8_t kMagic[4] = {'U', 'P', 'D', 'H'};
 
-uint64_t ReadLe64(const uint8_t* p) { return ReadLe32(p) | static_cast<uint64_t>(ReadLe32(p + 4)) << 32; }
-
-void WriteLe64(uint8_t* p, uint64_t value) {
-  WriteLe32(p, static_cast<uint32_t>(value));
-  WriteLe32(p + 4, static_cast<uint32_t>(value >> 32));
-}
-
 uint64_t HashOf(const uint8_t* bytes, std::size_t size) {
   ZstdHash hash;
   ZstdHashStart(&hash);
