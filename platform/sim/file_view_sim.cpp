@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,16 +17,24 @@ struct SimView {
   std::vector<uint8_t> bytes;
 };
 
-int g_liveViews = 0;
+// What the program has mapped and not yet unmapped; a process cut off while
+// it held a view gives it back with the machine's reset.
+std::set<SimView*>& LiveViews() {
+  static std::set<SimView*> views;
+  return views;
+}
 
-void ResetFileViews() { g_liveViews = 0; }
+void ResetFileViews() {
+  for (SimView* view : LiveViews()) delete view;
+  LiveViews().clear();
+}
 const sim::core::PartReset kFileViewsReset(ResetFileViews);
 
 }  // namespace
 
 namespace sim {
 
-int LiveFileViews() { return g_liveViews; }
+int LiveFileViews() { return static_cast<int>(LiveViews().size()); }
 
 }  // namespace sim
 
@@ -50,12 +59,13 @@ FileView PlatformMapOpenFile(FileHandle file, const uint8_t** bytes, uint64_t* s
   }
   *bytes = view->bytes.empty() ? nullptr : view->bytes.data();
   *size = view->bytes.size();
-  ++g_liveViews;
+  LiveViews().insert(view);
   return reinterpret_cast<FileView>(view);
 }
 
 void PlatformUnmapFile(FileView view) {
   if (view == nullptr) return;
-  delete reinterpret_cast<SimView*>(view);
-  --g_liveViews;
+  auto* mapped = reinterpret_cast<SimView*>(view);
+  LiveViews().erase(mapped);
+  delete mapped;
 }
