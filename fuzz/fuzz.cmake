@@ -28,6 +28,7 @@ add_library(fuzz_logic STATIC
   "${FUZZ_REPO_ROOT}/base/pe_resources.cpp"
   "${FUZZ_REPO_ROOT}/platform/sim/sim_core.cpp"
   "${FUZZ_REPO_ROOT}/platform/sim/sim_file_table.cpp"
+  "${FUZZ_REPO_ROOT}/platform/sim/sim_durable.cpp"
   "${FUZZ_REPO_ROOT}/platform/sim/sim_process.cpp"
   "${FUZZ_REPO_ROOT}/platform/sim/sim_windows.cpp"
   "${FUZZ_REPO_ROOT}/platform/sim/sim_texts.cpp"
