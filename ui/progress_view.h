@@ -8,4 +8,5 @@ void BeginProgressView(WindowHandle dialog);
 
 // Shows percent in the text ("%3d%%") and the bar, then lets one pending
 // message through so that the window stays alive during a long write.
+// kNothingWritten leaves both as they are.
 void ShowRunProgress(int percent);
