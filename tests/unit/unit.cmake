@@ -17,7 +17,7 @@ gtest_discover_tests(unit_tests PROPERTIES ENVIRONMENT "UPDATER_WINDOWS_BUILD_DI
 set(ADDED_FILE_BUILD_DIR "${CMAKE_BINARY_DIR}/generated-added-file")
 execute_process(COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/tools/update_description.py" generate
                         "${PROJECT_SOURCE_DIR}/tests/unit/added_file_build.ini" --out-dir "${ADDED_FILE_BUILD_DIR}"
-                        --constants-only
+                        --constants-only --flush-slice "${UPDATE_FLUSH_SLICE_BYTES}"
                 RESULT_VARIABLE status ERROR_VARIABLE problems)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "tests/unit/added_file_build.ini has problems:\n${problems}")
