@@ -12,6 +12,7 @@
 #include "platform/sim/sim_core.h"
 #include "platform/sim/sim_file_table.h"
 
+using sim::core::Event;
 using sim::core::FileOperation;
 using sim::core::IsDirectory;
 using sim::core::Key;
@@ -82,6 +83,7 @@ bool PlatformFileSize(FileHandle file, uint64_t* size) {
 bool PlatformReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* bytesRead) {
   SimFile* f = sim::file_table::Of(file);
   *bytesRead = static_cast<uint32_t>(std::fread(buffer, 1, size, f->stream));
+  if (*bytesRead > 0) Event("read:" + std::to_string(*bytesRead) + " " + f->windowsPath, false);
   // A failing read still delivers what it read: only its answer tells.
   if (F().readErrors.count(Key(f->windowsPath)) != 0) return false;
   return !std::ferror(f->stream);
@@ -102,6 +104,7 @@ bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_
   *bytesWritten = static_cast<uint32_t>(std::fwrite(data, 1, allowed, f->stream));
   F().writtenSoFar[key] += *bytesWritten;
   F().writes.push_back({f->windowsPath, *bytesWritten});
+  Event("write:" + std::to_string(*bytesWritten) + " " + f->windowsPath, false);
   Trace("wrote " + std::to_string(size) + " " + std::to_string(*bytesWritten));
   if (F().overReported.count(key) != 0) ++*bytesWritten;
   // A full disk reports success with what fit, then no progress at all.
@@ -116,11 +119,13 @@ void PlatformCloseFile(FileHandle file) {
 bool PlatformFlushFile(FileHandle file) {
   SimFile* f = sim::file_table::Of(file);
   if (!FileOperation("flush", f->windowsPath)) return false;
+  Event("flush:" + f->windowsPath, false);
   return std::fflush(f->stream) == 0;
 }
 
 bool PlatformMoveFile(const char* from, const char* to, bool replace) {
   if (!FileOperation("move", std::string(from) + ">" + to)) return false;
+  Event("move:" + std::string(from) + ">" + to, false);
   std::string hostFrom = sim::HostPath(from);
   std::string hostTo = sim::HostPath(to);
   struct stat st {};

@@ -97,6 +97,7 @@ FinalPath PlatformFinalPath(FileHandle file, char16_t* buffer, std::size_t buffe
 
 bool PlatformFlushFolder(const char* path) {
   if (!FileOperation("flush-folder", path)) return false;
+  sim::core::Event(std::string("flush-folder:") + path, false);
   std::string host = sim::HostPath(path);
   return !host.empty() && IsDirectory(host);
 }
