@@ -1,13 +1,27 @@
 #include "install/run/file_writer.h"
 
+#include "core/update_build.h"
 #include "files/write_all.h"
 #include "install/targets/switch_targets.h"
+
+namespace {
+
+// On a hard disk a whole file's flush takes seconds; flushed a slice at a
+// time, with a message let through after each, the window keeps answering.
+bool FlushSlice(FileHandle file, RunProgress* progress) {
+  if (!PlatformFlushFile(file)) return false;
+  ReportAgain(progress);
+  return true;
+}
+
+}  // namespace
 
 bool WriteNewFile(const char* entry, PieceSource* source, RunProgress* progress, MessageId* failure) {
   *failure = MSG_WRITE_CREATE_FAILED;
   FileHandle file = CreateNewFile(entry);
   if (file == nullptr) return false;
   bool ok = OpenPieceSource(source, failure);
+  uint32_t unflushed = 0;
   while (ok) {
     const uint8_t* piece = nullptr;
     uint32_t size = 0;
@@ -20,12 +34,17 @@ bool WriteNewFile(const char* entry, PieceSource* source, RunProgress* progress,
     ok = WriteAll(file, piece, size, source->reportEachWrite ? AddWritten : nullptr, progress);
     *failure = MSG_WRITE_CREATE_FAILED;
     if (ok && !source->reportEachWrite) AddWritten(size, progress);
+    unflushed += size;
+    if (ok && unflushed >= kUpdateBuild.flushSliceBytes) {
+      ok = FlushSlice(file, progress);
+      unflushed = 0;
+    }
   }
   ClosePieceSource(source);
   // The switch must never put in a file whose bytes are still on their way.
   if (ok) {
     *failure = MSG_WRITE_CREATE_FAILED;
-    ok = PlatformFlushFile(file);
+    ok = FlushSlice(file, progress);
   }
   PlatformCloseFile(file);
   return ok;
