@@ -37,10 +37,18 @@ std::size_t LongestEntry() {
   return used < kPathSize ? kPathSize - used : 0;
 }
 
+// A rename written through to the disk may wait for it: afterRename is
+// told after each.
+bool RenameThenTell(const char* from, const char* to, StepDone afterRename) {
+  const bool moved = PlatformMoveFile(from, to, false);
+  TellStepDone(afterRename);
+  return moved;
+}
+
 // One target: its old file aside (when there is one), then its new file in.
-bool SwitchOne(const SwitchPaths& p, bool hadTarget) {
-  if (hadTarget && !PlatformMoveFile(p.target, p.oldFile, false)) return false;
-  if (PlatformMoveFile(p.newFile, p.target, false)) return true;
+bool SwitchOne(const SwitchPaths& p, bool hadTarget, StepDone afterRename) {
+  if (hadTarget && !RenameThenTell(p.target, p.oldFile, afterRename)) return false;
+  if (RenameThenTell(p.newFile, p.target, afterRename)) return true;
   if (hadTarget) PlatformMoveFile(p.oldFile, p.target, false);
   return false;
 }
@@ -90,10 +98,13 @@ void RemoveJournal() {
 }
 
 // Rolls the first `switched` targets back, last first.
-bool RollBack(int switched, const bool* existed) {
+bool RollBack(int switched, const bool* existed, StepDone afterEach) {
   bool allBack = true;
   SwitchPaths p;
-  for (int i = switched - 1; i >= 0; --i) allBack = FormPaths(i, &p) && PutBack(p, existed[i]) && allBack;
+  for (int i = switched - 1; i >= 0; --i) {
+    allBack = FormPaths(i, &p) && PutBack(p, existed[i]) && allBack;
+    TellStepDone(afterEach);
+  }
   return allBack;
 }
 
@@ -165,7 +176,7 @@ Followed FollowJournal(const char* text, std::size_t size, JournalState state) {
 
 }  // namespace
 
-void FlushTargetFolders(int count) {
+void FlushTargetFolders(int count, StepDone afterEach) {
   // Each folder once, in the order its first target was switched.
   for (int i = 0; i < count; ++i) {
     const char* entry = SwitchTargetEntry(i);
@@ -178,11 +189,14 @@ void FlushTargetFolders(int count) {
     char path[kPathSize];
     // A folder that cannot be flushed is still in the order the renames
     // reach the disk; only the moment is unknown.
-    if (!seen && FormFolderPath(entry, path)) PlatformFlushFolder(path);
+    if (!seen && FormFolderPath(entry, path)) {
+      PlatformFlushFolder(path);
+      TellStepDone(afterEach);
+    }
   }
 }
 
-bool SwitchInNewFiles(int count, int* failed) {
+bool SwitchInNewFiles(int count, StepDone afterStep, int* failed) {
   *failed = 0;
   bool* existed = static_cast<bool*>(PlatformAllocZeroed(static_cast<std::size_t>(count) + 1));
   bool ready = existed != nullptr;
@@ -198,16 +212,18 @@ bool SwitchInNewFiles(int count, int* failed) {
     PlatformFree(existed);
     return false;
   }
+  TellStepDone(afterStep);
 
   int switched = 0;
-  while (switched < count && FormPaths(switched, &p) && SwitchOne(p, existed[switched])) ++switched;
+  while (switched < count && FormPaths(switched, &p) && SwitchOne(p, existed[switched], afterStep)) ++switched;
   if (switched == count) {
-    FlushTargetFolders(count);
+    FlushTargetFolders(count, afterStep);
     const char mark = kJournalCommitMark;
     // Once the mark is written the next start finishes the switch; a flush
     // that fails after it changes nothing about what the disk will hold.
     if (WriteAll(journal, &mark, 1)) {
       PlatformFlushFile(journal);
+      TellStepDone(afterStep);
       PlatformCloseFile(journal);
       PlatformFree(existed);
       return true;
@@ -219,7 +235,7 @@ bool SwitchInNewFiles(int count, int* failed) {
   }
   PlatformCloseFile(journal);
   // Until every old file is back, the journal tells the next start what to undo.
-  if (RollBack(switched, existed)) {
+  if (RollBack(switched, existed, afterStep)) {
     RemoveNewFiles(count);
     RemoveJournal();
   }
