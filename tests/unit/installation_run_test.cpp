@@ -192,6 +192,9 @@ TEST_F(InstallationRun, AnEmptyPayloadCreatesAnEmptyFile) {
   EXPECT_TRUE(g_state.succeeded);
   EXPECT_EQ(fs::file_size(Host(std::string(kInstall) + "\\LMH.exe")), 0u);
   EXPECT_EQ(sim::Dialog().itemTexts.at(IDC_PERCENT), (std::vector<std::string>{"100%"}));
+  // The empty file's flush lets a message through with nothing written yet:
+  // the bar stays where the dialog set it.
+  EXPECT_EQ(sim::Dialog().positions.at(IDC_PROGRESS), (std::vector<int>{0, 100}));
 }
 
 // A product named in Japanese: the window's title reaches it as the
