@@ -49,7 +49,7 @@ bool RenameThenTell(const char* from, const char* to, StepDone afterRename) {
 bool SwitchOne(const SwitchPaths& p, bool hadTarget, StepDone afterRename) {
   if (hadTarget && !RenameThenTell(p.target, p.oldFile, afterRename)) return false;
   if (RenameThenTell(p.newFile, p.target, afterRename)) return true;
-  if (hadTarget) PlatformMoveFile(p.oldFile, p.target, false);
+  if (hadTarget) RenameThenTell(p.oldFile, p.target, afterRename);
   return false;
 }
 

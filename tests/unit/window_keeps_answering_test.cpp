@@ -106,41 +106,55 @@ DeltaReference IdentityOf(const Bytes& file) {
                         ZstdHashValue(&hash)};
 }
 
-class WindowKeepsAnswering : public SimTest {};
+enum class Kind { Stored, Compressed, Delta };
 
-TEST_F(WindowKeepsAnswering, AtMostOnePieceOfLongWorkBetweenTwoPumps) {
-  const uint32_t slice = kUpdateBuild.flushSliceBytes;
-  // Several slices and several of the proof's read pieces (1 MiB each).
-  const Bytes exe = SampleContent(3'000'000, 7);
-  ASSERT_GT(exe.size(), 4u * slice);
-  const Bytes dll = FingerprintModuleFor(exe, 2560);
-  ASSERT_FALSE(dll.empty());
-  enum Kind { Stored, Compressed, Delta };
-  for (Kind kind : {Stored, Compressed, Delta}) {
-    const char* what = kind == Stored ? "stored" : kind == Compressed ? "compressed" : "delta";
-    SCOPED_TRACE(what);
+const char* Name(Kind kind) {
+  return kind == Kind::Stored ? "stored" : kind == Kind::Compressed ? "compressed" : "delta";
+}
+
+class WindowKeepsAnswering : public SimTest {
+ protected:
+  // The sample's old version installed, and a new game executable of
+  // several slices and several of the proof's read pieces (1 MiB each) as
+  // the payload, of the given kind.
+  void Prepare(Kind kind) {
     ResetMachine();
     ASSERT_NO_FATAL_FAILURE(InstallSample("old"));
     WriteInstalledProfile();
     const Bytes installed = ReadBytes(Host(std::string(kInstall) + "\\LMH.exe"));
-    if (kind == Stored) {
-      sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe);
-    } else if (kind == Compressed) {
-      sim::AddOwnResource(ResourceType::CompressedPayload, "LMH.EXE", Frame(exe));
+    if (kind == Kind::Stored) {
+      sim::AddOwnResource(ResourceType::Payload, "LMH.EXE", exe_);
+    } else if (kind == Kind::Compressed) {
+      sim::AddOwnResource(ResourceType::CompressedPayload, "LMH.EXE", Frame(exe_));
     } else {
       uint8_t header[kDeltaHeaderSize];
       WriteDeltaHeader(IdentityOf(installed), header);
       Bytes resource(header, header + sizeof header);
-      const Bytes frame = Frame(exe, {}, &installed);
+      const Bytes frame = Frame(exe_, {}, &installed);
       ASSERT_FALSE(frame.empty());
       resource.insert(resource.end(), frame.begin(), frame.end());
       sim::AddOwnResource(ResourceType::Payload, "LMH.EXE$1", resource);
     }
-    sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", dll);
+    sim::AddOwnResource(ResourceType::Payload, "RESOURCE.DLL", dll_);
+  }
+
+  Bytes InstalledExe() { return ReadBytes(Host(std::string(kInstall) + "\\LMH.exe")); }
+
+  const Bytes exe_ = SampleContent(3'000'000, 7);
+  const Bytes dll_ = FingerprintModuleFor(exe_, 2560);
+};
+
+TEST_F(WindowKeepsAnswering, AtMostOnePieceOfLongWorkBetweenTwoPumps) {
+  const uint32_t slice = kUpdateBuild.flushSliceBytes;
+  ASSERT_GT(exe_.size(), 4u * slice);
+  ASSERT_FALSE(dll_.empty());
+  for (Kind kind : {Kind::Stored, Kind::Compressed, Kind::Delta}) {
+    SCOPED_TRACE(Name(kind));
+    ASSERT_NO_FATAL_FAILURE(Prepare(kind));
     sim::QueueAnswers({IDOK, IDOK});
     ASSERT_EQ(RunUpdater(sim::OwnModule(), 1), 0);
     ASSERT_EQ(sim::MessageBoxes().size(), 2u);
-    ASSERT_EQ(ReadBytes(Host(std::string(kInstall) + "\\LMH.exe")), exe) << "the run did not finish";
+    ASSERT_EQ(InstalledExe(), exe_) << "the run did not finish";
 
     const std::vector<std::string> events = WindowEvents();
     EXPECT_EQ(CrowdedStretches(events), std::vector<std::string>{});
@@ -157,6 +171,31 @@ TEST_F(WindowKeepsAnswering, AtMostOnePieceOfLongWorkBetweenTwoPumps) {
       slices += f.last ? 0 : 1;
     }
     EXPECT_GE(slices, 4);
+  }
+}
+
+// Each rename of the switch failing in turn: the renames that undo the
+// switch let messages through as its renames do.
+TEST_F(WindowKeepsAnswering, ASwitchUndoneLetsAMessageThroughAfterEachRename) {
+  ASSERT_FALSE(dll_.empty());
+  ASSERT_NO_FATAL_FAILURE(Prepare(Kind::Stored));
+  sim::QueueAnswers({IDOK, IDOK});
+  ASSERT_EQ(RunUpdater(sim::OwnModule(), 1), 0);
+  std::vector<int> renames;
+  for (std::size_t i = 0; i < sim::FileOperations().size(); ++i) {
+    if (Starts(sim::FileOperations()[i], "move:")) renames.push_back(static_cast<int>(i + 1));
+  }
+  ASSERT_EQ(renames.size(), 4u);
+  for (int n : renames) {
+    SCOPED_TRACE("failing operation " + std::to_string(n));
+    ASSERT_NO_FATAL_FAILURE(Prepare(Kind::Stored));
+    const Bytes old = InstalledExe();
+    sim::FailFileOperation(n);
+    sim::QueueAnswers({IDOK, IDOK, IDOK});
+    ASSERT_EQ(RunUpdater(sim::OwnModule(), 1), 0);
+    ASSERT_EQ(sim::MessageBoxes().size(), 3u);
+    EXPECT_EQ(InstalledExe(), old);
+    EXPECT_EQ(CrowdedStretches(WindowEvents()), std::vector<std::string>{});
   }
 }
 
