@@ -174,19 +174,24 @@ TEST_F(WindowKeepsAnswering, AtMostOnePieceOfLongWorkBetweenTwoPumps) {
   }
 }
 
-// Each rename of the switch failing in turn: the renames that undo the
-// switch let messages through as its renames do.
+// Each rename of the switch failing in turn, and its commit: the renames
+// that undo the switch let messages through as its renames do.
 TEST_F(WindowKeepsAnswering, ASwitchUndoneLetsAMessageThroughAfterEachRename) {
   ASSERT_FALSE(dll_.empty());
   ASSERT_NO_FATAL_FAILURE(Prepare(Kind::Stored));
   sim::QueueAnswers({IDOK, IDOK});
   ASSERT_EQ(RunUpdater(sim::OwnModule(), 1), 0);
-  std::vector<int> renames;
+  std::vector<int> failing;
+  int commit = 0;
   for (std::size_t i = 0; i < sim::FileOperations().size(); ++i) {
-    if (Starts(sim::FileOperations()[i], "move:")) renames.push_back(static_cast<int>(i + 1));
+    const std::string& op = sim::FileOperations()[i];
+    if (Starts(op, "move:")) failing.push_back(static_cast<int>(i + 1));
+    if (Starts(op, "write:") && op.find(".UpDate-journal") != std::string::npos) commit = static_cast<int>(i + 1);
   }
-  ASSERT_EQ(renames.size(), 4u);
-  for (int n : renames) {
+  ASSERT_EQ(failing.size(), 4u);
+  ASSERT_GT(commit, failing.back());
+  failing.push_back(commit);
+  for (int n : failing) {
     SCOPED_TRACE("failing operation " + std::to_string(n));
     ASSERT_NO_FATAL_FAILURE(Prepare(Kind::Stored));
     const Bytes old = InstalledExe();
