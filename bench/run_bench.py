@@ -124,19 +124,24 @@ PING_MS = 5
 
 
 def stretch_of(reply: dict) -> str:
-    """What the run was doing when the window kept the caller waiting, read
-    off the percentage it showed and the switch journal."""
+    """What the run was doing while the window kept the caller waiting, read
+    off the percentage it showed when the message was sent and when the
+    reply came, and off the switch journal."""
+    before, after = reply["percent_before"].strip(), reply["percent_after"].strip()
     if not reply["answered"]:
-        return "closing"
-    if reply["mark_before"] or reply["mark_after"]:
+        return f"the end: no reply before the window closed (it showed {before or 'nothing'} when asked)"
+    if reply["mark_before"]:
         return "the switch"
-    shown = reply["percent_after"].strip()
-    if shown == "":
-        return "before the first piece"
-    if shown == "100%":
-        return "the module written, the proof"
-    if shown == "99%":
-        return "the last pieces and flushes of the game executable"
+    if reply["mark_after"]:
+        return "from the proof into the switch"
+    if before == "":
+        return "the start, up to the first piece"
+    if after == "100%" and before != "100%":
+        return "the game executable's last pieces and flush, the module written"
+    if after == "100%":
+        return "the module's flush and the proof"
+    if after == "99%":
+        return "the game executable's last pieces and slice flushes"
     return "writing (pieces and slice flushes)"
 
 
@@ -168,8 +173,7 @@ def longest_waits(label: str, reports: List[dict]):
     print(f"  {label}: longest wait for the progress window's reply (WM_NULL every {PING_MS} ms): median "
           f"{statistics.median(waits):.1f} ms over {len(waits)} rounds ({', '.join(f'{w:.1f}' for w in waits)}); "
           f"the longest {worst['wait_ms']:.1f} ms, sent {worst['sent_ms'] / 1000:.2f} s after the window showed, "
-          f"during {stretch_of(worst)} ({worst['percent_before'].strip() or '-'} to "
-          f"{worst['percent_after'].strip() or '-'})")
+          f"during {stretch_of(worst)}")
     for reply in sorted((reply for r in reports for reply in r["slowest"]), key=lambda x: -x["wait_ms"])[1:4]:
         print(f"    next: {reply['wait_ms']:.1f} ms during {stretch_of(reply)}")
 
