@@ -29,7 +29,7 @@
    game executable is 1 GiB, beside one of the sample's size.
 
   python3 bench/run_bench.py [--rounds N] [--ping-rounds N] [--only sample|realcode|slices] [--realcode-mib N]...
-                             [--before TREE] [--slow-look] [--prepare]
+                             [--before TREE] [--slow-look] [--no-nsis] [--prepare]
 """
 
 import argparse
@@ -551,6 +551,7 @@ def main():
     parser.add_argument("--before", type=Path, default=None,
                         help="another build tree of tools/build.sh (the parent commit's, say): its builds run "
                              "in the same rounds, interleaved")
+    parser.add_argument("--no-nsis", action="store_true", help="leave the NSIS installer out (its rounds are long)")
     parser.add_argument("--slow-look", action="store_true",
                         help="also time the stored run with the watcher looking every 100 ms instead of 10")
     args = parser.parse_args()
@@ -577,7 +578,8 @@ def main():
         # 0. Real program code: stored, compressed and NSIS LZMA.
         if args.only != "sample":
             for size in sizes:
-                realcode(session, build, windows, fptool, size, settings, nsis=size == REALCODE_SIZES[0])
+                realcode(session, build, windows, fptool, size, settings,
+                         nsis=size == REALCODE_SIZES[0] and not args.no_nsis)
         if args.only == "realcode":
             return
         # 1. The run beside the copies and the pump floor.
