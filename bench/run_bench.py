@@ -479,12 +479,12 @@ def realcode(session, build: Path, windows: Path, fptool: Path, size: int, setti
     shutil.rmtree(session.unix_path(r"C:\bench\nsis"), ignore_errors=True)
 
 
-SLICES_MIB = (4, 16, 64)
+SLICES_MIB = (4, 16, 32, 64)
 
 
 def flush_slices(session, build: Path, windows: Path, fptool: Path, size: int, rounds: int):
     """What the slice of a new file's flush costs: the durable copy of the
-    real-code file flushed once at its end, and flushed every 4, 16 and 64
+    real-code file flushed once at its end, and flushed every 4, 16, 32 and 64
     MiB as the update flushes its new files, in the same rounds: the whole
     copy's time and its longest single flush."""
     folder = realcode_payload(build, windows, fptool, size)

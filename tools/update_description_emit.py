@@ -30,10 +30,11 @@ TEXTS = [
 ]
 
 # How much of a new file is written between two of its flushes: a hard disk
-# flushes 16 MiB in well under a second, so that the window, which lets a
-# message through after each flush, never goes long without one, and a run
-# of 768 MiB takes 48 flushes (README, "Tests, benchmarks, fuzzing").
-FLUSH_SLICE = 16 << 20
+# flushes 32 MiB in about a third of a second, so that the window, which
+# lets a message through after each flush, never goes long without one; each
+# flush also costs a fixed wait of its own, which smaller slices multiply
+# (README, "How the project is laid out", says how this was chosen).
+FLUSH_SLICE = 32 << 20
 
 
 def c_string(text):
