@@ -12,7 +12,7 @@
 # (empty or zstd) for cmake/payload.cmake.
 set(UPDATE_DESCRIPTION "${PROJECT_SOURCE_DIR}/sample/update.ini" CACHE FILEPATH
     "The description file of the update build (see sample/update.ini)")
-# Left empty, the program flushes a new file every 32 MiB written
+# Left empty, the program flushes a new file every 64 MiB written
 # (tools/update_description_emit.py says why).
 set(UPDATE_FLUSH_SLICE_BYTES "" CACHE STRING "Bytes of a new file written between two of its flushes")
 find_package(Python3 REQUIRED COMPONENTS Interpreter)

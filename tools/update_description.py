@@ -10,7 +10,7 @@ check validates everything and prints nothing on success. generate writes
 OUT/update_build.cpp (the kUpdateBuild constants) and OUT/description.cmake
 (the payload's folder and files for cmake/payload.cmake), each only when its
 content changes; --flush-slice sets how much of a new file the program
-writes between two of its flushes (32 MiB when left out; the native test
+writes between two of its flushes (64 MiB when left out; the native test
 tree sets less, so that the sample's small files go in several slices).
 show prints the payload folder, the update number, the game executable, the module, the compression (none or zstd) and the payload files, one per line, as KEY=VALUE
 (then whether whole files are carried beside deltas, and the earlier versions

@@ -229,8 +229,8 @@ class DescriptionTest(unittest.TestCase):
     def test_the_flush_slice_reaches_the_program(self):
         path = self.write(GOOD)
         out = self.work / "out"
-        # Left out: 32 MiB; given: that many bytes; none, a negative or one beyond 32 bits: refused.
-        for args, slice_bytes in (((), 32 << 20), (("--flush-slice", "131072"), 131072),
+        # Left out: 64 MiB; given: that many bytes; none, a negative or one beyond 32 bits: refused.
+        for args, slice_bytes in (((), 64 << 20), (("--flush-slice", "131072"), 131072),
                                   (("--flush-slice", "4294967295"), 4294967295)):
             with self.subTest(args):
                 done = tool("generate", path, "--out-dir", out, "--constants-only", *args)
