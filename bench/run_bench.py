@@ -7,7 +7,7 @@
    /SOLID lzma, at 192 MiB); each run beside its limit (the durable copy,
    the pump floor and one read of the new file for the proof, plus, for the
    compressed build, decoding its frame in memory alone with the same 32-bit
-   decoder under Wine), every part measured in the same round as the run,
+   decoder under Wine), every term measured in the same round as the run,
    and run / limit given per round (median and spread); the NSIS installer's
    whole run, its progress page shown, less that of the same installer of a
    one-byte file; the peak memory of each run. In rounds of their own, the
@@ -407,9 +407,9 @@ def realcode(session, build: Path, windows: Path, fptool: Path, size: int, setti
     shutil.copyfile(game, session.unix_path(source_win))
     shutil.copyfile(frame, session.unix_path(frame_win))
     pieces = -(-size // PIECE) + 1
-    parts = ("decode", "durable", "read", "floor", "stored-slow-look", "nsis", "nsis-one-byte")
-    times = {k: [] for k in (*builds, *parts)}
-    # Each round runs every build and measures every part of the limits, so
+    terms = ("decode", "durable", "read", "floor", "stored-slow-look", "nsis", "nsis-one-byte")
+    times = {k: [] for k in (*builds, *terms)}
+    # Each round runs every build and measures every term of the limits, so
     # that a slow spell of the shared machine touches all alike; the builds
     # take turns at going first.
     for round_number in range(settings.rounds):
@@ -439,7 +439,7 @@ def realcode(session, build: Path, windows: Path, fptool: Path, size: int, setti
         compressed = name.startswith("compressed")
         limit = zstd_limit if compressed else stored_limit
         what = "decoding + durable copy + pump floor + read" if compressed else "durable copy + pump floor + read"
-        print(f"  {name} limit of the best parts ({what}): {limit:.3f} s; run / limit: best "
+        print(f"  {name} limit of the best terms ({what}): {limit:.3f} s; run / limit: best "
               f"{runs_best[name] / limit:.2f}, median {median(times[name]) / limit:.2f}")
     stored_limits = [d + f + r for d, f, r in zip(times["durable"], times["floor"], times["read"])]
     zstd_limits = [c + l for c, l in zip(times["decode"], stored_limits)]
@@ -539,7 +539,7 @@ def peak_memory(session, updater: Path, source: Path, game: Path) -> dict:
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--rounds", type=int, default=9,
-                        help="timed rounds: every build's run and every part of its limit in each")
+                        help="timed rounds: every build's run and every term of its limit in each")
     parser.add_argument("--ping-rounds", type=int, default=3,
                         help="rounds apart from the timed ones that time the progress window's replies")
     parser.add_argument("--only", choices=["sample", "realcode", "slices"], default=None,
