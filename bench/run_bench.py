@@ -7,9 +7,16 @@
    /SOLID lzma, at 192 MiB); each run beside its limit (the durable copy,
    the pump floor and one read of the new file for the proof, plus, for the
    compressed build, decoding its frame in memory alone with the same 32-bit
-   decoder under Wine); the NSIS installer's whole run, its progress page
-   shown, less that of the same installer of a one-byte file; the peak
-   memory of each run.
+   decoder under Wine), every term measured in the same round as the run,
+   and run / limit given per round (median and spread); the NSIS installer's
+   whole run, its progress page shown, less that of the same installer of a
+   one-byte file; the peak memory of each run. In rounds of their own, the
+   longest the progress window kept a caller waiting: watcher.exe sends it
+   WM_NULL every few milliseconds from its showing until it is gone and
+   times each reply (tests/watcher/window_ping.h).
+   With --before TREE, the same builds made from the sources of another
+   build tree (the parent commit's, say) run in the same rounds,
+   interleaved, and the figures of both are given side by side.
 
 1. The update run writing a large payload (192 MiB and 768 MiB), from the
    confirmation's OK to the final message, beside copies of the same bytes in
@@ -21,7 +28,8 @@
 2. The peak memory of UpDate.exe once it has verified an installation whose
    game executable is 1 GiB, beside one of the sample's size.
 
-  python3 bench/run_bench.py [--rounds N] [--only sample|realcode] [--realcode-mib N]... [--prepare]
+  python3 bench/run_bench.py [--rounds N] [--ping-rounds N] [--only sample|realcode|slices] [--realcode-mib N]...
+                             [--before TREE] [--slow-look] [--no-nsis] [--prepare]
 """
 
 import argparse
@@ -33,6 +41,7 @@ import subprocess
 import sys
 import time
 from pathlib import Path
+from typing import Dict, List, Optional
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
@@ -84,6 +93,91 @@ def tell_mode_once(mode: str):
         print(f"  (UpDate.exe ran as an i386 program: {mode})", flush=True)
 
 
+def emulated() -> bool:
+    return any(mode.startswith("emulated") for mode in _modes_told)
+
+
+def per_round(label: str, runs: List[float], limits: List[float]):
+    """Run / limit of each round, its limit measured in that round: the
+    median and the spread, and under the emulator the gaps as well."""
+    ratios = [run / limit for run, limit in zip(runs, limits)]
+    median = statistics.median
+    print(f"  {label}: run / limit per round: median {median(ratios):.2f}, spread {min(ratios):.2f}-"
+          f"{max(ratios):.2f} over {len(ratios)} rounds ({', '.join(f'{r:.2f}' for r in ratios)})")
+    if emulated():
+        gaps = [run - limit for run, limit in zip(runs, limits)]
+        print(f"    (i386 emulated: a run / limit target belongs to machines that run i386 natively; "
+              f"run - limit per round: median {median(gaps):.3f} s, spread {min(gaps):.3f}-{max(gaps):.3f} s)")
+
+
+def against_before(label: str, runs: List[float], before: List[float]):
+    """The run over the same run of the other build, round by round."""
+    ratios = [a / b for a, b in zip(runs, before)]
+    print(f"  {label}: run / the --before build's run per round: median {statistics.median(ratios):.2f}, "
+          f"spread {min(ratios):.2f}-{max(ratios):.2f}")
+
+
+# ---- how long the progress window keeps a caller waiting
+
+JOURNAL_WIN = INSTALL_WIN + r"\UpDate.UpDate-journal"
+PING_MS = 5
+
+
+def stretch_of(reply: dict) -> str:
+    """What the run was doing while the window kept the caller waiting, read
+    off the percentage it showed when the message was sent and when the
+    reply came, and off the switch journal."""
+    before, after = reply["percent_before"].strip(), reply["percent_after"].strip()
+    if not reply["answered"]:
+        return f"the end: no reply before the window closed (it showed {before or 'nothing'} when asked)"
+    if reply["mark_before"]:
+        return "the switch"
+    if reply["mark_after"]:
+        return "from the proof into the switch"
+    if before == "":
+        return "the start, up to the first piece"
+    if after == "100%" and before != "100%":
+        return "the game executable's last pieces and flush, the module written"
+    if after == "100%":
+        return "the module's flush and the proof"
+    if after == "99%":
+        return "the game executable's last pieces and slice flushes"
+    return "writing (pieces and slice flushes)"
+
+
+def pinged_update(session, updater: Path, old: Path) -> dict:
+    """One run with watcher.exe sending the progress window WM_NULL every
+    PING_MS milliseconds: its ping report."""
+    install(session, old)
+    report = {}
+
+    def on_event(event):
+        if event["event"] == "ping":
+            report.update(event)
+        elif event["event"] == "exit" and event["code"] != 0:
+            raise SystemExit(f"the update ended with {event['code']}")
+
+    live_run.follow(session, updater, ["OK", "OK"], on_event,
+                    extra=["--no-hook", "--poll", "10", "--ping", str(PING_MS), "--ping-mark", JOURNAL_WIN],
+                    on_mode=tell_mode_once)
+    if not report.get("slowest"):
+        raise SystemExit(f"no ping report from the run of {updater}: {report}")
+    return report
+
+
+def longest_waits(label: str, reports: List[dict]):
+    """Each round's longest wait for a reply, and where the longest of all came."""
+    longest = [r["slowest"][0] for r in reports]
+    worst = max(longest, key=lambda reply: reply["wait_ms"])
+    waits = [reply["wait_ms"] for reply in longest]
+    print(f"  {label}: longest wait for the progress window's reply (WM_NULL every {PING_MS} ms): median "
+          f"{statistics.median(waits):.1f} ms over {len(waits)} rounds ({', '.join(f'{w:.1f}' for w in waits)}); "
+          f"the longest {worst['wait_ms']:.1f} ms, sent {worst['sent_ms'] / 1000:.2f} s after the window showed, "
+          f"during {stretch_of(worst)}")
+    for reply in sorted((reply for r in reports for reply in r["slowest"]), key=lambda x: -x["wait_ms"])[1:4]:
+        print(f"    next: {reply['wait_ms']:.1f} ms during {stretch_of(reply)}")
+
+
 def timed_program(session, program: Path, *args: str) -> float:
     """A helper program's own measure of its work, in seconds."""
     out = subprocess.run(["wine", str(program), *args], env=session.env, capture_output=True, text=True,
@@ -97,10 +191,13 @@ def best(name: str, times: list) -> float:
     return min(times)
 
 
-def whole_run(session, windows: Path, label: str, tree: str, rounds: int):
-    """The update run beside the copies and the pump floor, one payload size."""
+def whole_run(session, windows: Path, label: str, tree: str, rounds: int, before: Optional[Path] = None):
+    """The update run beside the copies and the pump floor, one payload size;
+    with before, the other build's run in the same rounds."""
     payload = [windows / tree / "payload" / "LMH.exe", windows / tree / "payload" / "dll" / "RESOURCE.dll"]
-    updater = windows / tree / "bin" / "UpDate.exe"
+    updaters = {"update run": windows / tree / "bin" / "UpDate.exe"}
+    if before is not None:
+        updaters["--before build's run"] = before / "windows" / tree / "bin" / "UpDate.exe"
     bench = windows / "bench"
     source_win = r"C:\bench\source.bin"
     source = session.unix_path(source_win)
@@ -108,16 +205,21 @@ def whole_run(session, windows: Path, label: str, tree: str, rounds: int):
     shutil.copyfile(payload[0], source)
     size = sum(p.stat().st_size for p in payload)
     pieces = sum(-(-p.stat().st_size // PIECE) for p in payload)
-    runs, plain, durable, floor = [], [], [], []
+    runs = {name: [] for name in updaters}
+    plain, durable, floor = [], [], []
     # Rounds alternate, so that a slow spell of the shared machine touches all alike.
-    for _ in range(rounds):
-        runs.append(timed_update(session, updater, windows / "sample" / "old"))
+    for round_number in range(rounds):
+        for name, updater in alternate(updaters, round_number):
+            runs[name].append(timed_update(session, updater, windows / "sample" / "old"))
         plain.append(timed_program(session, bench / "copy_file.exe", source_win, r"C:\bench\copy.bin"))
         durable.append(timed_program(session, bench / "copy_file.exe", "--durable", source_win,
                                      r"C:\bench\copy.bin"))
         floor.append(timed_program(session, bench / "pump_floor.exe", str(pieces)))
     print(f"{label}: update of {size:,} bytes in {pieces:,} pieces")
-    run = best("update run", runs)
+    run = best("update run", runs["update run"])
+    for name in updaters:
+        if name != "update run":
+            best(name, runs[name])
     plain_best = best("plain copy", plain)
     durable_best = best("durable copy", durable)
     floor_best = best(f"pump floor ({pieces:,} empty pumps)", floor)
@@ -125,8 +227,19 @@ def whole_run(session, windows: Path, label: str, tree: str, rounds: int):
     print(f"  limit (durable copy + pump floor): {limit:.3f} s")
     print(f"  ratio run / limit: {run / limit:.2f}   run / durable copy: {run / durable_best:.2f}   "
           f"run / plain copy: {run / plain_best:.2f}")
+    limits = [d + f for d, f in zip(durable, floor)]
+    for name in updaters:
+        per_round(name, runs[name], limits)
+    if before is not None:
+        against_before("update run", runs["update run"], runs["--before build's run"])
     source.unlink()
     session.unix_path(r"C:\bench\copy.bin").unlink(missing_ok=True)
+
+
+def alternate(builds: Dict[str, Path], round_number: int) -> List[tuple]:
+    """The builds in one order in even rounds and the other in odd ones."""
+    order = list(builds.items())
+    return order if round_number % 2 == 0 else order[::-1]
 
 
 # ---- a payload of real program code, stored, compressed and in an NSIS installer
@@ -183,22 +296,23 @@ def realcode_payload(build: Path, windows: Path, fptool: Path, size: int) -> Pat
     return folder
 
 
-def realcode_builds(folder: Path, fptool: Path, nsis: bool) -> dict:
-    """UpDate.exe stored and compressed, by make_update.sh, and the NSIS
-    installers of the same game executable and of one byte."""
+def realcode_builds(folder: Path, fptool: Path, nsis: bool, sources: Path = ROOT, prefix: str = "") -> dict:
+    """UpDate.exe stored and compressed, by make_update.sh of sources (into
+    trees named prefix + stored, prefix + zstd), and the NSIS installers of
+    the same game executable and of one byte. make_update.sh builds only
+    what changed, and never leaves a build behind its sources."""
     built = {}
     env = dict(os.environ, FPTOOL=str(fptool))
     game = folder / "payload" / "LMH.exe"
     for name, compression in (("stored", ""), ("zstd", "Compression=zstd\n")):
         description = folder / f"{name}.ini"
         description.write_text(DESCRIPTION.format(compression=compression))
-        tree = folder / name
+        tree = folder / f"{prefix}{name}"
         exe = tree / "UpDate.exe"
-        if not exe.is_file() or exe.stat().st_mtime < game.stat().st_mtime:
-            began = time.monotonic()
-            subprocess.run(["bash", str(ROOT / "tools" / "make_update.sh"), str(description), "--tree", str(tree)],
-                           env=env, check=True, stdout=subprocess.DEVNULL)
-            print(f"  (built {exe} in {time.monotonic() - began:.0f} s)")
+        began = time.monotonic()
+        subprocess.run(["bash", str(sources / "tools" / "make_update.sh"), str(description), "--tree", str(tree)],
+                       env=env, check=True, stdout=subprocess.DEVNULL)
+        print(f"  (made {exe} from {sources} in {time.monotonic() - began:.0f} s)")
         built[name] = exe
     if not nsis:
         return built
@@ -244,9 +358,35 @@ def peak_of_run(session, updater: Path, old: Path) -> dict:
     return memory
 
 
-def realcode(session, build: Path, windows: Path, fptool: Path, size: int, rounds: int, nsis: bool):
+class Settings:
+    """What the command line asked for beside the sizes."""
+
+    def __init__(self, rounds: int, ping_rounds: int, before: Optional[Path], slow_look: bool):
+        self.rounds = rounds
+        self.ping_rounds = ping_rounds
+        self.before = before
+        self.slow_look = slow_look
+
+
+def before_sources(tree: Path) -> Path:
+    """The sources a build tree (made by tools/build.sh) was configured from."""
+    cache = tree / "windows" / "CMakeCache.txt"
+    for line in cache.read_text().splitlines():
+        if line.startswith("CMAKE_HOME_DIRECTORY:"):
+            return Path(line.split("=", 1)[1])
+    raise SystemExit(f"{cache}: no CMAKE_HOME_DIRECTORY: is {tree} a build tree of tools/build.sh?")
+
+
+def realcode(session, build: Path, windows: Path, fptool: Path, size: int, settings: Settings, nsis: bool):
     folder = realcode_payload(build, windows, fptool, size)
     built = realcode_builds(folder, fptool, nsis)
+    # The timed builds: this tree's, and the --before tree's made the same way from its own sources.
+    builds = {"stored": built["stored"], "compressed": built["zstd"]}
+    if settings.before is not None:
+        earlier = realcode_builds(folder, settings.before / "native" / "bin" / "fptool", False,
+                                  before_sources(settings.before), "before-")
+        builds["stored, --before build"] = earlier["stored"]
+        builds["compressed, --before build"] = earlier["zstd"]
     game = folder / "payload" / "LMH.exe"
     frame = folder / "zstd" / "windows" / "generated" / "frames" / "LMH.EXE.zst"
     label = f"real code, {size >> 20} MiB"
@@ -261,18 +401,23 @@ def realcode(session, build: Path, windows: Path, fptool: Path, size: int, round
               f"(compressed UpDate.exe / NSIS: {ratio:.3f})")
 
     bench = windows / "bench"
+    old = windows / "sample" / "old"
     source_win, frame_win, copy_win = r"C:\bench\source.bin", r"C:\bench\frame.zst", r"C:\bench\copy.bin"
     session.unix_path(source_win).parent.mkdir(parents=True, exist_ok=True)
     shutil.copyfile(game, session.unix_path(source_win))
     shutil.copyfile(frame, session.unix_path(frame_win))
     pieces = -(-size // PIECE) + 1
-    times = {k: [] for k in ("stored", "stored-slow-look", "zstd", "nsis", "nsis-one-byte", "decode", "durable", "read", "floor")}
-    # Rounds alternate, so that a slow spell of the shared machine touches all alike.
-    for _ in range(rounds):
-        times["stored"].append(timed_update(session, built["stored"], windows / "sample" / "old"))
-        # The same with the watcher looking ten times less often: its share of the run.
-        times["stored-slow-look"].append(timed_update(session, built["stored"], windows / "sample" / "old", 100))
-        times["zstd"].append(timed_update(session, built["zstd"], windows / "sample" / "old"))
+    terms = ("decode", "durable", "read", "floor", "stored-slow-look", "nsis", "nsis-one-byte")
+    times = {k: [] for k in (*builds, *terms)}
+    # Each round runs every build and measures every term of the limits, so
+    # that a slow spell of the shared machine touches all alike; the builds
+    # take turns at going first.
+    for round_number in range(settings.rounds):
+        for name, updater in alternate(builds, round_number):
+            times[name].append(timed_update(session, updater, old))
+        if settings.slow_look:
+            # The same with the watcher looking ten times less often: its share of the run.
+            times["stored-slow-look"].append(timed_update(session, built["stored"], old, 100))
         if nsis:
             times["nsis"].append(timed_installer(session, built["nsis"]))
             times["nsis-one-byte"].append(timed_installer(session, built["nsis-one-byte"]))
@@ -280,9 +425,9 @@ def realcode(session, build: Path, windows: Path, fptool: Path, size: int, round
         times["durable"].append(timed_program(session, bench / "copy_file.exe", "--durable", source_win, copy_win))
         times["read"].append(timed_program(session, bench / "copy_file.exe", "--read", copy_win))
         times["floor"].append(timed_program(session, bench / "pump_floor.exe", str(pieces)))
-    stored = best("stored update run", times["stored"])
-    best("stored update run, the watcher looking every 100 ms instead of 10", times["stored-slow-look"])
-    zstd = best("compressed update run", times["zstd"])
+    runs_best = {name: best(f"{name} update run", times[name]) for name in builds}
+    if settings.slow_look:
+        best("stored update run, the watcher looking every 100 ms instead of 10", times["stored-slow-look"])
     decode = best("decoding the frame in memory alone (32-bit, under Wine)", times["decode"])
     durable = best("durable copy", times["durable"])
     read = best("one read of the new file (the proof's)", times["read"])
@@ -290,20 +435,39 @@ def realcode(session, build: Path, windows: Path, fptool: Path, size: int, round
     stored_limit = durable + floor + read
     zstd_limit = decode + stored_limit
     median = statistics.median
-    print(f"  stored limit (durable copy + pump floor + read): {stored_limit:.3f} s; "
-          f"run / limit: best {stored / stored_limit:.2f}, median {median(times['stored']) / stored_limit:.2f}")
-    print(f"  compressed limit (decoding + durable copy + pump floor + read): {zstd_limit:.3f} s; "
-          f"run / limit: best {zstd / zstd_limit:.2f}, median {median(times['zstd']) / zstd_limit:.2f}")
+    for name in builds:
+        compressed = name.startswith("compressed")
+        limit = zstd_limit if compressed else stored_limit
+        what = "decoding + durable copy + pump floor + read" if compressed else "durable copy + pump floor + read"
+        print(f"  {name} limit of the best terms ({what}): {limit:.3f} s; run / limit: best "
+              f"{runs_best[name] / limit:.2f}, median {median(times[name]) / limit:.2f}")
+    stored_limits = [d + f + r for d, f, r in zip(times["durable"], times["floor"], times["read"])]
+    zstd_limits = [c + l for c, l in zip(times["decode"], stored_limits)]
+    for name in builds:
+        per_round(name, times[name], zstd_limits if name.startswith("compressed") else stored_limits)
+    if settings.before is not None:
+        for name in ("stored", "compressed"):
+            against_before(name, times[name], times[f"{name}, --before build"])
     if nsis:
-        whole = best("NSIS installer, whole run", times["nsis"])
-        empty = best("NSIS installer of one byte, whole run", times["nsis-one-byte"])
+        best("NSIS installer, whole run", times["nsis"])
+        best("NSIS installer of one byte, whole run", times["nsis-one-byte"])
         pairs = [a - b for a, b in zip(times["nsis"], times["nsis-one-byte"])]
         print(f"  NSIS writing the file (whole run less the one-byte installer's, round by round): best "
               f"{min(pairs):.3f} s, median {median(pairs):.3f} s")
-        print(f"  compressed update run / NSIS: best {zstd / min(pairs):.2f}, "
-              f"median {median(times['zstd']) / median(pairs):.2f}")
+        print(f"  compressed update run / NSIS: best {runs_best['compressed'] / min(pairs):.2f}, "
+              f"median {median(times['compressed']) / median(pairs):.2f}")
+
+    # Apart from the timed rounds: the ping costs the run a little.
+    reports = {name: [] for name in builds}
+    for round_number in range(settings.ping_rounds):
+        for name, updater in alternate(builds, round_number):
+            reports[name].append(pinged_update(session, updater, old))
+    for name in builds:
+        if reports[name]:
+            longest_waits(f"{name}, {size >> 20} MiB", reports[name])
+
     for name in ("stored", "zstd"):
-        m = peak_of_run(session, built[name], windows / "sample" / "old")
+        m = peak_of_run(session, built[name], old)
         what = "compressed" if name == "zstd" else name
         if "error" in m:
             print(f"  peak memory of the {what} run: not measured ({m})")
@@ -313,6 +477,47 @@ def realcode(session, build: Path, windows: Path, fptool: Path, size: int, round
     for p in (source_win, frame_win, copy_win):
         session.unix_path(p).unlink(missing_ok=True)
     shutil.rmtree(session.unix_path(r"C:\bench\nsis"), ignore_errors=True)
+
+
+SLICES_MIB = (4, 16, 32, 64)
+
+
+def flush_slices(session, build: Path, windows: Path, fptool: Path, size: int, rounds: int):
+    """What the slice of a new file's flush costs: the durable copy of the
+    real-code file flushed once at its end, and flushed every 4, 16, 32 and 64
+    MiB as the update flushes its new files, in the same rounds: the whole
+    copy's time and its longest single flush."""
+    folder = realcode_payload(build, windows, fptool, size)
+    copier = windows / "bench" / "copy_file.exe"
+    source_win, copy_win = r"C:\bench\source.bin", r"C:\bench\copy.bin"
+    session.unix_path(source_win).parent.mkdir(parents=True, exist_ok=True)
+    shutil.copyfile(folder / "payload" / "LMH.exe", session.unix_path(source_win))
+    whole = {"copy": [], "longest": []}
+    sliced = {mib: {"copy": [], "longest": []} for mib in SLICES_MIB}
+    for round_number in range(rounds):
+        kinds = [None, *SLICES_MIB]
+        for mib in (kinds if round_number % 2 == 0 else kinds[::-1]):
+            # A slice larger than the file: one flush at its end.
+            every = (1 << 31) if mib is None else mib << 20
+            out = subprocess.run(["wine", str(copier), "--durable-every", str(every), source_win, copy_win],
+                                 env=session.env, capture_output=True, text=True, cwd=session.drive_c, check=True)
+            figures = whole if mib is None else sliced[mib]
+            copy, longest = (float(x) for x in out.stdout.split())
+            figures["copy"].append(copy)
+            figures["longest"].append(longest)
+    median = statistics.median
+    print(f"flush slices, {size >> 20} MiB of real code, {rounds} rounds (median, spread):")
+    print(f"  flushed once at the end: copy {median(whole['copy']):.3f} s ({min(whole['copy']):.3f}-"
+          f"{max(whole['copy']):.3f}), its flush {median(whole['longest']):.3f} s")
+    for mib in SLICES_MIB:
+        f = sliced[mib]
+        ratios = [a / b for a, b in zip(f["copy"], whole["copy"])]
+        print(f"  flushed every {mib} MiB: copy {median(f['copy']):.3f} s ({min(f['copy']):.3f}-{max(f['copy']):.3f}), "
+              f"over the copy flushed once, per round: median {median(ratios):.2f} ({min(ratios):.2f}-"
+              f"{max(ratios):.2f}); longest flush {median(f['longest']):.3f} s ({min(f['longest']):.3f}-"
+              f"{max(f['longest']):.3f})")
+    for p in (source_win, copy_win):
+        session.unix_path(p).unlink(missing_ok=True)
 
 
 def peak_memory(session, updater: Path, source: Path, game: Path) -> dict:
@@ -333,33 +538,56 @@ def peak_memory(session, updater: Path, source: Path, game: Path) -> dict:
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--only", choices=["sample", "realcode"], default=None,
-                        help="only the sample-based figures (1, 2) or only the real-code ones (3)")
+    parser.add_argument("--rounds", type=int, default=9,
+                        help="timed rounds: every build's run and every term of its limit in each")
+    parser.add_argument("--ping-rounds", type=int, default=3,
+                        help="rounds apart from the timed ones that time the progress window's replies")
+    parser.add_argument("--only", choices=["sample", "realcode", "slices"], default=None,
+                        help="only the sample-based figures (1, 2), only the real-code ones (0), or only the "
+                             "cost of flushing the real-code file in slices")
     parser.add_argument("--prepare", action="store_true", help="only make the real-code payloads and builds")
     parser.add_argument("--realcode-mib", type=int, action="append", default=None,
                         help="real-code payload size in MiB (default: 192 and 768); NSIS is built at 192")
+    parser.add_argument("--before", type=Path, default=None,
+                        help="another build tree of tools/build.sh (the parent commit's, say): its builds run "
+                             "in the same rounds, interleaved")
+    parser.add_argument("--no-nsis", action="store_true", help="leave the NSIS installer out (its rounds are long)")
+    parser.add_argument("--slow-look", action="store_true",
+                        help="also time the stored run with the watcher looking every 100 ms instead of 10")
     args = parser.parse_args()
     sizes = [m << 20 for m in args.realcode_mib] if args.realcode_mib else list(REALCODE_SIZES)
     build = Path(os.environ.get("UPDATER_BUILD_DIR", ROOT / "build")).resolve()
     windows = build / "windows"
     fptool = build / "native" / "bin" / "fptool"
+    before = args.before.resolve() if args.before is not None else None
+    settings = Settings(args.rounds, args.ping_rounds, before, args.slow_look)
     if args.prepare:
         for size in sizes:
-            realcode_builds(realcode_payload(build, windows, fptool, size), fptool, size == REALCODE_SIZES[0])
+            folder = realcode_payload(build, windows, fptool, size)
+            realcode_builds(folder, fptool, size == REALCODE_SIZES[0])
+            if before is not None:
+                realcode_builds(folder, before / "native" / "bin" / "fptool", False, before_sources(before), "before-")
         return
     session = harness.WineSession(windows, build / "bench" / "wine", large_images=True)
     session.start()
     try:
+        if args.only == "slices":
+            for size in sizes:
+                flush_slices(session, build, windows, fptool, size, args.rounds)
+            return
         # 0. Real program code: stored, compressed and NSIS LZMA.
         if args.only != "sample":
             for size in sizes:
-                realcode(session, build, windows, fptool, size, args.rounds, nsis=size == REALCODE_SIZES[0])
+                realcode(session, build, windows, fptool, size, settings,
+                         nsis=size == REALCODE_SIZES[0] and not args.no_nsis)
         if args.only == "realcode":
             return
         # 1. The run beside the copies and the pump floor.
+        if before is not None:
+            subprocess.run(["cmake", "--build", str(before / "windows"), "--target", "UpDateDemo", "UpDateBench768"],
+                           check=True, stdout=subprocess.DEVNULL)
         for label, tree in (("192 MiB", "demo"), ("768 MiB", "bench768")):
-            whole_run(session, windows, label, tree, args.rounds)
+            whole_run(session, windows, label, tree, args.rounds, before)
 
         # 2. Peak memory after verifying a 1 GiB game executable.
         big = build / "bench" / "LMH-1GiB.exe"

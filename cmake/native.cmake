@@ -7,7 +7,10 @@ find_package(Threads REQUIRED)
 
 set(WINDOWS_BUILD_DIR "" CACHE PATH "The MinGW build tree whose programs the end-to-end tests run")
 
-# The unit tests expect the sample game's constants.
+# The unit tests expect the sample game's constants, and a flush slice
+# (128 KiB) that the sample's game executable spans twice, so that its
+# slices are among the operations the fault tables fail and cut off.
+set(UPDATE_FLUSH_SLICE_BYTES 131072)
 update_description("${CMAKE_BINARY_DIR}/generated" CONSTANTS)
 
 # Reads PE resources; the simulated platform and the tools share it.

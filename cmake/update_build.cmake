@@ -12,6 +12,9 @@
 # (empty or zstd) for cmake/payload.cmake.
 set(UPDATE_DESCRIPTION "${PROJECT_SOURCE_DIR}/sample/update.ini" CACHE FILEPATH
     "The description file of the update build (see sample/update.ini)")
+# Left empty, the program flushes a new file every 64 MiB written
+# (tools/update_description_emit.py says why).
+set(UPDATE_FLUSH_SLICE_BYTES "" CACHE STRING "Bytes of a new file written between two of its flushes")
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 function(update_description out mode)
@@ -25,6 +28,9 @@ function(update_description out mode)
   endif()
   if(ARGC GREATER 2 AND NOT ARGV2 STREQUAL "")
     list(APPEND args --payload-dir "${ARGV2}")
+  endif()
+  if(NOT UPDATE_FLUSH_SLICE_BYTES STREQUAL "")
+    list(APPEND args --flush-slice "${UPDATE_FLUSH_SLICE_BYTES}")
   endif()
   execute_process(COMMAND "${Python3_EXECUTABLE}" "${tool}" ${args}
                   RESULT_VARIABLE status ERROR_VARIABLE problems)

@@ -1,5 +1,6 @@
 #pragma once
 // Everything that differs from one update build to the next.
+#include <cstdint>
 
 // A file written by the update: a path under the install folder with
 // backslash separators. Its final component names its payload resource.
@@ -27,6 +28,10 @@ struct UpdateBuild {
   const char* textUpdateDoesNotFit;
   const char* textUpdateFileDamaged;
   const char* textRepairUnfinished;
+
+  // A new file is flushed each time this much more of it is written, so
+  // that its last flush has little left to do.
+  uint32_t flushSliceBytes;
 };
 
 extern const UpdateBuild kUpdateBuild;

@@ -1,7 +1,7 @@
 #include "files/read_pieces.h"
 
 bool ReadInPieces(FileHandle file, uint8_t* buffer, uint32_t capacity, ReadInto into, PieceRead onPiece,
-                  void* context, uint64_t* total) {
+                  void* context, uint64_t* total, StepDone afterPiece) {
   *total = 0;
   for (;;) {
     uint8_t* at = into == ReadInto::Whole ? buffer + *total : buffer;
@@ -12,5 +12,6 @@ bool ReadInPieces(FileHandle file, uint8_t* buffer, uint32_t capacity, ReadInto 
     if (bytesRead == 0) return true;
     *total += bytesRead;
     if (onPiece != nullptr) onPiece(at, bytesRead, context);
+    TellStepDone(afterPiece);
   }
 }

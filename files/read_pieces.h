@@ -3,6 +3,7 @@
 // through ReadInPieces.
 #include <cstdint>
 
+#include "files/step_done.h"
 #include "platform/platform.h"
 
 // Told each piece read, in the buffer it was read into.
@@ -15,7 +16,7 @@ enum class ReadInto {
 
 // Reads file from where it stands, capacity bytes of buffer at a time,
 // until a read gives nothing (or, reading Whole, the buffer is full),
-// handing each piece to onPiece (may be null). *total: the bytes read. False
-// when a read fails.
+// handing each piece to onPiece (may be null), then telling afterPiece.
+// *total: the bytes read. False when a read fails.
 bool ReadInPieces(FileHandle file, uint8_t* buffer, uint32_t capacity, ReadInto into, PieceRead onPiece,
-                  void* context, uint64_t* total);
+                  void* context, uint64_t* total, StepDone afterPiece = {});

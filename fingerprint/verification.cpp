@@ -32,7 +32,7 @@ bool ReadFingerprintRecord(const char* name, ModuleHandle module, uint8_t (&copy
   return true;
 }
 
-bool ComputeFileChecksum(const char* path, ChecksumWindow window, ChecksumPair* result) {
+bool ComputeFileChecksum(const char* path, ChecksumWindow window, ChecksumPair* result, StepDone afterPiece) {
   FileHandle file = PlatformOpenFile(path, FileMode::ReadExisting);
   if (file == nullptr) return false;
   auto* piece = static_cast<uint8_t*>(PlatformAllocZeroed(kReadPieceSize));
@@ -42,14 +42,14 @@ bool ComputeFileChecksum(const char* path, ChecksumWindow window, ChecksumPair* 
   }
   ChecksumState state = ChecksumBegin(window);
   uint64_t done = 0;
-  const bool ok = ReadInPieces(file, piece, kReadPieceSize, ReadInto::Start, AddPiece, &state, &done);
+  const bool ok = ReadInPieces(file, piece, kReadPieceSize, ReadInto::Start, AddPiece, &state, &done, afterPiece);
   PlatformFree(piece);
   PlatformCloseFile(file);
   if (ok) *result = state.pair;
   return ok;
 }
 
-bool VerifyFingerprintModule(const char* modulePath) {
+bool VerifyFingerprintModule(const char* modulePath, StepDone afterPiece) {
   ModuleHandle module = PlatformLoadDataModule(modulePath);
   if (module == nullptr) return false;
   uint8_t copy[kRecordCopySize];
@@ -57,7 +57,7 @@ bool VerifyFingerprintModule(const char* modulePath) {
   FingerprintSelfRecord record = ReadSelfRecord(copy);
 
   ChecksumPair actual{};
-  if (!ComputeFileChecksum(modulePath, ChecksumWindow{true, record.windowStart}, &actual)) return false;
+  if (!ComputeFileChecksum(modulePath, ChecksumWindow{true, record.windowStart}, &actual, afterPiece)) return false;
   return actual.sum == record.sum && actual.xorValue == record.xorValue;
 }
 
@@ -65,10 +65,10 @@ bool FormExecutableName(char (&name)[kPathSize]) {
   return FormatText(name, sizeof name, "%s.exe", kUpdateBuild.productAbbreviation);
 }
 
-GameFileCheck VerifyGameFiles(const char* modulePath, const char* executablePath) {
+GameFileCheck VerifyGameFiles(const char* modulePath, const char* executablePath, StepDone afterPiece) {
   char executableName[kPathSize];
   if (!FormExecutableName(executableName)) return GameFileCheck::ExecutableFails;
-  if (!VerifyFingerprintModule(modulePath)) return GameFileCheck::ModuleFails;
+  if (!VerifyFingerprintModule(modulePath, afterPiece)) return GameFileCheck::ModuleFails;
 
   ModuleHandle module = PlatformLoadDataModule(modulePath);
   if (module == nullptr) return GameFileCheck::ModuleFails;
@@ -77,7 +77,7 @@ GameFileCheck VerifyGameFiles(const char* modulePath, const char* executablePath
   FileFingerprint expected = ReadFileFingerprint(copy);
 
   ChecksumPair actual{};
-  if (!ComputeFileChecksum(executablePath, kNoWindow, &actual)) return GameFileCheck::ExecutableFails;
+  if (!ComputeFileChecksum(executablePath, kNoWindow, &actual, afterPiece)) return GameFileCheck::ExecutableFails;
   bool matches = actual.sum == expected.sum && actual.xorValue == expected.xorValue;
   return matches ? GameFileCheck::Intact : GameFileCheck::ExecutableFails;
 }

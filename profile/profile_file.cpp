@@ -40,8 +40,9 @@ bool FormProfilePath(char (&path)[kPathSize]) {
 }
 
 // Reads the whole file, sets the record in its text and writes the text
-// back through the same handle.
-void RewriteWithRecord(FileHandle file) {
+// back through the same handle, telling afterStep after the read and after
+// the flush: the window is still up and a flush may wait for the disk.
+void RewriteWithRecord(FileHandle file, StepDone afterStep) {
   uint64_t size = 0;
   if (!PlatformFileSize(file, &size) || size > kLargestProfile) return;
   const std::size_t room =
@@ -52,7 +53,7 @@ void RewriteWithRecord(FileHandle file) {
   std::size_t editedSize = 0;
   if (edited != nullptr &&
       ReadInPieces(file, reinterpret_cast<uint8_t*>(text), static_cast<uint32_t>(size), ReadInto::Whole, nullptr,
-                   nullptr, &done) &&
+                   nullptr, &done, afterStep) &&
       done == size &&
       EditProfileText(text, static_cast<std::size_t>(size), kUpdateSection, kUpdateRecordKey,
                       kUpdateBuild.updateNumber, edited, room, &editedSize) == ProfileEdit::Edited &&
@@ -61,6 +62,7 @@ void RewriteWithRecord(FileHandle file) {
     // The record must not reach the disk before the switch it records; the
     // switch is on the disk by now, and the record follows it there.
     PlatformFlushFile(file);
+    TellStepDone(afterStep);
   }
   PlatformFree(edited);
   PlatformFree(text);
@@ -137,7 +139,7 @@ bool IsUpdateRecorded() {
   return recorded >= thisBuild;
 }
 
-bool RecordUpdate() {
+bool RecordUpdate(StepDone afterStep) {
   char makerFolder[kPathSize];
   char path[kPathSize];
   if (!FormProfilePaths(makerFolder, path)) return true;
@@ -149,7 +151,7 @@ bool RecordUpdate() {
   if (PlatformOpenFolder(makerFolder, &folder) != FolderOpen::Opened) return true;
   FileHandle file = OpenFileInFolder(folder, path, ExistingAccess::ReadWrite);
   if (file != nullptr) {
-    RewriteWithRecord(file);
+    RewriteWithRecord(file, afterStep);
     PlatformCloseFile(file);
   }
   PlatformCloseFile(folder);

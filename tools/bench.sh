@@ -7,7 +7,9 @@
 #     and the peak memory of verifying a 1 GiB game executable;
 #  3. on real program code (Wine's 32-bit DLLs), UpDate.exe stored and
 #     compressed beside an NSIS LZMA installer of the same bytes: sizes,
-#     runs, limits, peak memory (bench/run_bench.py says how);
+#     runs, limits (run / limit per round too), the longest the progress
+#     window kept a caller waiting, peak memory (bench/run_bench.py says
+#     how; --before TREE runs another tree's builds in the same rounds);
 #  4. deltas on a real pair of consecutive builds of one large library from
 #     Debian's package lists: the sizes of the stored, compressed and delta
 #     builds, the delta update's run beside its limit, and its memory

@@ -3,14 +3,16 @@
 
   update_description.py check DESCRIPTION [--payload-dir DIR]
   update_description.py generate DESCRIPTION --out-dir DIR [--payload-dir DIR]
-                        [--payload-built-later | --constants-only]
+                        [--payload-built-later | --constants-only] [--flush-slice BYTES]
   update_description.py show DESCRIPTION [--payload-dir DIR]
 
 check validates everything and prints nothing on success. generate writes
 OUT/update_build.cpp (the kUpdateBuild constants) and OUT/description.cmake
 (the payload's folder and files for cmake/payload.cmake), each only when its
-content changes. show prints the payload folder, the update number, the game
-executable, the module, the compression (none or zstd) and the payload files, one per line, as KEY=VALUE
+content changes; --flush-slice sets how much of a new file the program
+writes between two of its flushes (64 MiB when left out; the native test
+tree sets less, so that the sample's small files go in several slices).
+show prints the payload folder, the update number, the game executable, the module, the compression (none or zstd) and the payload files, one per line, as KEY=VALUE
 (then whether whole files are carried beside deltas, and the earlier versions
 that deltas are made against). Every problem is reported as FILE:LINE: message; nothing is
 written when there is one. Exit code 0, or 1 on a bad description.
@@ -25,7 +27,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import update_deltas  # noqa: E402
-from update_description_emit import TEXTS, make_cmake, make_cpp, show, write_if_changed  # noqa: E402
+from update_description_emit import FLUSH_SLICE, TEXTS, make_cmake, make_cpp, show, write_if_changed  # noqa: E402
 
 REQUIRED = {
     "Product": ["MakerFolder", "Abbreviation", "DisplayName"],
@@ -433,7 +435,11 @@ def main(argv):
                        help="the build makes the payload files: do not look for them yet")
     later.add_argument("--constants-only", action="store_true",
                        help="write only update_build.cpp; do not look for the payload files")
+    parser.add_argument("--flush-slice", type=int, default=FLUSH_SLICE,
+                        help="bytes of a new file written between two of its flushes")
     args = parser.parse_args(argv)
+    if args.flush_slice <= 0 or args.flush_slice >= 1 << 32:
+        parser.error("--flush-slice takes a positive number of bytes below 4 GiB")
     if args.command == "generate" and not args.out_dir:
         parser.error("generate needs --out-dir")
 
@@ -450,7 +456,7 @@ def main(argv):
 
     if args.command == "generate":
         out = Path(args.out_dir)
-        write_if_changed(out / "update_build.cpp", make_cpp(build, Path(args.description).name))
+        write_if_changed(out / "update_build.cpp", make_cpp(build, Path(args.description).name, args.flush_slice))
         if not args.constants_only:
             write_if_changed(out / "description.cmake", make_cmake(build))
     elif args.command == "show":

@@ -34,6 +34,13 @@ TEXTS = [
      "もう一度アップデートを起動すると、修復が完了します。"),
 ]
 
+# How much of a new file is written between two of its flushes: a hard disk
+# flushes 64 MiB in well under a second, so that the window, which lets a
+# message through after each flush, never goes long without one; each flush
+# also costs a fixed wait of its own, which smaller slices multiply (README,
+# "How the project is laid out", says how this was chosen).
+FLUSH_SLICE = 64 << 20
+
 
 def c_string(text):
     """A C string literal holding the text's code page 932 bytes, so that the
@@ -54,7 +61,7 @@ def c_string(text):
     return '"' + "".join(out) + '"'
 
 
-def make_cpp(build, description_name):
+def make_cpp(build, description_name, flush_slice=FLUSH_SLICE):
     texts = build["texts"]
     lines = [
         f"// The constants of the update build described by {description_name}.",
@@ -87,6 +94,7 @@ def make_cpp(build, description_name):
     field(build["entry_list"], "entry-list name")
     for key, comment, _, _ in TEXTS[1:]:
         field(texts[key], comment)
+    lines.append(f"    {flush_slice}u,  // bytes of a new file written between two of its flushes")
     lines += ["};", ""]
     return "\n".join(lines)
 

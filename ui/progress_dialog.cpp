@@ -31,7 +31,7 @@ intptr_t ProgressDialogProc(WindowHandle window, unsigned message, uintptr_t, in
         return 1;
       }
       // The record goes first: once the window is gone the run counts as done.
-      RecordUpdate();
+      RecordUpdate(StepDone{LetMessageThrough, nullptr});
       g_state.succeeded = true;
       PlatformSendMessage(window, WM_CLOSE, 0, 0);
       return 1;

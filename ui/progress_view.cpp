@@ -2,6 +2,7 @@
 
 #include "base/text_format.h"
 #include "core/screen_text.h"
+#include "install/run/run_progress.h"
 #include "ui/resource_ids.h"
 
 namespace {
@@ -28,15 +29,19 @@ void BeginProgressView(WindowHandle dialog) {
 }
 
 void ShowRunProgress(int percent) {
-  if (percent != g_view.textShows) {
+  // Before the first byte is written the text stays empty and the bar at 0.
+  const bool nothingYet = percent == kNothingWritten;
+  if (!nothingYet && percent != g_view.textShows) {
     char text[16];
     FormatText(text, sizeof text, "%3d%%", percent);
     SetScreenText(g_view.percentText, text);
     g_view.textShows = percent;
   }
-  if (percent != g_view.barShows) {
+  if (!nothingYet && percent != g_view.barShows) {
     PlatformSetProgressPosition(g_view.progressBar, percent);
     g_view.barShows = percent;
   }
   PlatformPumpOneMessage();
 }
+
+void LetMessageThrough(void*) { ShowRunProgress(kNothingWritten); }

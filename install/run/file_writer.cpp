@@ -1,6 +1,7 @@
 #include "install/run/file_writer.h"
 
 #include "base/zstd_stream.h"
+#include "core/update_build.h"
 #include "files/write_all.h"
 #include "install/source/payload_hashes.h"
 #include "install/targets/switch_targets.h"
@@ -19,6 +20,14 @@ CarriedKind CarriedKindOf(PieceKind kind) {
   return CarriedKind::Stored;
 }
 
+// On a hard disk a whole file's flush takes seconds; flushed a slice at a
+// time, with a message let through after each, the window keeps answering.
+bool FlushSlice(FileHandle file, RunProgress* progress) {
+  if (!PlatformFlushFile(file)) return false;
+  ReportAgain(progress);
+  return true;
+}
+
 }  // namespace
 
 bool WriteNewFile(const char* entry, PieceSource* source, RunProgress* progress, MessageId* failure) {
@@ -34,6 +43,7 @@ bool WriteNewFile(const char* entry, PieceSource* source, RunProgress* progress,
   ZstdHashStart(&content);
   uint64_t contentSize = 0;
   bool ok = OpenPieceSource(source, failure);
+  uint32_t unflushed = 0;
   while (ok) {
     const uint8_t* piece = nullptr;
     uint32_t size = 0;
@@ -48,6 +58,11 @@ bool WriteNewFile(const char* entry, PieceSource* source, RunProgress* progress,
     ok = WriteAll(file, piece, size, source->reportEachWrite ? AddWritten : nullptr, progress);
     *failure = MSG_WRITE_CREATE_FAILED;
     if (ok && !source->reportEachWrite) AddWritten(size, progress);
+    unflushed += size;
+    if (ok && unflushed >= kUpdateBuild.flushSliceBytes) {
+      ok = FlushSlice(file, progress);
+      unflushed = 0;
+    }
   }
   ClosePieceSource(source);
   // Hashed as it was written, so the file is never read back for it.
@@ -58,7 +73,7 @@ bool WriteNewFile(const char* entry, PieceSource* source, RunProgress* progress,
   // The switch must never put in a file whose bytes are still on their way.
   if (ok) {
     *failure = MSG_WRITE_CREATE_FAILED;
-    ok = PlatformFlushFile(file);
+    ok = FlushSlice(file, progress);
   }
   PlatformCloseFile(file);
   return ok;

@@ -45,8 +45,9 @@ const char* FileToProve(const char* entry, int count, char (&path)[kPathSize], c
 }
 
 // Runs the installation's own check over the set as it would be after the
-// switch. False when it fails; failedEntry then names the file that fails.
-bool ProveNewSet(int count, char (&failedEntry)[kPathSize]) {
+// switch, telling afterPiece after each piece it reads. False when it fails;
+// failedEntry then names the file that fails.
+bool ProveNewSet(int count, StepDone afterPiece, char (&failedEntry)[kPathSize]) {
   char executableName[kPathSize];
   char modulePath[kPathSize];
   char executablePath[kPathSize];
@@ -61,7 +62,7 @@ bool ProveNewSet(int count, char (&failedEntry)[kPathSize]) {
     if (module == nullptr) {
       check = GameFileCheck::ModuleFails;
     } else if (executable != nullptr) {
-      check = VerifyGameFiles(module, executable);
+      check = VerifyGameFiles(module, executable, afterPiece);
     }
   }
   if (check == GameFileCheck::Intact) return true;
@@ -128,15 +129,18 @@ bool RunInstallation(ProgressReport report) {
   }
   const int count = listWritten ? targets : payloads;
 
+  // The proof reads every new file back and the switch flushes: the window
+  // keeps answering, its percentage as it stands.
+  const StepDone letMessageThrough{ReportAgain, &progress};
   char unproven[kPathSize];
-  if (!ProveNewSet(count, unproven)) {
+  if (!ProveNewSet(count, letMessageThrough, unproven)) {
     RemoveNewFiles(count);
     ShowMessage(MSG_WRITE_CREATE_FAILED, unproven);
     return false;
   }
 
   int failed = 0;
-  const SwitchResult switched = SwitchInNewFiles(count, &failed);
+  const SwitchResult switched = SwitchInNewFiles(count, letMessageThrough, &failed);
   if (switched != SwitchResult::Switched) {
     // A mix of old and new files is left: the run ends with a message of its own.
     g_state.repairLeftForNextStart = switched == SwitchResult::LeftForNextStart;

@@ -13,3 +13,9 @@ void AddWritten(uint32_t bytes, void* progress) {
   run->done += bytes;
   run->report(ProgressPercent(run->done, run->total));
 }
+
+void ReportAgain(void* progress) {
+  auto* run = static_cast<RunProgress*>(progress);
+  // Every write reports, so the count decides what the window shows now.
+  run->report(run->done == 0 ? kNothingWritten : ProgressPercent(run->done, run->total));
+}

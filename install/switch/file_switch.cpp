@@ -44,14 +44,22 @@ std::size_t LongestEntry() {
   return used < kPathSize ? kPathSize - used : 0;
 }
 
+// A rename written through to the disk may wait for it: afterRename is
+// told after each.
+bool MoveThenTell(const char* entry, const char* from, const char* to, StepDone afterRename) {
+  const bool moved = MoveInHeldFolder(entry, from, to, false);
+  TellStepDone(afterRename);
+  return moved;
+}
+
 // One target: its old file aside (when there is one), then its new file in.
 // On failure *aside tells that its old file could not be put back at once
 // and is still set aside.
-bool SwitchOne(const SwitchPaths& p, bool hadTarget, bool* aside) {
+bool SwitchOne(const SwitchPaths& p, bool hadTarget, StepDone afterRename, bool* aside) {
   *aside = false;
-  if (hadTarget && !MoveInHeldFolder(p.entry, p.target, p.oldFile, false)) return false;
-  if (MoveInHeldFolder(p.entry, p.newFile, p.target, false)) return true;
-  *aside = hadTarget && !MoveInHeldFolder(p.entry, p.oldFile, p.target, false);
+  if (hadTarget && !MoveThenTell(p.entry, p.target, p.oldFile, afterRename)) return false;
+  if (MoveThenTell(p.entry, p.newFile, p.target, afterRename)) return true;
+  *aside = hadTarget && !MoveThenTell(p.entry, p.oldFile, p.target, afterRename);
   return false;
 }
 
@@ -106,12 +114,16 @@ void RemoveJournal() {
 }
 
 // Rolls the first `switched` targets back, last first, each that `back`
-// does not mark yet; marks those put back.
-bool RollBack(int switched, const bool* existed, bool* back) {
+// does not mark yet; marks those put back. afterEach is told after each
+// target tried.
+bool RollBack(int switched, const bool* existed, bool* back, StepDone afterEach) {
   bool allBack = true;
   SwitchPaths p;
   for (int i = switched - 1; i >= 0; --i) {
-    if (!back[i]) back[i] = FormPaths(i, &p) && PutBack(p, existed[i]);
+    if (!back[i]) {
+      back[i] = FormPaths(i, &p) && PutBack(p, existed[i]);
+      TellStepDone(afterEach);
+    }
     allBack = back[i] && allBack;
   }
   return allBack;
@@ -198,7 +210,7 @@ Followed FollowJournal(const char* text, std::size_t size, JournalState state) {
 
 }  // namespace
 
-void FlushTargetFolders(int count) {
+void FlushTargetFolders(int count, StepDone afterEach) {
   // Each folder once, in the order its first target was switched.
   for (int i = 0; i < count; ++i) {
     const char* entry = SwitchTargetEntry(i);
@@ -211,11 +223,14 @@ void FlushTargetFolders(int count) {
     char path[kPathSize];
     // A folder that cannot be flushed is still in the order the renames
     // reach the disk; only the moment is unknown.
-    if (!seen && FormFolderPath(entry, path)) PlatformFlushFolder(path);
+    if (!seen && FormFolderPath(entry, path)) {
+      PlatformFlushFolder(path);
+      TellStepDone(afterEach);
+    }
   }
 }
 
-SwitchResult SwitchInNewFiles(int count, int* failed) {
+SwitchResult SwitchInNewFiles(int count, StepDone afterStep, int* failed) {
   *failed = 0;
   // Per target: whether it existed, then whether a rollback has put it back.
   bool* existed = static_cast<bool*>(PlatformAllocZeroed(2 * static_cast<std::size_t>(count) + 1));
@@ -236,17 +251,19 @@ SwitchResult SwitchInNewFiles(int count, int* failed) {
     PlatformFree(existed);
     return SwitchResult::RolledBack;
   }
+  TellStepDone(afterStep);
 
   int switched = 0;
   bool aside = false;
-  while (switched < count && FormPaths(switched, &p) && SwitchOne(p, existed[switched], &aside)) ++switched;
+  while (switched < count && FormPaths(switched, &p) && SwitchOne(p, existed[switched], afterStep, &aside)) ++switched;
   if (switched == count) {
-    FlushTargetFolders(count);
+    FlushTargetFolders(count, afterStep);
     const char mark = kJournalCommitMark;
     // Once the mark is written the next start finishes the switch; a flush
     // that fails after it changes nothing about what the disk will hold.
     if (WriteAll(journal, &mark, 1)) {
       PlatformFlushFile(journal);
+      TellStepDone(afterStep);
       PlatformCloseFile(journal);
       PlatformFree(existed);
       return SwitchResult::Switched;
@@ -264,7 +281,7 @@ SwitchResult SwitchInNewFiles(int count, int* failed) {
   // what failed is tried once more.
   bool allBack = false;
   for (int attempt = 0; attempt < kRollBackAttempts && !allBack; ++attempt) {
-    allBack = RollBack(switched, existed, back);
+    allBack = RollBack(switched, existed, back, afterStep);
   }
   if (allBack) {
     RemoveNewFiles(count);

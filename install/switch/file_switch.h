@@ -9,11 +9,12 @@
 // that RecoverLeftovers, at the next start, turns back into one whole
 // installation: the journal's, or without one, the one the installation's
 // own check passes.
+#include "files/step_done.h"
 #include "install/targets/switch_targets.h"
 
 // The folders that hold the first `count` targets, each once, made durable
-// after the renames in them.
-void FlushTargetFolders(int count);
+// after the renames in them; afterEach is told after each folder's flush.
+void FlushTargetFolders(int count, StepDone afterEach = {});
 
 enum class SwitchResult {
   Switched,
@@ -21,11 +22,13 @@ enum class SwitchResult {
   LeftForNextStart,  // some old file could not be put back: the journal stays for the next start
 };
 // Switches the new files of the first `count` targets in, after checking
-// that nobody holds a target open. On failure the targets already switched
-// are rolled back (from what the switch knew, not from a new look at the
-// disk), what fails of that tried once more, and *failed is the index of
-// the target whose switch failed.
-SwitchResult SwitchInNewFiles(int count, int* failed);
+// that nobody holds a target open, telling afterStep after each step that
+// may wait for the disk (the journal written, each rename, each folder's
+// flush, the commit). On failure the targets already switched are rolled
+// back (from what the switch knew, not from a new look at the disk), what
+// fails of that tried once more, and *failed is the index of the target
+// whose switch failed.
+SwitchResult SwitchInNewFiles(int count, StepDone afterStep, int* failed);
 // Removes the new files that exist among the first `count` targets.
 void RemoveNewFiles(int count);
 // After a successful switch: the old files set aside go, then the journal.

@@ -166,7 +166,10 @@ struct WriteRecord {
 const std::vector<WriteRecord>& Writes();
 
 // Ordered log of what the program did that tests compare in order:
-// "box:<caption>", "destroy", "quit".
+// "box:<caption>", "destroy", "quit"; and the work that may keep a window
+// waiting, with the pumps between: "write:<bytes> <path>", "read:<bytes>
+// <path>" (a read that gave bytes), "flush:<path>", "move:<from>><to>",
+// "flush-folder:<path>", "pump".
 const std::vector<std::string>& Events();
 
 // Handles and buffers currently held by the program.

@@ -17,6 +17,7 @@
 #include "platform/sim/sim_durable.h"
 #include "platform/sim/sim_file_table.h"
 
+using sim::core::Event;
 using sim::core::FileOperation;
 using sim::core::IsDirectory;
 using sim::core::Key;
@@ -169,6 +170,7 @@ bool PlatformReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* by
   *bytesRead = 0;
   if (f->stream == nullptr) return false;
   *bytesRead = static_cast<uint32_t>(std::fread(buffer, 1, size, f->stream));
+  if (*bytesRead > 0) Event("read:" + std::to_string(*bytesRead) + " " + f->windowsPath, false);
   // A failing read still delivers what it read: only its answer tells.
   if (F().readErrors.count(Key(f->windowsPath)) != 0) return false;
   return !std::ferror(f->stream);
@@ -190,6 +192,7 @@ bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_
   *bytesWritten = static_cast<uint32_t>(std::fwrite(data, 1, allowed, f->stream));
   F().writtenSoFar[key] += *bytesWritten;
   F().writes.push_back({f->windowsPath, *bytesWritten});
+  Event("write:" + std::to_string(*bytesWritten) + " " + f->windowsPath, false);
   Trace("wrote " + std::to_string(size) + " " + std::to_string(*bytesWritten));
   if (F().overReported.count(key) != 0) ++*bytesWritten;
   // A full disk reports success with what fit, then no progress at all.
@@ -204,6 +207,7 @@ void PlatformCloseFile(FileHandle file) {
 bool PlatformFlushFile(FileHandle file) {
   SimFile* f = sim::file_table::Of(file);
   if (!FileOperation("flush", f->windowsPath)) return false;
+  Event("flush:" + f->windowsPath, false);
   if (f->stream == nullptr || std::fflush(f->stream) != 0) return false;
   sim::durable::FileFlushed(f->windowsPath);
   return true;

@@ -179,6 +179,7 @@ bool PlatformRenameOpened(FileHandle file, FileHandle folder, const char* name, 
   SimFile* d = sim::file_table::Of(folder);
   const std::string to = d->windowsPath + "\\" + name;
   if (!FileOperation("move", f->windowsPath + ">" + to)) return false;
+  sim::core::Event("move:" + f->windowsPath + ">" + to, false);
   // A file another process holds open cannot be renamed, nor renamed over.
   if (sim::file_table::HeldElsewhere(f->windowsPath) || sim::file_table::HeldElsewhere(to)) return false;
   struct stat st {};
@@ -206,6 +207,7 @@ bool PlatformRemoveOpened(FileHandle file) {
 
 bool PlatformFlushFolder(const char* path) {
   if (!FileOperation("flush-folder", path)) return false;
+  sim::core::Event(std::string("flush-folder:") + path, false);
   std::string host = sim::HostPath(path);
   if (host.empty() || !IsDirectory(host)) return false;
   sim::durable::FolderFlushed(path);

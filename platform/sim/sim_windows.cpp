@@ -123,6 +123,7 @@ void PlatformRunMessageLoop(WindowHandle) {
 
 void PlatformPumpOneMessage() {
   Trace("pump");
+  Event("pump", false);
   if (W().pumpHook) W().pumpHook();
   if (W().dialogQueue.empty()) return;
   unsigned message = W().dialogQueue.front();

@@ -272,6 +272,25 @@ class DescriptionTest(unittest.TestCase):
         self.assertIn("wholefiles=yes\n", done.stdout)
         self.assertNotIn("earlier=", done.stdout)
 
+    def test_the_flush_slice_reaches_the_program(self):
+        path = self.write(GOOD)
+        out = self.work / "out"
+        # Left out: 64 MiB; given: that many bytes; none, a negative or one beyond 32 bits: refused.
+        for args, slice_bytes in (((), 64 << 20), (("--flush-slice", "131072"), 131072),
+                                  (("--flush-slice", "4294967295"), 4294967295)):
+            with self.subTest(args):
+                done = tool("generate", path, "--out-dir", out, "--constants-only", *args)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                source = (out / "update_build.cpp").read_text(encoding="utf-8")
+                self.assertRegex(source, rf"\n    {slice_bytes}u,  // bytes of a new file written between two of its flushes\n}};")
+        for bad in ("0", "-1", "4294967296", "many"):
+            with self.subTest(bad):
+                subprocess.run(["rm", "-rf", str(out)], check=True)
+                done = tool("generate", path, "--out-dir", out, "--constants-only", "--flush-slice", bad)
+                self.assertNotEqual(done.returncode, 0)
+                self.assertIn("--flush-slice", done.stderr)
+                self.assertFalse(out.exists(), "something was made with a bad flush slice")
+
     def test_texts_reach_the_program_as_code_page_932_bytes(self):
         # ソ and 表 end in the byte of the backslash; \\ is one backslash.
         texts = {

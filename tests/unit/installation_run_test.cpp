@@ -113,12 +113,25 @@ TEST(AddWritten, CountsPastFourGibibytes) {
 
 TEST_F(InstallationRun, WritesInBoundedChunksWithOneRunningPercentage) {
   CarryPayload(393728, 2560);
-  // What the window shows after each write, when the run lets a message through.
+  // What the window shows after each write, when the run lets a message
+  // through; and at the pumps after a flush, a piece read or a step of the
+  // switch, beside what it showed after the last write.
   std::vector<std::string> shown;
   std::vector<int> bar;
+  std::vector<std::string> shownAgain;
+  std::vector<std::string> shownBefore;
+  std::size_t writesSeen = 0;
   sim::OnPump([&] {
-    shown.push_back(sim::Dialog().itemTexts.at(IDC_PERCENT).back());
-    bar.push_back(sim::Dialog().positions.at(IDC_PROGRESS).back());
+    const std::string text = sim::Dialog().itemTexts.at(IDC_PERCENT).back();
+    const int position = sim::Dialog().positions.at(IDC_PROGRESS).back();
+    if (PayloadWrites().size() == writesSeen) {
+      shownAgain.push_back(text + " " + std::to_string(position));
+      shownBefore.push_back(shown.empty() ? "" : shown.back() + " " + std::to_string(bar.back()));
+      return;
+    }
+    writesSeen = PayloadWrites().size();
+    shown.push_back(text);
+    bar.push_back(position);
   });
   StartRun();
   // The payload's writes; the switch journal's follow them.
@@ -131,6 +144,9 @@ TEST_F(InstallationRun, WritesInBoundedChunksWithOneRunningPercentage) {
   EXPECT_EQ(payload.back().path, std::string(kInstall) + "\\dll\\RESOURCE.dll.UpDate-new");
   EXPECT_EQ(shown, (std::vector<std::string>{" 16%", " 33%", " 49%", " 66%", " 82%", " 99%", " 99%", "100%"}));
   EXPECT_EQ(bar, (std::vector<int>{16, 33, 49, 66, 82, 99, 99, 100}));
+  // Flushing, proving and switching change nothing on screen.
+  EXPECT_FALSE(shownAgain.empty());
+  EXPECT_EQ(shownAgain, shownBefore);
   // A value already on screen is not set again: the second 99 costs nothing.
   EXPECT_EQ(sim::Dialog().itemTexts.at(IDC_PERCENT),
             (std::vector<std::string>{" 16%", " 33%", " 49%", " 66%", " 82%", " 99%", "100%"}));
@@ -155,10 +171,16 @@ TEST_F(InstallationRun, AfterEveryPieceTheWindowShowsThePercentageSettingOnlyCha
   std::vector<std::string> expectedText;
   std::vector<int> expectedBar;
   uint32_t done = 0;
+  std::size_t writesSeen = 0;
   sim::OnPump([&] {
+    // The pumps after a flush, a piece read or a step of the switch show
+    // nothing new (WritesInBoundedChunksWithOneRunningPercentage).
+    const std::vector<sim::WriteRecord> payload = PayloadWrites();
+    if (payload.size() == writesSeen) return;
+    writesSeen = payload.size();
     shownText.push_back(sim::Dialog().itemTexts.at(IDC_PERCENT).back());
     shownBar.push_back(sim::Dialog().positions.at(IDC_PROGRESS).back());
-    done += sim::Writes().back().size;
+    done += payload.back().size;
     int percent = ProgressPercent(done, total);
     char text[8];
     std::snprintf(text, sizeof text, "%3d%%", percent);
@@ -185,6 +207,9 @@ TEST_F(InstallationRun, AnEmptyPayloadCreatesAnEmptyFile) {
   EXPECT_TRUE(g_state.succeeded);
   EXPECT_EQ(fs::file_size(Host(std::string(kInstall) + "\\LMH.exe")), 0u);
   EXPECT_EQ(sim::Dialog().itemTexts.at(IDC_PERCENT), (std::vector<std::string>{"100%"}));
+  // The empty file's flush lets a message through with nothing written yet:
+  // the bar stays where the dialog set it.
+  EXPECT_EQ(sim::Dialog().positions.at(IDC_PROGRESS), (std::vector<int>{0, 100}));
 }
 
 // A product named in Japanese: the window's title reaches it as the

@@ -163,7 +163,9 @@ TEST_F(SimDurable, AFileRewrittenInPlaceIsKeptOnlyOnceFlushed) {
     ASSERT_TRUE(PlatformSeekFile(f, 0));
     Write(f, "[S]\r\nk=new\r\n");
     ASSERT_TRUE(PlatformSetFileEnd(f));
-    if (flush) ASSERT_TRUE(PlatformFlushFile(f));
+    if (flush) {
+      ASSERT_TRUE(PlatformFlushFile(f));
+    }
     PlatformCloseFile(f);
   };
   rewrite("a.ini", true);

@@ -18,9 +18,13 @@ gtest_discover_tests(unit_tests PROPERTIES ENVIRONMENT "UPDATER_WINDOWS_BUILD_DI
 # build that adds a file and merges an entry list: the same logic compiled
 # with that build's constants.
 set(ADDED_FILE_BUILD_DIR "${CMAKE_BINARY_DIR}/generated-added-file")
+set(added_file_slice)
+if(NOT UPDATE_FLUSH_SLICE_BYTES STREQUAL "")
+  set(added_file_slice --flush-slice "${UPDATE_FLUSH_SLICE_BYTES}")
+endif()
 execute_process(COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/tools/update_description.py" generate
                         "${PROJECT_SOURCE_DIR}/tests/unit/added_file_build.ini" --out-dir "${ADDED_FILE_BUILD_DIR}"
-                        --constants-only
+                        --constants-only ${added_file_slice}
                 RESULT_VARIABLE status ERROR_VARIABLE problems)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "tests/unit/added_file_build.ini has problems:\n${problems}")

@@ -1,6 +1,7 @@
 # watcher.exe: the console program that the end-to-end tests run under Wine
 # to start UpDate.exe, read its windows and answer its message boxes.
-add_executable(watcher "${CMAKE_CURRENT_LIST_DIR}/watcher.cpp")
+add_executable(watcher "${CMAKE_CURRENT_LIST_DIR}/watcher.cpp" "${CMAKE_CURRENT_LIST_DIR}/window_ping.cpp")
+target_include_directories(watcher PRIVATE "${PROJECT_SOURCE_DIR}")
 target_link_libraries(watcher PRIVATE gdi32 user32)
 set_target_properties(watcher PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 

@@ -22,6 +22,10 @@
 //                     none, just report
 //     --no-hook       do not place watch_hook.dll in the program (the hook
 //                     slows every window message down: for timing runs)
+//     --ping MS       from the progress window's showing until it is gone,
+//                     send it WM_NULL every MS milliseconds from a thread of
+//                     its own and time each reply (window_ping.h)
+//     --ping-mark PATH  with each slow reply, note whether PATH existed
 //
 // Events:
 //   start        {pid, hook} or {error} when the program cannot be started
@@ -40,6 +44,9 @@
 //   unanswered   a box showed with no answer left: the program is killed
 //   second_*     what the second start did (second_start, second_window,
 //                second_exit)
+//   ping         with --ping, at the end: {replies, started_ms, last_reply_ms,
+//                slowest: [{sent_ms, wait_ms, percent_before, percent_after,
+//                mark_before, mark_after, answered}]}
 //   timeout      the program was killed after --timeout
 //   exit         {code}
 #include <windows.h>
@@ -50,6 +57,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include "tests/watcher/window_ping.h"
 
 namespace {
 
@@ -313,6 +322,8 @@ struct Options {
   std::string pauseDir;
   bool observe = false;
   bool hook = true;
+  DWORD pingMs = 0;
+  std::string pingMark;
   std::string program;
   std::vector<std::string> answers;
 };
@@ -517,6 +528,7 @@ int Run(const Options& options) {
   bool ended = false;
 
   HWND percentControl = nullptr;
+  WindowPing* ping = nullptr;
   auto watchPercent = [&]() {
     std::string percent = WindowText(percentControl);
     if (!percent.empty() && (!percentSeen || percent != lastPercent)) {
@@ -593,6 +605,9 @@ int Run(const Options& options) {
         Emit("progress_visible", "\"visible\":" + Bool(visible) + ",\"rect\":" + RectText(progress) + "," +
                                      ProgressTexts(progress));
       }
+      if (progressVisible && options.pingMs > 0 && ping == nullptr) {
+        ping = StartWindowPing(progress, kPercentId, options.pingMs, options.pingMark, g_startTick);
+      }
       if (percentControl != nullptr) watchPercent();
     }
 
@@ -603,6 +618,7 @@ int Run(const Options& options) {
   }
 
   ReportHookedPercents(&hook);
+  if (ping != nullptr) Emit("ping", FinishWindowPing(ping));
   DWORD code = 0;
   GetExitCodeProcess(info.hProcess, &code);
   Emit("exit", "\"code\":" + std::to_string(code));
@@ -636,6 +652,10 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->secondAt = std::atoi(value);
     } else if (name == "--pause-dir") {
       options->pauseDir = value;
+    } else if (name == "--ping") {
+      options->pingMs = static_cast<DWORD>(std::strtoul(value, nullptr, 10));
+    } else if (name == "--ping-mark") {
+      options->pingMark = value;
     } else {
       return false;
     }
@@ -656,7 +676,7 @@ int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
     std::fprintf(stderr,
-                 "usage: watcher.exe [--timeout MS] [--poll MS] [--hold PATH]... [--second-at N] [--pause-dir DIR] [--observe] [--no-hook] "
+                 "usage: watcher.exe [--timeout MS] [--poll MS] [--hold PATH]... [--second-at N] [--pause-dir DIR] [--observe] [--no-hook] [--ping MS] [--ping-mark PATH] "
                  "PROGRAM.exe [OK|Cancel|Yes|No]...\n");
     return 2;
   }
