@@ -40,8 +40,8 @@ bool FormProfilePath(char (&path)[kPathSize]) {
 }
 
 // Reads the whole file, sets the record in its text and writes the text
-// back through the same handle, telling afterStep after the read and after
-// the flush: the window is still up and a flush may wait for the disk.
+// back through the same handle, telling afterStep after the read: the
+// window is still up, and the flush that follows may wait for the disk.
 void RewriteWithRecord(FileHandle file, StepDone afterStep) {
   uint64_t size = 0;
   if (!PlatformFileSize(file, &size) || size > kLargestProfile) return;
@@ -62,7 +62,6 @@ void RewriteWithRecord(FileHandle file, StepDone afterStep) {
     // The record must not reach the disk before the switch it records; the
     // switch is on the disk by now, and the record follows it there.
     PlatformFlushFile(file);
-    TellStepDone(afterStep);
   }
   PlatformFree(edited);
   PlatformFree(text);

@@ -12,7 +12,7 @@ bool IsUpdateRecorded();
 // Writes this build's update number as the update record, into the
 // profile file only while it is a plain file of its folder (no link, on the
 // folder's volume, under its final path): a record that cannot be written
-// so is left unwritten; afterStep is told after its read and its flush.
+// so is left unwritten; afterStep is told after its read.
 // Always true.
 bool RecordUpdate(StepDone afterStep = {});
 
