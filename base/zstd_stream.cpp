@@ -112,10 +112,6 @@ ZstdStep ZstdNextPiece(ZstdStream* stream, uint8_t* out, size_t capacity, size_t
   }
 }
 
-void ZstdSkipContentChecksum(ZstdStream* stream) {
-  ZSTD_DCtx_setParameter(stream->context, ZSTD_d_forceIgnoreChecksum, ZSTD_d_ignoreChecksum);
-}
-
 void ZstdCloseStream(ZstdStream* stream) {
   if (stream == nullptr) return;
   ZSTD_freeDCtx(stream->context);

@@ -47,16 +47,10 @@ enum class ZstdStep { Piece, End, Failed };
 
 // Decodes up to capacity bytes into out. Piece: *produced (at least one)
 // bytes are there and more follow. End: the frame has ended exactly at the
-// end of the input, its size and (unless skipped) checksum checked; *produced may be zero or
+// end of the input, its size and checksum checked; *produced may be zero or
 // hold the last bytes. Failed: *failure says why; what was produced before
 // must not be used.
 ZstdStep ZstdNextPiece(ZstdStream* stream, uint8_t* out, size_t capacity, size_t* produced, ZstdFailure* failure);
-
-// Leaves the frame's content checksum uncomputed and unchecked, for a caller
-// that hashes every byte it is given against a stronger record of its own:
-// one pass of a hash over the content instead of two. Only before the first
-// piece; when the decoder cannot, the checksum stays checked.
-void ZstdSkipContentChecksum(ZstdStream* stream);
 
 // Releases the decoder; null is allowed.
 void ZstdCloseStream(ZstdStream* stream);

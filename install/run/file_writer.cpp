@@ -45,9 +45,6 @@ bool WriteNewFile(const char* entry, PieceSource* source, RunProgress* progress,
   // over them would cost as much as a third of the write (XXH64 runs at
   // about 1.7 GB/s in a 32-bit program).
   const bool hashedAtStart = source->kind == PieceKind::Stored;
-  // Decoded pieces are hashed here against the record, a stronger check
-  // than the frame's own checksum of the same bytes, which is then skipped.
-  source->callerHashesContent = !hashedAtStart;
   ZstdHash content;
   ZstdHashStart(&content);
   uint64_t contentSize = 0;

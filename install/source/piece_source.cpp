@@ -80,7 +80,6 @@ bool OpenDelta(PieceSource* source, MessageId* failure) {
   source->stream = ZstdOpenStream(resource + kDeltaHeaderSize, size - kDeltaHeaderSize, kDeltaWindowLogMax, reference,
                                   static_cast<size_t>(referenceSize), &kDecoderMemory, &decoding);
   if (source->stream == nullptr) *failure = MSG_WRITE_NOT_LOADED;
-  if (source->stream != nullptr && source->callerHashesContent) ZstdSkipContentChecksum(source->stream);
   return source->stream != nullptr;
 }
 
@@ -169,7 +168,6 @@ bool OpenPieceSource(PieceSource* source, MessageId* failure) {
       ZstdFailure decoding = ZstdFailure::None;
       source->stream = ZstdOpenStream(source->resource.bytes, source->resource.size, kPayloadWindowLog, nullptr, 0,
                                       &kDecoderMemory, &decoding);
-      if (source->stream != nullptr && source->callerHashesContent) ZstdSkipContentChecksum(source->stream);
       return source->stream != nullptr;
     }
     case PieceKind::Delta:

@@ -22,9 +22,6 @@ struct PieceSource {
   // The whole-file sources report the percentage after every write call, a
   // delta after every piece, as each did before they shared one writer.
   bool reportEachWrite;
-  // Set before opening by a caller that hashes every piece against the
-  // build's record: a frame's own checksum of the same bytes is then skipped.
-  bool callerHashesContent;
   const char* referenceEntry;  // a delta's installed file, under the install folder
   char reference[kPathSize];   // and its path
   // While open:
