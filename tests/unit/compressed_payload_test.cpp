@@ -223,8 +223,9 @@ TEST_F(CompressedPayload, SizesPastFourGibibytesAreCountedWhole) {
     SCOPED_TRACE(c.what);
     Prepare();
     sim::SetDiskSpace(true, 16 * kGiB, c.freeBytes);
-    ::Carry(CarriedKind::Frame, "LMH.EXE", DeclaringFrame(c.exe), {});
-    ::Carry(CarriedKind::Frame, "RESOURCE.DLL", DeclaringFrame(c.dll), {});
+    // Recorded with the content the forged frames' checksum is of.
+    ::Carry(CarriedKind::Frame, "LMH.EXE", DeclaringFrame(c.exe), SampleContent(300000));
+    ::Carry(CarriedKind::Frame, "RESOURCE.DLL", DeclaringFrame(c.dll), SampleContent(300000));
     std::vector<std::string> percents;
     sim::OnPump([&] { percents.push_back(sim::Dialog().itemTexts.at(IDC_PERCENT).back()); });
     StartRun();
