@@ -9,10 +9,12 @@ struct PlatformWindowTag;
 struct PlatformModuleTag;
 struct PlatformFileTag;
 struct PlatformGuardTag;
+struct PlatformFlushTag;
 using WindowHandle = PlatformWindowTag*;
 using ModuleHandle = PlatformModuleTag*;
 using FileHandle = PlatformFileTag*;
 using InstanceGuard = PlatformGuardTag*;
+using PendingFlush = PlatformFlushTag*;
 
 // The system's path limit, terminator included.
 constexpr std::size_t kPathSize = 260;
@@ -85,6 +87,12 @@ bool PlatformWriteFile(FileHandle file, const void* data, uint32_t size, uint32_
 void PlatformCloseFile(FileHandle file);
 // Returns once the file's written bytes are on the disk.
 bool PlatformFlushFile(FileHandle file);
+// Starts taking the bytes written so far to the disk while the caller goes on
+// writing; null when it cannot be started. The file stays open until
+// PlatformEndFlush, which waits for the flush, releases it and tells whether
+// those bytes are on the disk.
+PendingFlush PlatformBeginFlush(FileHandle file);
+bool PlatformEndFlush(PendingFlush flush);
 // Removes a file by its path. The elevated run renames and removes through
 // its held folders (PlatformRenameOpened, PlatformRemoveOpened); by path it
 // removes only a file it has just created that lies where it must not.

@@ -181,6 +181,27 @@ void PlatformCloseFile(FileHandle file) {
 
 bool PlatformFlushFile(FileHandle file) { return FlushFileBuffers(F(file)) != FALSE; }
 
+namespace {
+
+DWORD WINAPI FlushInBackground(LPVOID file) { return FlushFileBuffers(static_cast<HANDLE>(file)) ? 1 : 0; }
+
+}  // namespace
+
+// A thread of its own for each flush: the writer waits for one before it
+// starts the next, so there is never more than one.
+PendingFlush PlatformBeginFlush(FileHandle file) {
+  return reinterpret_cast<PendingFlush>(CreateThread(nullptr, 64 * 1024, FlushInBackground, F(file),
+                                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+}
+
+bool PlatformEndFlush(PendingFlush flush) {
+  HANDLE thread = reinterpret_cast<HANDLE>(flush);
+  DWORD code = 0;
+  const bool ended = WaitForSingleObject(thread, INFINITE) == WAIT_OBJECT_0 && GetExitCodeThread(thread, &code);
+  CloseHandle(thread);
+  return ended && code == 1;
+}
+
 bool PlatformDeleteFile(const char* path) { return DeleteFileA(path) != FALSE; }
 
 PathKind PlatformQueryPath(const char* path) {

@@ -44,6 +44,25 @@ bool FlushSlice(FileHandle file, RunProgress* progress) {
   return true;
 }
 
+bool EndFlush(PendingFlush* pending) {
+  if (*pending == nullptr) return true;
+  const bool flushed = PlatformEndFlush(*pending);
+  *pending = nullptr;
+  return flushed;
+}
+
+// A slice goes to the disk while the next one is made and written: the disk
+// and the processor work at once. The slice before is waited for first, so
+// one flush at most is under way.
+bool FlushSliceBehind(FileHandle file, PendingFlush* pending, RunProgress* progress) {
+  if (!EndFlush(pending)) return false;
+  *pending = PlatformBeginFlush(file);
+  // Without a thread for it, the slice is flushed where it stands.
+  if (*pending == nullptr) return FlushSlice(file, progress);
+  ReportAgain(progress);
+  return true;
+}
+
 }  // namespace
 
 bool WriteNewFile(const char* entry, PieceSource* source, RunProgress* progress, MessageId* failure) {
@@ -61,6 +80,7 @@ bool WriteNewFile(const char* entry, PieceSource* source, RunProgress* progress,
   uint64_t contentSize = 0;
   bool ok = OpenPieceSource(source, failure);
   uint32_t unflushed = 0;
+  PendingFlush pending = nullptr;
   while (ok) {
     const uint8_t* piece = nullptr;
     uint32_t size = 0;
@@ -76,11 +96,17 @@ bool WriteNewFile(const char* entry, PieceSource* source, RunProgress* progress,
     if (ok && !source->reportEachWrite) AddWritten(size, progress);
     unflushed += size;
     if (ok && unflushed >= kUpdateBuild.flushSliceBytes) {
-      ok = FlushSlice(file, progress);
+      ok = FlushSliceBehind(file, &pending, progress);
       unflushed = 0;
     }
   }
   ClosePieceSource(source);
+  // The file is not closed under a flush still under way, whatever failed.
+  const bool slicesFlushed = EndFlush(&pending);
+  if (ok && !slicesFlushed) {
+    *failure = MSG_WRITE_CREATE_FAILED;
+    ok = false;
+  }
   // The decoder has checked a frame's content as it ended; the size is
   // counted here.
   if (ok && contentSize != expected.decodedSize) {

@@ -62,6 +62,8 @@ SimFile* Of(FileHandle file) { return reinterpret_cast<SimFile*>(file); }
 
 void Close(FileHandle file) {
   SimFile* f = Of(file);
+  // The real flush runs on another thread, which still uses the handle.
+  if (f->flushPending) sim::core::Event("misuse:closed while flushing:" + f->windowsPath);
   OpenFiles().erase(f);
   Release(f);
 }

@@ -21,6 +21,9 @@ struct SimFile {
   // A symbolic link opened as itself: its stream is its own empty data, its
   // facts and final path are the link's, not its target's.
   bool linkItself = false;
+  // A flush begun and not yet ended, and what it found.
+  bool flushPending = false;
+  bool flushSucceeded = false;
 };
 
 FileHandle Add(std::FILE* stream, const std::string& windowsPath, bool deleteOnClose, int descriptor = -1);

@@ -213,6 +213,22 @@ bool PlatformFlushFile(FileHandle file) {
   return true;
 }
 
+// The simulated disk takes the bytes at once: what a flush begun in the
+// background is sure to take, no more.
+PendingFlush PlatformBeginFlush(FileHandle file) {
+  SimFile* f = sim::file_table::Of(file);
+  if (f->flushPending) Event("misuse:a second flush begun:" + f->windowsPath);
+  f->flushPending = true;
+  f->flushSucceeded = PlatformFlushFile(file);
+  return reinterpret_cast<PendingFlush>(file);
+}
+
+bool PlatformEndFlush(PendingFlush flush) {
+  SimFile* f = sim::file_table::Of(reinterpret_cast<FileHandle>(flush));
+  f->flushPending = false;
+  return f->flushSucceeded;
+}
+
 bool PlatformDeleteFile(const char* path) {
   if (!FileOperation("delete", path)) return false;
   std::string host = sim::HostPath(path);
