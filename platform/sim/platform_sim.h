@@ -127,6 +127,7 @@ void FailWritesWithError(const std::string& windowsPath);
 // Writes to the file report one byte more than they were asked to write.
 void OverReportWrites(const std::string& windowsPath);
 void FailReads(const std::string& windowsPath);  // reads deliver the file's bytes yet report failure
+void RefuseFlushThreads();  // no flush can go on in the background
 void FailAllocationsFrom(int count);  // the count-th allocation from now, and all after it, fail
 
 // Every file operation the program asks for (open, write, flush, move,

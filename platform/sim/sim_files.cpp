@@ -34,6 +34,7 @@ struct Files {
   std::set<std::string> readErrors;
   std::vector<sim::WriteRecord> writes;
   std::map<std::string, std::string> linkWhenCreated;
+  bool noFlushThreads = false;
 };
 
 Files& F() {
@@ -100,6 +101,7 @@ void LimitWrites(const std::string& windowsPath, uint64_t limitBytes) { F().writ
 void FailWritesWithError(const std::string& windowsPath) { F().writeErrors.insert(Key(windowsPath)); }
 void OverReportWrites(const std::string& windowsPath) { F().overReported.insert(Key(windowsPath)); }
 void FailReads(const std::string& windowsPath) { F().readErrors.insert(Key(windowsPath)); }
+void RefuseFlushThreads() { F().noFlushThreads = true; }
 const std::vector<WriteRecord>& Writes() { return F().writes; }
 void LinkWhenCreated(const std::string& windowsPath, const std::string& hostSecondName) {
   F().linkWhenCreated[Key(windowsPath)] = hostSecondName;
@@ -216,6 +218,7 @@ bool PlatformFlushFile(FileHandle file) {
 // The simulated disk takes the bytes at once: what a flush begun in the
 // background is sure to take, no more.
 PendingFlush PlatformBeginFlush(FileHandle file) {
+  if (F().noFlushThreads) return nullptr;
   SimFile* f = sim::file_table::Of(file);
   if (f->flushPending) Event("misuse:a second flush begun:" + f->windowsPath);
   f->flushPending = true;

@@ -188,6 +188,23 @@ TEST_F(WindowKeepsAnswering, AtMostOnePieceOfLongWorkBetweenTwoPumps) {
   }
 }
 
+// Where no flush can go on in the background, each slice is flushed where
+// it stands, and the window still answers after each.
+TEST_F(WindowKeepsAnswering, WithoutAThreadForTheFlushEachSliceIsFlushedInPlace) {
+  ASSERT_FALSE(dll_.empty());
+  ASSERT_NO_FATAL_FAILURE(Prepare(Kind::Stored));
+  sim::RefuseFlushThreads();
+  sim::QueueAnswers({IDOK, IDOK});
+  ASSERT_EQ(RunUpdater(sim::OwnModule(), 1), 0);
+  ASSERT_EQ(sim::MessageBoxes().size(), 2u);
+  EXPECT_EQ(InstalledExe(), exe_);
+  const std::vector<std::string> events = WindowEvents();
+  EXPECT_EQ(CrowdedStretches(events), std::vector<std::string>{});
+  int slices = 0;
+  for (const Flush& f : NewFileFlushes(events)) slices += f.last ? 0 : 1;
+  EXPECT_GE(slices, 4);
+}
+
 // Each rename of the switch failing in turn, and its commit: the renames
 // that undo the switch let messages through as its renames do.
 TEST_F(WindowKeepsAnswering, ASwitchUndoneLetsAMessageThroughAfterEachRename) {
