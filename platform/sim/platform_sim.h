@@ -170,7 +170,9 @@ const std::vector<WriteRecord>& Writes();
 // "box:<caption>", "destroy", "quit"; and the work that may keep a window
 // waiting, with the pumps between: "write:<bytes> <path>", "read:<bytes>
 // <path>" (a read that gave bytes), "flush:<path>", "move:<from>><to>",
-// "flush-folder:<path>", "pump".
+// "flush-folder:<path>", "pump"; and what the real system would not
+// forgive: "misuse:closed while flushing:<path>", "misuse:a second flush
+// begun:<path>".
 const std::vector<std::string>& Events();
 
 // Handles and buffers currently held by the program.
