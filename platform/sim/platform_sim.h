@@ -174,6 +174,8 @@ const std::vector<WriteRecord>& Writes();
 // forgive: "misuse:closed while flushing:<path>", "misuse:a second flush
 // begun:<path>".
 const std::vector<std::string>& Events();
+// The "misuse:" events of that log.
+std::vector<std::string> Misuses();
 
 // Handles and buffers currently held by the program.
 int LiveFiles();

@@ -198,4 +198,12 @@ void FailFileOperation(int n) { C().failOperations.insert(n); }
 void CutOffAtFileOperation(int n) { C().cutOffOperation = n; }
 const std::vector<std::string>& Events() { return C().events; }
 
+std::vector<std::string> Misuses() {
+  std::vector<std::string> misuses;
+  for (const std::string& event : C().events) {
+    if (event.rfind("misuse:", 0) == 0) misuses.push_back(event);
+  }
+  return misuses;
+}
+
 }  // namespace sim

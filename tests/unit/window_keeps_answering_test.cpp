@@ -68,16 +68,6 @@ std::vector<std::string> CrowdedStretches(const std::vector<std::string>& events
   return crowded;
 }
 
-// A slice's flush goes on beside the writing: a new file closed under a
-// flush still under way, or a second flush begun over the first.
-std::vector<std::string> Misuses() {
-  std::vector<std::string> misuses;
-  for (const std::string& event : sim::Events()) {
-    if (Starts(event, "misuse:")) misuses.push_back(event);
-  }
-  return misuses;
-}
-
 struct Flush {
   std::string path;
   uint64_t bytes;  // written to the file since its previous flush
@@ -169,7 +159,7 @@ TEST_F(WindowKeepsAnswering, AtMostOnePieceOfLongWorkBetweenTwoPumps) {
 
     const std::vector<std::string> events = WindowEvents();
     EXPECT_EQ(CrowdedStretches(events), std::vector<std::string>{});
-    EXPECT_EQ(Misuses(), std::vector<std::string>{});
+    EXPECT_EQ(sim::Misuses(), std::vector<std::string>{});
     // The proof read the new game executable back in several pieces.
     int reads = 0;
     for (const auto& e : events) reads += Starts(e, "read:") && e.find("LMH.exe.UpDate-new") != std::string::npos;
@@ -232,7 +222,7 @@ TEST_F(WindowKeepsAnswering, ASwitchUndoneLetsAMessageThroughAfterEachRename) {
     ASSERT_EQ(sim::MessageBoxes().size(), 3u);
     EXPECT_EQ(InstalledExe(), old);
     EXPECT_EQ(CrowdedStretches(WindowEvents()), std::vector<std::string>{});
-    EXPECT_EQ(Misuses(), std::vector<std::string>{});
+    EXPECT_EQ(sim::Misuses(), std::vector<std::string>{});
   }
 }
 
