@@ -1,6 +1,7 @@
 # The updater's logic, from the ground up: one list for the program and for
 # its tests.
 set(UPDATER_LOGIC_SOURCES
+  base/processor_brand.cpp
   base/text_format.cpp
   base/zstd_stream.cpp
   core/messages.cpp

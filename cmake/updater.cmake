@@ -7,6 +7,10 @@ set(UPDATER_GUI_LINK -mwindows
     -Wl,--major-subsystem-version,5 -Wl,--minor-subsystem-version,1
     -Wl,--major-os-version,5 -Wl,--minor-os-version,1)
 
+# The real platform backend, for UpDate.exe and the probes that run its code.
+set(UPDATER_WIN32_PLATFORM_SOURCES "${PROJECT_SOURCE_DIR}/platform/platform_win32.cpp"
+    "${PROJECT_SOURCE_DIR}/platform/emulated_processor_win32.cpp")
+
 function(add_updater target payload_dir generated_dir output_dir)
   updater_payload(${target} "${payload_dir}" "${generated_dir}" payload_files)
   # A script of its own per build, so that each is rebuilt when its payload changes.
@@ -15,7 +19,7 @@ function(add_updater target payload_dir generated_dir output_dir)
   set_source_files_properties("${script}" PROPERTIES OBJECT_DEPENDS
     "${${target}_payload_checked};${PROJECT_SOURCE_DIR}/res/updater.rc;${PROJECT_SOURCE_DIR}/res/update.manifest;${PROJECT_SOURCE_DIR}/res/version.h;${PROJECT_SOURCE_DIR}/ui/progress_window.rc;${PROJECT_SOURCE_DIR}/ui/resource_ids.h")
   add_executable(${target} WIN32 ${ARGN}
-    "${PROJECT_SOURCE_DIR}/platform/platform_win32.cpp"
+    ${UPDATER_WIN32_PLATFORM_SOURCES}
     "${PROJECT_SOURCE_DIR}/platform/file_view_win32.cpp"
     "${PROJECT_SOURCE_DIR}/app/main_win32.cpp"
     "${script}")

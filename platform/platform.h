@@ -88,7 +88,8 @@ void PlatformCloseFile(FileHandle file);
 // Returns once the file's written bytes are on the disk.
 bool PlatformFlushFile(FileHandle file);
 // Starts taking the bytes written so far to the disk while the caller goes on
-// writing; null when it cannot be started. The file stays open until
+// writing; null when it cannot be started or must not be (one thread only
+// under an emulator that breaks a second one). The file stays open until
 // PlatformEndFlush, which waits for the flush, releases it and tells whether
 // those bytes are on the disk.
 PendingFlush PlatformBeginFlush(FileHandle file);

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <winternl.h>
 
+#include "platform/emulated_processor.h"
 #include "platform/platform.h"
 
 namespace {
@@ -188,8 +189,12 @@ DWORD WINAPI FlushInBackground(LPVOID file) { return FlushFileBuffers(static_cas
 }  // namespace
 
 // A thread of its own for each flush: the writer waits for one before it
-// starts the next, so there is never more than one.
+// starts the next, so there is never more than one. Under QEMU's user-mode
+// emulator a program of two threads dies at random (README: "One thread
+// under the emulator"), so there no thread is started and the writer
+// flushes the slice where it stands, as it does when no thread can start.
 PendingFlush PlatformBeginFlush(FileHandle file) {
+  if (ProcessorNamesQemu()) return nullptr;
   return reinterpret_cast<PendingFlush>(CreateThread(nullptr, 64 * 1024, FlushInBackground, F(file),
                                                      STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
 }

@@ -4,13 +4,16 @@
 # fingerprint module does not describe its game executable, signs when a
 # certificate is given, and prints a summary.
 #
-#   bash tools/make_update.sh DESCRIPTION.ini [--tree DIR] [--payload DIR]
+#   bash tools/make_update.sh DESCRIPTION.ini [--tree DIR] [--payload DIR] [--flush-slice BYTES]
 #
 #   --tree DIR     the build tree (default: build-NAME in the current folder,
 #                  NAME being the description's file name without .ini);
 #                  the result is DIR/UpDate.exe
 #   --payload DIR  take the payload files from DIR instead of the
 #                  description's Folder
+#   --flush-slice BYTES
+#                  flush each new file every BYTES written instead of every
+#                  64 MiB (a test's small files then go in many slices)
 #
 # Signing (optional): UPDATE_SIGN_PKCS12 names a PKCS#12 file with the
 # code-signing certificate and its key, UPDATE_SIGN_PASSWORD holds its
@@ -24,12 +27,14 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 fptool=${FPTOOL:-${UPDATER_BUILD_DIR:-$root/build}/native/bin/fptool}
 
-usage() { sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
-description="" tree="" payload=""
+usage() { sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+# Always given, so that a tree built before with another slice forgets it.
+description="" tree="" payload="" slice_args=(-DUPDATE_FLUSH_SLICE_BYTES=)
 while [ $# -gt 0 ]; do
   case "$1" in
     --tree) [ $# -ge 2 ] || usage; tree=$2; shift 2 ;;
     --payload) [ $# -ge 2 ] || usage; payload=$2; shift 2 ;;
+    --flush-slice) [ $# -ge 2 ] || usage; slice_args=(-DUPDATE_FLUSH_SLICE_BYTES="$2"); shift 2 ;;
     -h|--help) usage ;;
     -*) echo "make_update: unknown option $1" >&2; usage ;;
     *) [ -z "$description" ] || usage; description=$1; shift ;;
@@ -61,7 +66,7 @@ windows="$tree/windows"
 mkdir -p "$tree"
 echo "make_update: building $name in $tree" >&2
 cmake -S "$root" -B "$windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DFPTOOL="$fptool" \
-  -DUPDATE_DESCRIPTION="$description" -DUPDATE_PAYLOAD_DIR="$folder" >"$tree/configure.log" 2>&1 ||
+  -DUPDATE_DESCRIPTION="$description" -DUPDATE_PAYLOAD_DIR="$folder" "${slice_args[@]}" >"$tree/configure.log" 2>&1 ||
   { cat "$tree/configure.log" >&2; exit 1; }
 if ! cmake --build "$windows" -j 2 --target UpDate >"$tree/build.log" 2>&1; then
   # The payload check's own words say what is wrong.

@@ -30,7 +30,7 @@ add_dependencies(watcher plain_loader plant_mark)
 # The fingerprint module's fallback load, as on a system before Vista: the
 # Win32 backend itself, with LoadLibraryExA refusing the image-resource flag.
 add_executable(old_system_loader "${CMAKE_CURRENT_LIST_DIR}/old_system_loader.cpp"
-               "${PROJECT_SOURCE_DIR}/platform/platform_win32.cpp")
+               ${UPDATER_WIN32_PLATFORM_SOURCES} "${PROJECT_SOURCE_DIR}/base/processor_brand.cpp")
 target_include_directories(old_system_loader PRIVATE "${PROJECT_SOURCE_DIR}")
 set_target_properties(old_system_loader PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 add_dependencies(watcher old_system_loader)
@@ -38,7 +38,7 @@ add_dependencies(watcher old_system_loader)
 # A message whose text is not code page 932, shown by the updater's own
 # messages and Win32 backend.
 add_executable(text_fallback_probe "${CMAKE_CURRENT_LIST_DIR}/text_fallback_probe.cpp"
-               "${PROJECT_SOURCE_DIR}/platform/platform_win32.cpp")
+               ${UPDATER_WIN32_PLATFORM_SOURCES})
 target_link_libraries(text_fallback_probe PRIVATE updater_logic)
 set_target_properties(text_fallback_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 add_dependencies(watcher text_fallback_probe)
@@ -54,11 +54,20 @@ add_executable(crash_probe "${CMAKE_CURRENT_LIST_DIR}/crash_probe.c")
 set_target_properties(crash_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 add_dependencies(watcher crash_probe)
 
+# The platform backend's answer to whether QEMU makes the processor, beside
+# how the probe's host process actually runs.
+add_executable(processor_probe "${CMAKE_CURRENT_LIST_DIR}/processor_probe.cpp"
+               "${PROJECT_SOURCE_DIR}/platform/emulated_processor_win32.cpp"
+               "${PROJECT_SOURCE_DIR}/base/processor_brand.cpp")
+target_include_directories(processor_probe PRIVATE "${PROJECT_SOURCE_DIR}")
+set_target_properties(processor_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+add_dependencies(watcher processor_probe)
+
 # The updater's checksum, decoding and verification code run with the space
 # below 2 GiB taken. The platform's allocator and resource lookup are
 # wrapped so that the probe sees every address the logic gets from them.
 add_executable(high_address_probe "${CMAKE_CURRENT_LIST_DIR}/high_address_probe.cpp"
-               "${PROJECT_SOURCE_DIR}/platform/platform_win32.cpp")
+               ${UPDATER_WIN32_PLATFORM_SOURCES})
 target_link_libraries(high_address_probe PRIVATE updater_logic)
 target_link_options(high_address_probe PRIVATE -Wl,--wrap=_Z19PlatformAllocZeroedj
                     -Wl,--wrap=_Z20PlatformFindResourceP17PlatformModuleTag12ResourceTypePKcPPKvPj)
