@@ -15,7 +15,8 @@ set(E2E_WORK_DIR "${CMAKE_BINARY_DIR}/e2e")
 foreach(group IN ITEMS test_harness test_no_installation test_update test_verification test_faults.FaultTest
                        test_faults.InterruptedRunTest test_faults.SmallDriveTest test_security
                        test_code_page test_signed test_compressed test_deltas test_damaged_download
-                       test_high_address test_profile_record test_entry_list test_many_flushes)
+                       test_high_address test_profile_record test_entry_list test_many_flushes
+                       test_crash)
   string(REGEX REPLACE "^test_([a-z_]+).*$" "e2e_\\1" name "${group}")
   if(group MATCHES "InterruptedRun")
     set(name e2e_interrupted_run)

@@ -134,6 +134,58 @@ class Progress:
         return [int(p.strip().rstrip("%")) for p in texts]
 
 
+# What a program's death leaves in Wine's output: the i386 emulator's line
+# when the program's host process dies of a signal it does not handle, and
+# Wine's own report of an exception nothing in the program handled. Neither
+# is a debug channel: WINEDEBUG=-all leaves both.
+_DEATH_LINE = re.compile(r"qemu: uncaught target signal[^\r\n]*|[^\r\n]*\bUnhandled [^\r\n]*")
+# Exit codes from 0xC0000000 on are exception codes: the program's exception
+# handling ended it (0xC0000005 an access violation, say).
+_EXCEPTION_CODES = 0xC0000000
+
+
+@dataclass
+class Ending:
+    """How a watched program's run ended. how is "exit" (it left by its own
+    exit path, and nothing reported a death), "crash", "killed" (by the
+    watcher, at its time limit or a box left without an answer) or
+    "unknown" (no mark could say; never taken for a normal end)."""
+    how: str
+    text: str  # a sentence naming it
+
+    @property
+    def normal(self) -> bool:
+        return self.how == "exit"
+
+
+def judge_ending(name: str, exit_code: Optional[int], mark: Optional[str], timed_out: bool, unanswered: bool,
+                 wine_output: str) -> Ending:
+    """How program `name` ended, from watcher.exe's exit event (its exit code
+    and watch_hook.dll's mark) and what Wine printed meanwhile. Only the mark
+    that the process's own exit leaves, with no death reported, is a normal
+    end: the exit code alone is not to be trusted (a program whose emulator
+    died gives its parent 0)."""
+    died = f"{name} died without its normal exit"
+    death = _DEATH_LINE.search(wine_output or "")
+    if death:
+        return Ending("crash", f"{died}: {death.group(0).strip()}")
+    if timed_out:
+        return Ending("killed", f"{name} was ended by the watcher at its time limit")
+    if unanswered:
+        return Ending("killed", f"{name} was ended by the watcher: a box had no answer left")
+    if mark == "exit":
+        return Ending("exit", f"{name} left by its own exit path, exit code {exit_code}")
+    if exit_code is not None and exit_code >= _EXCEPTION_CODES:
+        return Ending("crash", f"{died}: exception {exit_code:#010x}, with mark {mark}")
+    if mark == "none":
+        return Ending("crash", f"{died}: watch_hook.dll was in it and saw no exit (exit code {exit_code})")
+    reasons = {"unloaded": "watch_hook.dll was unloaded before the end",
+               "not_loaded": "watch_hook.dll never came into it (no window was made)",
+               "no_hook": "watch_hook.dll was not placed"}
+    why = reasons.get(mark, f"the watcher gave no mark ({mark})")
+    return Ending("unknown", f"{name} ended without a mark of its normal exit: {why} (exit code {exit_code})")
+
+
 @dataclass
 class RunResult:
     events: List[dict]
@@ -148,10 +200,21 @@ class RunResult:
     hooked: bool  # watch_hook.dll logged the percentages inside the program
     second: Dict[str, object] = field(default_factory=dict)
     seconds: float = 0.0
+    exit_mark: Optional[str] = None  # watch_hook.dll's mark of the end (watcher.cpp, ExitMark)
+    ending: Optional[Ending] = None  # how the run ended, judged with what Wine printed
+    wine_output: str = ""  # what Wine and the emulator printed during the run
+
+    def judge(self, name: str, wine_output: str) -> Ending:
+        self.wine_output = wine_output
+        self.ending = judge_ending(name, self.exit_code, self.exit_mark, self.timed_out, self.unanswered,
+                                   wine_output)
+        return self.ending
 
     def describe(self) -> str:
         """Everything the run showed, for a failing assertion's message."""
         lines = [f"exit code {self.exit_code}, {self.seconds:.2f} s"]
+        if self.ending is not None:
+            lines.append(f"  ended: {self.ending.text}")
         for m in self.messages:
             lines.append(f"  box {m.index}: {m.text!r} caption={m.caption!r} buttons={list(m.buttons)} "
                          f"icon={m.icon} owner={m.owner}")
@@ -182,6 +245,7 @@ def parse_events(lines: List[str]) -> RunResult:
     timed_out = unanswered = hooked = False
     percents_set: List[str] = []
     second: Dict[str, object] = {"windows": []}
+    exit_mark = ending = None
     for e in events:
         kind = e["event"]
         if kind == "message":
@@ -220,6 +284,9 @@ def parse_events(lines: List[str]) -> RunResult:
             unanswered = True
         elif kind == "exit":
             exit_code = e["code"]
+            exit_mark = e.get("mark")
+        elif kind == "ending":
+            ending = Ending(e["how"], e["text"])
         elif kind == "start" and "error" in e:
             raise HarnessError(f"watcher could not start UpDate.exe: error {e['error']}")
         elif kind == "start":
@@ -229,7 +296,7 @@ def parse_events(lines: List[str]) -> RunResult:
     if progress is not None:
         progress.percents_set = percents_set
     return RunResult(events, exit_code, messages, progress, others, answers, holds, timed_out, unanswered, hooked,
-                     second)
+                     second, exit_mark=exit_mark, ending=ending)
 
 
 def _end_group(process: subprocess.Popen, limit: float = 5.0):
@@ -508,8 +575,11 @@ class WineSession:
         return built_program("UpDate.exe", self.windows_build_dir)
 
     def run_updater(self, *answers: str, hold=(), second_at: Optional[int] = None,
-                    timeout: float = 60.0, updater: Optional[Path] = None) -> RunResult:
-        """Runs UpDate.exe (or `updater`), answering its boxes in order with OK/Cancel/Yes/No."""
+                    timeout: float = 60.0, updater: Optional[Path] = None, expect_exit: bool = True) -> RunResult:
+        """Runs UpDate.exe (or `updater`), answering its boxes in order with
+        OK/Cancel/Yes/No. A run that does not end by the program's own exit
+        path fails the case (AssertionError naming how it ended), unless
+        expect_exit is False; result.ending says how it ended."""
         args = [str(built_program("watcher.exe", self.windows_build_dir)), "--timeout", str(int(timeout * 1000))]
         for path in hold:
             args += ["--hold", path]
@@ -539,7 +609,7 @@ class WineSession:
         if result.exit_code is None:
             raise HarnessError(f"watcher.exe ended without the program's exit code (status {status}):\n"
                                + stdout.decode(errors="replace") + stderr.decode(errors="replace"))
-        return result
+        return judged(result, (updater or self.updater).name, stderr, expect_exit)
 
 
 # What stands before a Windows program on the command line of its host
@@ -824,9 +894,18 @@ def run_windows_program(session: "WineSession", program: Path, *args: str, env: 
         return subprocess.CompletedProcess([str(program), *args], status, out.read(), err.read())
 
 
+def judged(result: RunResult, name: str, wine_output: bytes, expect_exit: bool) -> RunResult:
+    """Sets how the run of program `name` ended; a run expected to end by
+    the program's own exit path that ended otherwise fails the case."""
+    ending = result.judge(name, wine_output.decode(errors="replace"))
+    if expect_exit and not ending.normal:
+        raise AssertionError(f"{ending.text}\n{result.describe()}\nWine printed:\n{result.wine_output[-2000:]}")
+    return result
+
+
 def run_watched(session: "WineSession", *answers: str, program: Optional[Path] = None,
                 env: Optional[Dict[str, str]] = None, at_box: Optional[Dict[int, "object"]] = None,
-                timeout: float = 60.0) -> RunResult:
+                timeout: float = 60.0, expect_exit: bool = True) -> RunResult:
     """Like WineSession.run_updater, and also: another program (a copy of
     UpDate.exe elsewhere, another build), more environment for the run, and
     at_box {N: action}: box N waits for its answer until action() returns,
@@ -881,7 +960,7 @@ def run_watched(session: "WineSession", *answers: str, program: Optional[Path] =
     if result.exit_code is None:
         raise HarnessError(f"watcher.exe ended without the program's exit code (status {status}):\n"
                            + stdout.decode(errors="replace") + stderr.decode(errors="replace"))
-    return result
+    return judged(result, (program or session.updater).name, stderr, expect_exit)
 
 
 # ---- pictures ----

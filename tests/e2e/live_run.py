@@ -2,7 +2,10 @@
 that act in the middle of a run (take a picture, measure, change a file)
 before the watcher answers a box. The watcher is started with --pause-dir;
 on_event sees every event as it comes, and a box is answered once on_event
-has returned for its "paused" event."""
+has returned for its "paused" event. After the watcher's last event comes
+one more of the harness's own, "ending" {how, text, normal}: how the program
+ended (harness.judge_ending), from the watcher's exit event and what Wine
+printed during the run."""
 
 import json
 import shutil
@@ -17,8 +20,9 @@ import harness
 
 def follow(session, program: Path, answers: List[str], on_event: Callable[[dict], None],
            observe: bool = False, timeout: float = 600.0, extra=(),
-           on_mode: Optional[Callable[[str], None]] = None) -> List[dict]:
-    """Runs program through watcher.exe (extra: more watcher options); returns all events.
+           on_mode: Optional[Callable[[str], None]] = None, env: Optional[dict] = None) -> List[dict]:
+    """Runs program through watcher.exe (extra: more watcher options; env:
+    more environment for the run); returns all events.
     on_mode, when given, is told how the program's host process runs (an
     emulated or a native i386 program), read off it while its first box waits."""
     watcher = harness.built_program("watcher.exe", session.windows_build_dir)
@@ -29,11 +33,12 @@ def follow(session, program: Path, answers: List[str], on_event: Callable[[dict]
     events = []
     with tempfile.NamedTemporaryFile(delete=False) as out:
         out_path = Path(out.name)
+    err = tempfile.TemporaryFile()
     try:
         with open(out_path, "wb") as out:
             # A file, not a pipe: Wine's background processes would hold a pipe open.
-            proc = subprocess.Popen(["wine", *args], env=session.env, stdout=out, stderr=subprocess.DEVNULL,
-                                    cwd=session.drive_c)
+            proc = subprocess.Popen(["wine", *args], env={**session.env, **(env or {})}, stdout=out,
+                                    stderr=err, cwd=session.drive_c)
         seen = 0
         while True:
             ended = proc.poll() is not None
@@ -52,11 +57,24 @@ def follow(session, program: Path, answers: List[str], on_event: Callable[[dict]
                 if event.get("event") == "paused":
                     (pause_dir / f"go-{event['index']}").write_text("")
             if ended and seen >= len(complete):
+                err.seek(0)
+                event = ending_event(program.name, events, err.read().decode(errors="replace"))
+                events.append(event)
+                on_event(event)
                 return events
             time.sleep(0.005)
     finally:
+        err.close()
         out_path.unlink(missing_ok=True)
         shutil.rmtree(pause_dir, ignore_errors=True)
+
+
+def ending_event(name: str, events: List[dict], wine_output: str) -> dict:
+    exit_event = next((e for e in reversed(events) if e.get("event") == "exit"), {})
+    ending = harness.judge_ending(name, exit_event.get("code"), exit_event.get("mark"),
+                                  any(e.get("event") == "timeout" for e in events),
+                                  any(e.get("event") == "unanswered" for e in events), wine_output)
+    return {"event": "ending", "how": ending.how, "text": ending.text, "normal": ending.normal}
 
 
 def running_mode(session, program: Path) -> str:

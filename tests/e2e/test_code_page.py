@@ -49,6 +49,7 @@ class OtherCodePageTest(unittest.TestCase):
         run = harness.parse_events([json.dumps(e) for e in events])
         report = run.describe()
         self.assertFalse(run.timed_out or run.unanswered, report)
+        self.assertTrue(run.ending.normal, report)
         self.assertEqual(len(run.messages), 2, report)
         confirm, finished = run.messages
         self.assertEqual(confirm.text_wide, CONFIRM_UPDATE, report)

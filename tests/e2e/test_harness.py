@@ -165,6 +165,34 @@ class StandInTest(unittest.TestCase):
         self.assertIn("1 skipped", done.stdout + done.stderr)
 
 
+class EndingTest(unittest.TestCase):
+    """How a run ended, from the watcher's exit event and what Wine printed:
+    only the program's own exit, with no death reported, is a normal end."""
+
+    QEMU = "qemu: uncaught target signal 11 (Segmentation fault) - core dumped"
+    WINE = "wine: Unhandled page fault on write access to 00000000 at address 00401737 (thread 0024), starting debugger..."
+
+    def test_verdicts(self):
+        # (exit code, mark, timed out, what Wine printed) -> how, start of the text
+        died = "UpDate.exe died without its normal exit"
+        for code, mark, timed_out, printed, how, text in [
+            (0, "exit", False, "", "exit", "UpDate.exe left by its own exit path, exit code 0"),
+            (0, "exit", False, f"fixme:x\n{self.QEMU}\n", "crash",
+             f"{died}: qemu: uncaught target signal 11 (Segmentation fault) - core dumped"),
+            (0xC0000005, "none", False, self.WINE + "\n", "crash", f"{died}: {self.WINE}"),
+            (0, "none", False, "", "crash", f"{died}: watch_hook.dll was in it and saw no exit (exit code 0)"),
+            (0xC000001D, "not_loaded", False, "", "crash", f"{died}: exception 0xc000001d"),
+            (0, "not_loaded", False, "", "unknown", "UpDate.exe ended without a mark of its normal exit"),
+            (0, "unloaded", False, "", "unknown", "UpDate.exe ended without a mark of its normal exit"),
+            (0xDEAD, "none", True, "", "killed", "UpDate.exe was ended by the watcher at its time limit"),
+        ]:
+            with self.subTest(mark=mark, printed=printed):
+                ending = harness.judge_ending("UpDate.exe", code, mark, timed_out, False, printed)
+                self.assertEqual(ending.how, how, ending.text)
+                self.assertTrue(ending.text.startswith(text), ending.text)
+                self.assertEqual(ending.normal, how == "exit")
+
+
 class CrashTest(unittest.TestCase):
     def test_a_program_that_crashes_ends_at_once(self):
         wine = harness.session()

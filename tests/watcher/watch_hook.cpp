@@ -3,15 +3,22 @@
 // program gives its percentage control to the file named by the variable
 // WATCH_HOOK_LOG, one line each, in UTF-8: the last percentage may stand for only a
 // few milliseconds, too short for a look from outside to be sure of it.
+//
+// It also tells how the program ended: to the file named by WATCH_EXIT_LOG
+// it writes "attach PID" when it is loaded and "exit PID" when the process
+// leaves by its own exit path (ExitProcess, a return from main). A crash,
+// TerminateProcess or the death of the emulator that runs the program
+// detaches no module, and so leaves no "exit" line, whatever exit code the
+// parent then reads.
 #include <windows.h>
 
 namespace {
 
 constexpr int kPercentId = 1009;
 
-void Record(const char* text) {
+void Record(const char* text, const char* variable = "WATCH_HOOK_LOG") {
   char path[MAX_PATH];
-  DWORD length = GetEnvironmentVariableA("WATCH_HOOK_LOG", path, sizeof path);
+  DWORD length = GetEnvironmentVariableA(variable, path, sizeof path);
   if (length == 0 || length >= sizeof path) return;
   HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -22,7 +29,30 @@ void Record(const char* text) {
   CloseHandle(file);
 }
 
+// No C runtime here: at the process's end it may already be gone.
+void RecordLife(const char* what) {
+  char digits[16];
+  int count = 0;
+  for (DWORD pid = GetCurrentProcessId(); count == 0 || pid != 0; pid /= 10) digits[count++] = '0' + pid % 10;
+  char line[48];
+  lstrcpyA(line, what);
+  int at = lstrlenA(line);
+  line[at++] = ' ';
+  while (count > 0) line[at++] = digits[--count];
+  line[at] = '\0';
+  Record(line, "WATCH_EXIT_LOG");
+}
+
 }  // namespace
+
+// Every process that loads the module notes itself (the watcher loads it
+// too, to place the hook): the watcher reads only its program's lines.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) RecordLife("attach");
+  // reserved is set when the whole process is leaving, null on FreeLibrary.
+  if (reason == DLL_PROCESS_DETACH) RecordLife(reserved != nullptr ? "exit" : "unload");
+  return TRUE;
+}
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK WatchCallWndProc(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HC_ACTION) {

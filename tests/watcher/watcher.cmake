@@ -63,6 +63,12 @@ target_include_directories(processor_probe PRIVATE "${PROJECT_SOURCE_DIR}")
 set_target_properties(processor_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 add_dependencies(watcher processor_probe)
 
+# A program that dies on purpose in the ways chosen by FAULT_PROBE, for the
+# harness's check that no death is read as a normal end.
+add_executable(fault_probe WIN32 "${CMAKE_CURRENT_LIST_DIR}/fault_probe.c")
+set_target_properties(fault_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+add_dependencies(watcher fault_probe)
+
 # The updater's checksum, decoding and verification code run with the space
 # below 2 GiB taken. The platform's allocator and resource lookup are
 # wrapped so that the probe sees every address the logic gets from them.

@@ -48,7 +48,8 @@
 //                slowest: [{sent_ms, wait_ms, percent_before, percent_after,
 //                mark_before, mark_after, answered}]}
 //   timeout      the program was killed after --timeout
-//   exit         {code}
+//   exit         {code, mark}: mark tells whether the program left by its own
+//                exit path, as watch_hook.dll saw it (see ExitMark)
 #include <windows.h>
 
 #include <cstdio>
@@ -330,18 +331,56 @@ struct Options {
 
 // Places watch_hook.dll (beside this program) in the program's main thread
 // before it runs; the module logs each percentage to the file named by
-// WATCH_HOOK_LOG, which the program inherits.
+// WATCH_HOOK_LOG, and its own loading and the process's normal exit to the
+// one named by WATCH_EXIT_LOG, both of which the program inherits.
 struct PercentHook {
   std::string logPath;
+  std::string exitLogPath;
   HHOOK hook = nullptr;
 };
 
-bool PreparePercentHook(PercentHook* hook) {
+bool NewLogFile(const char* variable, std::string* where) {
   char folder[MAX_PATH];
   char path[MAX_PATH];
   if (GetTempPathA(sizeof folder, folder) == 0 || GetTempFileNameA(folder, "wph", 0, path) == 0) return false;
-  hook->logPath = path;
-  return SetEnvironmentVariableA("WATCH_HOOK_LOG", path) != FALSE;
+  *where = path;
+  return SetEnvironmentVariableA(variable, path) != FALSE;
+}
+
+bool PreparePercentHook(PercentHook* hook) {
+  return NewLogFile("WATCH_HOOK_LOG", &hook->logPath) && NewLogFile("WATCH_EXIT_LOG", &hook->exitLogPath);
+}
+
+std::string ReadAndDelete(const std::string& path) {
+  std::string text;
+  if (path.empty()) return text;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+    CloseHandle(file);
+  }
+  DeleteFileA(path.c_str());
+  return text;
+}
+
+// What the hook module saw of the program's end: "exit" when the process
+// left by its own exit path, "none" when the module was in the process and
+// saw no such exit (a crash, TerminateProcess, the emulator's death),
+// "unloaded" when the module was unloaded before the end, "not_loaded" when
+// the module never came into the process (no window was ever made there),
+// "no_hook" when no hook was placed.
+std::string ExitMark(const PercentHook& hook, bool placed, DWORD pid) {
+  std::string log = ReadAndDelete(hook.exitLogPath);
+  if (!placed) return "no_hook";
+  const std::string id = " " + std::to_string(pid) + "\n";
+  auto has = [&](const char* what) { return log.find("\n" + std::string(what) + id) != std::string::npos; };
+  log = "\n" + log;
+  if (has("exit")) return "exit";
+  if (has("unload")) return "unloaded";
+  return has("attach") ? "none" : "not_loaded";
 }
 
 DWORD PlacePercentHook(PercentHook* hook, DWORD threadId) {
@@ -362,17 +401,7 @@ DWORD PlacePercentHook(PercentHook* hook, DWORD threadId) {
 // The percentages the program set, in order, from the hook's log.
 void ReportHookedPercents(PercentHook* hook) {
   if (hook->hook != nullptr) UnhookWindowsHookEx(hook->hook);
-  if (hook->logPath.empty()) return;
-  HANDLE file = CreateFileA(hook->logPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  std::string log;
-  if (file != INVALID_HANDLE_VALUE) {
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) log.append(buffer, got);
-    CloseHandle(file);
-  }
-  DeleteFileA(hook->logPath.c_str());
+  std::string log = ReadAndDelete(hook->logPath);
   size_t start = 0;
   for (size_t end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
     Emit("percent_set", "\"text\":\"" + Hex(log.substr(start, end - start)) + "\"");
@@ -621,7 +650,8 @@ int Run(const Options& options) {
   if (ping != nullptr) Emit("ping", FinishWindowPing(ping));
   DWORD code = 0;
   GetExitCodeProcess(info.hProcess, &code);
-  Emit("exit", "\"code\":" + std::to_string(code));
+  Emit("exit", "\"code\":" + std::to_string(code) + ",\"mark\":" +
+                   Quoted(ExitMark(hook, hookError == 0, info.dwProcessId)));
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
   for (HANDLE file : held) CloseHandle(file);
