@@ -23,7 +23,7 @@ def follow(session, program: Path, answers: List[str], on_event: Callable[[dict]
     emulated or a native i386 program), read off it while its first box waits."""
     watcher = harness.built_program("watcher.exe", session.windows_build_dir)
     pause_dir = Path(tempfile.mkdtemp(dir=session.drive_c))
-    args = [str(watcher), "--timeout", str(int(timeout * 1000))]
+    args = [str(watcher), *harness.watcher_limits(timeout)]
     args += ["--observe"] if observe else ["--pause-dir", harness._win_path(pause_dir)]
     args += [*extra, harness._win_path(program), *answers]
     events = []
@@ -35,8 +35,15 @@ def follow(session, program: Path, answers: List[str], on_event: Callable[[dict]
             proc = subprocess.Popen(["wine", *args], env=session.env, stdout=out, stderr=subprocess.DEVNULL,
                                     cwd=session.drive_c)
         seen = 0
+        began = time.monotonic()
+        limit = timeout + harness.time_limit("watcher")
         while True:
             ended = proc.poll() is not None
+            if not ended and time.monotonic() - began > limit:
+                proc.kill()
+                proc.wait()
+                raise harness.HarnessError(f"watcher.exe did not end within {limit:g} s (the program's {timeout:g} s "
+                                           f"and {harness.time_limit('watcher'):g} s more)")
             lines = out_path.read_bytes().decode("ascii", errors="replace").split("\n")
             complete = [l for l in lines if l] if ended else lines[:-1]
             for line in complete[seen:]:
@@ -52,6 +59,8 @@ def follow(session, program: Path, answers: List[str], on_event: Callable[[dict]
                 if event.get("event") == "paused":
                     (pause_dir / f"go-{event['index']}").write_text("")
             if ended and seen >= len(complete):
+                if events:
+                    harness.note_wait("watcher", time.monotonic() - began - events[-1].get("ms", 0) / 1000)
                 return events
             time.sleep(0.005)
     finally:
