@@ -364,9 +364,17 @@ def _watcher_stuck(timeout: float, stdout: bytes) -> str:
 
 
 def _note_watcher_wait(result: "RunResult"):
-    """The time watcher.exe took beyond what it reported (Wine starting it, and its end)."""
+    """The time watcher.exe took beyond what it reported (Wine starting it,
+    and its end), and the longest a box took to be fully shown."""
+    note_box_waits(result.events)
     if result.events:
         note_wait("watcher", result.seconds - result.events[-1].get("ms", 0) / 1000)
+
+
+def note_box_waits(events: List[dict]):
+    for event in events:
+        if event.get("event") == "message" and "settle_ms" in event:
+            note_wait("box", event["settle_ms"] / 1000)
 
 
 def _win_path(unix_path: Path) -> str:

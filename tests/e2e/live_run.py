@@ -59,6 +59,7 @@ def follow(session, program: Path, answers: List[str], on_event: Callable[[dict]
                 if event.get("event") == "paused":
                     (pause_dir / f"go-{event['index']}").write_text("")
             if ended and seen >= len(complete):
+                harness.note_box_waits(events)
                 if events:
                     harness.note_wait("watcher", time.monotonic() - began - events[-1].get("ms", 0) / 1000)
                 return events
