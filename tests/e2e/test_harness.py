@@ -126,7 +126,7 @@ class StandInTest(unittest.TestCase):
                 session = harness.WineSession(self.scratch, work)
                 if case.shorten:
                     session.XVFB_LIMIT = session.PREFIX_LIMIT = session.WINE_LIMIT = SHORT
-                    session.SETTLE_LIMIT = session.STOP_LIMIT = SHORT
+                    session.STOP_LIMIT = SHORT
                 began = time.monotonic()
                 with self.assertRaises(harness.HarnessError) as failure:
                     session.start()
