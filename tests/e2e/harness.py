@@ -96,7 +96,7 @@ def time_limit(wait: str) -> float:
     return max(WORST_SEEN[wait] * MARGIN, FLOOR) * max(scale, 0.1)
 
 
-# The longest each kind of wait took in this process, for E2E_WAIT_TIMES.
+# The longest each kind of wait took in this process, for waits_report().
 waited: Dict[str, float] = {}
 
 
