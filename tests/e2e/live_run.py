@@ -20,20 +20,21 @@ def follow(session, program: Path, answers: List[str], on_event: Callable[[dict]
            on_mode: Optional[Callable[[str], None]] = None) -> List[dict]:
     """Runs program through watcher.exe (extra: more watcher options); returns all events.
     on_mode, when given, is told how the program's host process runs (an
-    emulated or a native i386 program), read off it while its first box waits."""
+    emulated or a native i386 program), read off it while its first box waits.
+    A watcher that does not end in time, or ends without the program's exit
+    code, raises HarnessError."""
     watcher = harness.built_program("watcher.exe", session.windows_build_dir)
     pause_dir = Path(tempfile.mkdtemp(dir=session.drive_c))
     args = [str(watcher), *harness.watcher_limits(timeout)]
     args += ["--observe"] if observe else ["--pause-dir", harness._win_path(pause_dir)]
     args += [*extra, harness._win_path(program), *answers]
     events = []
-    with tempfile.NamedTemporaryFile(delete=False) as out:
-        out_path = Path(out.name)
+    with tempfile.NamedTemporaryFile(delete=False) as out, tempfile.NamedTemporaryFile(delete=False) as err:
+        out_path, err_path = Path(out.name), Path(err.name)
     try:
-        with open(out_path, "wb") as out:
-            # A file, not a pipe: Wine's background processes would hold a pipe open.
-            proc = subprocess.Popen(["wine", *args], env=session.env, stdout=out, stderr=subprocess.DEVNULL,
-                                    cwd=session.drive_c)
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            # Files, not pipes: Wine's background processes would hold a pipe open.
+            proc = subprocess.Popen(["wine", *args], env=session.env, stdout=out, stderr=err, cwd=session.drive_c)
         seen = 0
         began = time.monotonic()
         limit = timeout + harness.time_limit("watcher")
@@ -59,6 +60,10 @@ def follow(session, program: Path, answers: List[str], on_event: Callable[[dict]
                 if event.get("event") == "paused":
                     (pause_dir / f"go-{event['index']}").write_text("")
             if ended and seen >= len(complete):
+                if not any(e.get("event") == "exit" for e in events):
+                    said = err_path.read_bytes().decode(errors="replace").strip().splitlines()[-1:]
+                    raise harness.HarnessError(f"watcher.exe ended without the program's exit code (status "
+                                               f"{proc.returncode})" + (f": {said[0]}" if said else ""))
                 harness.note_box_waits(events)
                 if events:
                     harness.note_wait("watcher", time.monotonic() - began - events[-1].get("ms", 0) / 1000)
@@ -66,6 +71,7 @@ def follow(session, program: Path, answers: List[str], on_event: Callable[[dict]
             time.sleep(0.005)
     finally:
         out_path.unlink(missing_ok=True)
+        err_path.unlink(missing_ok=True)
         shutil.rmtree(pause_dir, ignore_errors=True)
 
 
