@@ -61,6 +61,55 @@ JAPANESE_LOCALE = "ja_JP.UTF-8"
 ENGLISH_LOCALE = "en_US.UTF-8"
 
 
+# ---- time limits ----
+#
+# Every wait of the harness has a limit, and all of them come from one
+# table: the worst time each wait took here, times one margin, and never
+# less than a floor (a short wait's time is mostly how soon a loaded
+# machine gets round to the process). E2E_TIME_SCALE multiplies them all
+# again on a machine slower still. run_e2e.py prints each wait's worst time
+# at its end (tools/demo.py with E2E_WAIT_TIMES=1). The figures, in seconds,
+# are the worst of two runs of e2e_harness, e2e_no_installation, e2e_update
+# and e2e_code_page on this project's machine (2 cores, i386 programs run
+# through qemu-i386-static), each from a fresh prefix: one beside other
+# builds (load average 5-7), one beside two CPU-bound processes as well
+# (load average 9-10). Each run's own worst: xvfb 0.2 / 0.2, prefix 30.5 /
+# 35.0, wine 5.7 / 7.4, stop 0.8 / 0.5, watcher 3.4 / 5.7, box - / 0.6.
+WORST_SEEN = {
+    "xvfb": 0.2,      # Xvfb names its display
+    "prefix": 35.0,   # wineboot -i makes a fresh prefix
+    "wine": 7.4,      # one short Wine command (reg add, cmd /c, winepath, wineserver -p)
+    "stop": 0.8,      # wineserver -k, then -w
+    "watcher": 5.7,   # watcher.exe's own time beside the program's (Wine starting it, its end)
+    "box": 0.6,       # a box, once visible, is fully shown and read
+}
+MARGIN = 4
+FLOOR = 10.0
+
+
+def time_limit(wait: str) -> float:
+    """The limit of one kind of wait, in seconds."""
+    try:
+        scale = float(os.environ.get("E2E_TIME_SCALE", "1"))
+    except ValueError:
+        scale = 1.0
+    return max(WORST_SEEN[wait] * MARGIN, FLOOR) * max(scale, 0.1)
+
+
+# The longest each kind of wait took in this process, for waits_report().
+waited: Dict[str, float] = {}
+
+
+def note_wait(wait: str, seconds: float):
+    waited[wait] = max(waited.get(wait, 0.0), seconds)
+
+
+def waits_report() -> str:
+    """One line: each wait's worst time beside its limit."""
+    return "harness waits, worst / limit: " + ", ".join(
+        f"{name} {waited[name]:.1f} / {time_limit(name):g} s" for name in sorted(waited))
+
+
 class HarnessError(Exception):
     """The harness itself could not do its work (not a finding about UpDate.exe)."""
 
@@ -324,30 +373,81 @@ def _end_group(process: subprocess.Popen, limit: float = 5.0):
 
 
 def run_limited(args: List[str], env: Dict[str, str], limit: float, what: str,
-                check: bool = True) -> subprocess.CompletedProcess:
+                check: bool = True, wait: Optional[str] = None,
+                log: Optional[Path] = None) -> subprocess.CompletedProcess:
     """Runs a helper of the harness with a time limit. A helper that is
     stuck is ended with everything it started (it runs in a session of its
     own); one that is stuck or, when checked, fails raises HarnessError
-    naming it. Output goes to files: Wine's background processes, started
-    by the first program of a prefix, would hold a pipe open."""
+    naming it, the time it was given and the log (log, when given, gets
+    each helper's command line and output). Output goes to files: Wine's
+    background processes, started by the first program of a prefix, would
+    hold a pipe open. wait names the kind of wait, for waits_report()."""
+    began = time.monotonic()
+    where = f" (its output: {log})" if log is not None else ""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         process = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                    start_new_session=True)
+        status = None
         try:
             status = process.wait(limit)
         except subprocess.TimeoutExpired:
             _end_group(process)
-            raise HarnessError(f"{what} did not end within {limit:g} s") from None
         except BaseException:
             _end_group(process)
             raise
-        out.seek(0)
-        err.seek(0)
-        done = subprocess.CompletedProcess(args, status, out.read(), err.read())
+        finally:
+            out.seek(0)
+            err.seek(0)
+            done = subprocess.CompletedProcess(args, status, out.read(), err.read())
+            _append_log(log, args, done, time.monotonic() - began)
+    if status is None:
+        raise HarnessError(f"{what} did not end within {limit:g} s{where}")
+    if wait is not None:
+        note_wait(wait, time.monotonic() - began)
     if check and status != 0:
         said = (done.stderr or done.stdout).decode(errors="replace").strip().splitlines()[-3:]
-        raise HarnessError(f"{what} failed with exit code {status}" + (": " + " / ".join(said) if said else ""))
+        raise HarnessError(f"{what} failed with exit code {status}" + (": " + " / ".join(said) if said else "")
+                           + where)
     return done
+
+
+def _append_log(log: Optional[Path], args: List[str], done: subprocess.CompletedProcess, seconds: float):
+    if log is None:
+        return
+    try:
+        log.parent.mkdir(parents=True, exist_ok=True)
+        with open(log, "ab") as file:
+            ended = "did not end" if done.returncode is None else f"exit code {done.returncode}"
+            file.write(f"$ {' '.join(map(str, args))}  [{ended}, {seconds:.1f} s]\n".encode())
+            file.write(done.stdout or b"")
+            file.write(done.stderr or b"")
+    except OSError:
+        pass  # the log helps; its absence must not hide the failure itself
+
+
+def watcher_limits(timeout: float) -> List[str]:
+    """watcher.exe's options for the program's time limit and its own waits."""
+    return ["--timeout", str(int(timeout * 1000)), "--settle", str(int(time_limit("box") * 1000))]
+
+
+def _watcher_stuck(timeout: float, stdout: bytes) -> str:
+    last = stdout.decode("ascii", errors="replace").strip().splitlines()[-1:]
+    return (f"watcher.exe did not end within {timeout + time_limit('watcher'):g} s (the program's "
+            f"{timeout:g} s and {time_limit('watcher'):g} s more); its last line: {last[0] if last else 'none'}")
+
+
+def _note_watcher_wait(result: "RunResult"):
+    """The time watcher.exe took beyond what it reported (Wine starting it,
+    and its end), and the longest a box took to be fully shown."""
+    note_box_waits(result.events)
+    if result.events:
+        note_wait("watcher", result.seconds - result.events[-1].get("ms", 0) / 1000)
+
+
+def note_box_waits(events: List[dict]):
+    for event in events:
+        if event.get("event") == "message" and "settle_ms" in event:
+            note_wait("box", event["settle_ms"] / 1000)
 
 
 def _win_path(unix_path: Path) -> str:
@@ -361,16 +461,15 @@ class WineSession:
     The prefix is a 64-bit one: the 32-bit programs run in it as they do on
     the 64-bit Windows players have, while Wine's own background programs
     run as 64-bit ones (on a machine that emulates i386 they would crash
-    there). Every wait has a time limit, and whatever start() took (the
-    lock, the display, Wine's processes) is given back when it fails."""
+    there). Every wait has a time limit (time_limit), and whatever start()
+    took (the lock, the display, Wine's processes) is given back when it
+    fails. The helpers' output goes to log_path."""
 
-    # Time limits, in seconds. A fresh prefix takes about 20 s here under
-    # emulation; anything that takes several times that is stuck, and the
-    # run must fail well within a minute instead of waiting on it.
-    XVFB_LIMIT = 10
-    PREFIX_LIMIT = 45
-    WINE_LIMIT = 30
-    STOP_LIMIT = 15
+    # In seconds; the harness's own test sets them short on an instance.
+    XVFB_LIMIT = time_limit("xvfb")
+    PREFIX_LIMIT = time_limit("prefix")
+    WINE_LIMIT = time_limit("wine")
+    STOP_LIMIT = time_limit("stop")
 
     def __init__(self, windows_build_dir: Path, work_dir: Path, locale: str = JAPANESE_LOCALE,
                  large_images: bool = False):
@@ -380,6 +479,7 @@ class WineSession:
         # Wine takes the code page of the "A" functions from the locale.
         self.locale = locale
         self.prefix = work_dir / "prefix"
+        self.log_path = work_dir / "harness.log"
         self._xvfb = None
         self._lock_file = None
         self.env = None
@@ -399,6 +499,7 @@ class WineSession:
         # Two runs sharing the prefix would overwrite each other's profile.
         self._lock_file = open(self.work_dir / "prefix.lock", "w")
         fcntl.flock(self._lock_file, fcntl.LOCK_EX)
+        self.log_path.write_bytes(b"")  # this session's helpers only
         display = self._start_xvfb()
         env = {k: v for k, v in os.environ.items() if not k.startswith(("WINE", "LC_", "WAYLAND"))}
         env.update(WINEPREFIX=str(self.prefix), WINEARCH=_WINE_ARCH, WINEDEBUG="-all",
@@ -410,7 +511,7 @@ class WineSession:
         ready = self._ensure_prefix()
         self.appdata = Path(ready["appdata"])
         self._install_marlett()
-        run_limited(["wineserver", "-p"], self.env, self.WINE_LIMIT, "wineserver -p")
+        self._limited(["wineserver", "-p"], self.WINE_LIMIT, "wineserver -p", "wine")
         # Starts Wine's background processes now, not in the first case.
         self._wine("cmd", "/c", "exit", check=True)
 
@@ -419,7 +520,8 @@ class WineSession:
             env, self.env = self.env, None
             for args in (["wineserver", "-k"], ["wineserver", "-w"]):
                 try:
-                    run_limited(args, env, self.STOP_LIMIT, " ".join(args), check=False)
+                    run_limited(args, env, self.STOP_LIMIT, " ".join(args), check=False, wait="stop",
+                                log=self.log_path)
                 except HarnessError:
                     pass
         if self._xvfb is not None:
@@ -449,11 +551,13 @@ class WineSession:
                 start_new_session=True)
         finally:
             os.close(write_end)
+        began = time.monotonic()
         with os.fdopen(read_end) as pipe:
             ready, _, _ = select.select([pipe], [], [], self.XVFB_LIMIT)
             number = pipe.readline().strip() if ready else ""
         if not number and not ready:
-            raise HarnessError(f"Xvfb did not start: it named no display within {self.XVFB_LIMIT} s")
+            raise HarnessError(f"Xvfb did not start: it named no display within {self.XVFB_LIMIT:g} s")
+        note_wait("xvfb", time.monotonic() - began)
         if not number:
             # The pipe closed unanswered: Xvfb is ending, or has ended.
             try:
@@ -463,8 +567,11 @@ class WineSession:
             raise HarnessError(f"Xvfb did not start: {state}")
         return ":" + number
 
+    def _limited(self, args, limit: float, what: str, wait: str, check: bool = True) -> subprocess.CompletedProcess:
+        return run_limited(args, self.env, limit, what, check=check, wait=wait, log=self.log_path)
+
     def _wine(self, *args, check=False) -> subprocess.CompletedProcess:
-        return run_limited(["wine", *args], self.env, self.WINE_LIMIT, "wine " + " ".join(args), check=check)
+        return self._limited(["wine", *args], self.WINE_LIMIT, "wine " + " ".join(args), "wine", check=check)
 
     def _ensure_prefix(self) -> dict:
         marker = self.prefix / _PREFIX_READY
@@ -473,7 +580,7 @@ class WineSession:
             if ready.get("setup") == _PREFIX_SETUP:
                 return ready
         shutil.rmtree(self.prefix, ignore_errors=True)
-        run_limited(["wineboot", "-i"], self.env, self.PREFIX_LIMIT, "wineboot -i (making the Wine prefix)")
+        self._limited(["wineboot", "-i"], self.PREFIX_LIMIT, "wineboot -i (making the Wine prefix)", "prefix")
         # Without a window manager an unmanaged window closes at once; a
         # managed one makes Wine wait two seconds for a manager that never
         # answers, on every box.
@@ -482,9 +589,16 @@ class WineSession:
         if self.locale != JAPANESE_LOCALE:
             self._link_japanese_font()
         out = self._wine("cmd", "/c", "echo", "%APPDATA%", check=True).stdout.decode("cp932").strip()
-        unix = run_limited(["winepath", "-u", out], self.env, self.WINE_LIMIT, "winepath",
-                           check=True).stdout.decode().strip()
-        run_limited(["wineserver", "-w"], self.env, self.WINE_LIMIT, "wineserver -w")
+        unix = self._limited(["winepath", "-u", out], self.WINE_LIMIT, "winepath", "wine").stdout.decode().strip()
+        # The prefix counts as made once its registry is on disk, which the
+        # wineserver writes as it ends. Told to end, it saves the registry
+        # first and does not wait for the prefix's background processes to
+        # end by themselves (on a loaded machine they were seen to take more
+        # than 30 s).
+        self._limited(["wineserver", "-k"], self.STOP_LIMIT, "wineserver -k (saving the new prefix's registry)",
+                      "stop", check=False)
+        self._limited(["wineserver", "-w"], self.STOP_LIMIT, "wineserver -w (the new prefix's wineserver ending)",
+                      "stop")
         if not unix or not Path(unix).is_dir():
             raise HarnessError(f"cannot find the prefix's APPDATA folder ({out!r} -> {unix!r})")
         ready = {"appdata": unix, "appdata_windows": out, "setup": _PREFIX_SETUP}
@@ -580,7 +694,7 @@ class WineSession:
         OK/Cancel/Yes/No. A run that does not end by the program's own exit
         path fails the case (AssertionError naming how it ended), unless
         expect_exit is False; result.ending says how it ended."""
-        args = [str(built_program("watcher.exe", self.windows_build_dir)), "--timeout", str(int(timeout * 1000))]
+        args = [str(built_program("watcher.exe", self.windows_build_dir)), *watcher_limits(timeout)]
         for path in hold:
             args += ["--hold", path]
         if second_at is not None:
@@ -593,7 +707,7 @@ class WineSession:
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             watcher = subprocess.Popen(["wine", *args], env=self.env, stdout=out, stderr=err, cwd=self.drive_c)
             try:
-                status = watcher.wait(timeout + 30)
+                status = watcher.wait(timeout + time_limit("watcher"))
             except subprocess.TimeoutExpired:
                 watcher.kill()
                 watcher.wait()
@@ -602,10 +716,11 @@ class WineSession:
             err.seek(0)
             stdout, stderr = out.read(), err.read()
         if status is None:
-            raise HarnessError(f"watcher.exe did not end: {stdout!r}")
+            raise HarnessError(_watcher_stuck(timeout, stdout))
         lines = stdout.decode("ascii", errors="replace").splitlines()
         result = parse_events(lines)
         result.seconds = time.monotonic() - begin
+        _note_watcher_wait(result)
         if result.exit_code is None:
             raise HarnessError(f"watcher.exe ended without the program's exit code (status {status}):\n"
                                + stdout.decode(errors="replace") + stderr.decode(errors="replace"))
@@ -910,7 +1025,7 @@ def run_watched(session: "WineSession", *answers: str, program: Optional[Path] =
     UpDate.exe elsewhere, another build), more environment for the run, and
     at_box {N: action}: box N waits for its answer until action() returns,
     so that a test can change the installation while the program waits."""
-    args = [str(built_program("watcher.exe", session.windows_build_dir)), "--timeout", str(int(timeout * 1000))]
+    args = [str(built_program("watcher.exe", session.windows_build_dir)), *watcher_limits(timeout)]
     pause_dir = None
     if at_box:
         pause_dir = Path(tempfile.mkdtemp(prefix="e2e-pause-", dir=session.work_dir))
@@ -927,9 +1042,9 @@ def run_watched(session: "WineSession", *answers: str, program: Optional[Path] =
             status = None
             while status is None:
                 try:
-                    status = watcher.wait(0.02 if at_box else timeout + 30)
+                    status = watcher.wait(0.02 if at_box else timeout + time_limit("watcher"))
                 except subprocess.TimeoutExpired:
-                    if time.monotonic() - begin > timeout + 30:
+                    if time.monotonic() - begin > timeout + time_limit("watcher"):
                         watcher.kill()
                         watcher.wait()
                         break
@@ -954,9 +1069,10 @@ def run_watched(session: "WineSession", *answers: str, program: Optional[Path] =
         if pause_dir is not None:
             shutil.rmtree(pause_dir, ignore_errors=True)
     if status is None:
-        raise HarnessError(f"watcher.exe did not end: {stdout!r}")
+        raise HarnessError(_watcher_stuck(timeout, stdout))
     result = parse_events(stdout.decode("ascii", errors="replace").splitlines())
     result.seconds = time.monotonic() - begin
+    _note_watcher_wait(result)
     if result.exit_code is None:
         raise HarnessError(f"watcher.exe ended without the program's exit code (status {status}):\n"
                            + stdout.decode(errors="replace") + stderr.decode(errors="replace"))

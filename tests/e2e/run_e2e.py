@@ -50,6 +50,8 @@ def main() -> int:
     finally:
         harness.stop_sessions()
     print(f"e2e: {result.testsRun} cases in {time.monotonic() - began:.1f} s, {len(result.skipped)} skipped")
+    if harness.waited:
+        print(harness.waits_report())
     # A case that could not run has shown nothing: the entry fails, so that
     # a suite that ran less than all of itself is never taken for a pass.
     return 0 if result.wasSuccessful() and not result.skipped else 1

@@ -1,6 +1,8 @@
 """The harness itself: a Wine or a display that fails or hangs is reported
-once, clearly, within its time limit, and leaves nothing behind (the prefix
-lock free, no process of its own running); a program that crashes ends."""
+once, in one line naming its limit and its log, within that limit, and
+leaves nothing behind (the prefix lock free, no process of its own
+running); a program that crashes ends. And the demonstration's judgement of
+an outcome: what an update answered with OK lacks, what a Cancel changed."""
 
 import fcntl
 import os
@@ -16,6 +18,8 @@ from typing import Dict, Optional
 import harness
 
 HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parents[1] / "tools"))
+import demo  # noqa: E402
 
 # Stand-ins for the programs the harness starts, put first on PATH. Each
 # notes its process id, and a hanging one also that of a child it waits on,
@@ -35,19 +39,22 @@ class Case:
     standins: Dict[str, str]
     message: str
     shorten: bool = False  # hanging cases run with SHORT limits
+    logged: Optional[str] = None  # what the harness's log holds of the failing helper
 
 
 CASES = [
     Case("wineboot exits 126", {"wineboot": EXITS.format(name="wineboot", code=126)},
-         "wineboot -i (making the Wine prefix) failed with exit code 126: wineboot: cannot do that"),
+         "wineboot -i (making the Wine prefix) failed with exit code 126: wineboot: cannot do that",
+         logged="wineboot: cannot do that"),
     Case("wineboot hangs", {"wineboot": HANGS},
-         f"wineboot -i (making the Wine prefix) did not end within {SHORT} s", shorten=True),
+         f"wineboot -i (making the Wine prefix) did not end within {SHORT} s", shorten=True,
+         logged=f"wineboot -i  [did not end, "),
     Case("Xvfb ends at once", {"Xvfb": EXITS.format(name="Xvfb", code=1)},
          "Xvfb did not start: it ended with exit code 1"),
     Case("Xvfb names no display", {"Xvfb": XVFB_SILENT},
          f"Xvfb did not start: it named no display within {SHORT} s", shorten=True),
     Case("wine cannot start a program", {"wineboot": OK, "wine": EXITS.format(name="wine", code=126)},
-         "failed with exit code 126: wine: cannot do that"),
+         "failed with exit code 126: wine: cannot do that", logged="wine: cannot do that"),
     Case("wine hangs, and so does the wineserver at the end", {"wineboot": OK, "wine": HANGS, "wineserver": HANGS},
          f"did not end within {SHORT} s", shorten=True),
 ]
@@ -124,7 +131,12 @@ class StandInTest(unittest.TestCase):
                 with self.assertRaises(harness.HarnessError) as failure:
                     session.start()
                 took = time.monotonic() - began
-                self.assertIn(case.message, str(failure.exception))
+                message = str(failure.exception)
+                self.assertIn(case.message, message)
+                self.assertNotIn("\n", message)
+                if case.logged:
+                    self.assertIn(f"(its output: {session.log_path})", message)
+                    self.assertIn(case.logged, session.log_path.read_text())
                 # The limits of the case, the stop's two waits, and a margin.
                 bound = (4 * SHORT + 10) if case.shorten else 20
                 self.assertLess(took, bound, f"{case.name}: {took:.1f} s")
@@ -191,6 +203,75 @@ class EndingTest(unittest.TestCase):
                 self.assertEqual(ending.how, how, ending.text)
                 self.assertTrue(ending.text.startswith(text), ending.text)
                 self.assertEqual(ending.normal, how == "exit")
+
+
+class DemoOutcomeTest(unittest.TestCase):
+    """tools/demo.py's checks of what a run left, on small folders."""
+
+    PROFILE = b"[INSTALL]\r\nInstallFold=C:\\Games\\LMH\r\n"
+    RECORDED = PROFILE + b"[UPDATE]\r\nNonActivation=1\r\n"
+    FINISHED = "アップデートが終了しました。"
+
+    def setUp(self):
+        self.scratch = Path(tempfile.mkdtemp(prefix="demo-outcome-"))
+        self.addCleanup(subprocess.run, ["rm", "-rf", str(self.scratch)])
+
+    def tree(self, name: str, files: Dict[str, bytes]) -> Path:
+        root = self.scratch / name
+        for path, data in files.items():
+            (root / path).parent.mkdir(parents=True, exist_ok=True)
+            (root / path).write_bytes(data)
+        return root
+
+    def test_an_update_lacking_anything_says_what(self):
+        old = {"LMH.exe": b"old game", "dll/RESOURCE.dll": b"old module", "story.txt": b"story",
+               "list.txt": b"b;\r\n"}
+        payload = self.tree("payload", {"LMH.exe": b"new game", "dll/RESOURCE.dll": b"new module",
+                                        "list.txt": b"a;\r\n"})
+        done = dict(old, **{"LMH.exe": b"new game", "dll/RESOURCE.dll": b"new module", "list.txt": b"a;\nb;\r\n\0"})
+        cases = [
+            ("complete", done, self.RECORDED, [self.FINISHED], []),
+            ("the game left as it was, the new one beside it",
+             dict(done, **{"LMH.exe": b"old game", "LMH.exe.UpDate-new": b"new game"}), self.RECORDED,
+             [self.FINISHED], ["LMH.exe is not the payload's", "left in the installation: LMH.exe.UpDate-new"]),
+            ("a payload file missing", {k: v for k, v in done.items() if k != "dll/RESOURCE.dll"}, self.RECORDED,
+             [self.FINISHED], ["dll/RESOURCE.dll is missing"]),
+            ("the list not merged but replaced", dict(done, **{"list.txt": b"a;\r\n"}), self.RECORDED,
+             [self.FINISHED], ["the entry list list.txt lacks 1 of the installed list's entries"]),
+            ("a file outside the payload changed", dict(done, **{"story.txt": b"other"}), self.RECORDED,
+             [self.FINISHED], ["changed or removed, though not in the payload: story.txt"]),
+            ("no record", done, self.PROFILE, [self.FINISHED], ["no update record in the profile file"]),
+            ("another update recorded", done, self.PROFILE + b"[UPDATE]\r\nNonActivation=2\r\n", [self.FINISHED],
+             ["the profile file records update '2', not '1'"]),
+            ("no final box", done, self.RECORDED, [], ["the final box was not seen"]),
+        ]
+        for n, (name, files, profile, boxes, expected) in enumerate(cases):
+            with self.subTest(name):
+                folder = self.tree(f"install{n}", old)
+                before = harness.tree_digest(folder)
+                subprocess.run(["rm", "-rf", str(folder)], check=True)
+                folder = self.tree(f"install{n}", files)
+                missing = demo.update_missing(folder, payload, before, "list.txt", old["list.txt"], self.PROFILE,
+                                              profile, "1", self.FINISHED, boxes)
+                self.assertEqual(missing, expected)
+
+    def test_a_cancel_must_leave_all_as_it_was(self):
+        old = {"LMH.exe": b"old game", "dll/RESOURCE.dll": b"old module"}
+        cases = [
+            ("as it was", old, self.PROFILE, []),
+            ("a file written", dict(old, **{"LMH.exe": b"new game"}), self.PROFILE,
+             ["the installation changed: LMH.exe"]),
+            ("a file left beside", dict(old, **{"LMH.exe.UpDate-new": b"x"}), self.PROFILE,
+             ["the installation changed: LMH.exe.UpDate-new"]),
+            ("the record written", old, self.RECORDED, ["the profile file changed"]),
+        ]
+        for n, (name, files, profile, expected) in enumerate(cases):
+            with self.subTest(name):
+                folder = self.tree(f"install{n}", old)
+                before = harness.tree_digest(folder)
+                subprocess.run(["rm", "-rf", str(folder)], check=True)
+                folder = self.tree(f"install{n}", files)
+                self.assertEqual(demo.nothing_changed(folder, before, self.PROFILE, profile), expected)
 
 
 class CrashTest(unittest.TestCase):

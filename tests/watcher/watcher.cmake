@@ -13,6 +13,11 @@ set_target_properties(watch_hook PROPERTIES PREFIX "" OUTPUT_NAME "watch_hook"
                       RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 add_dependencies(watcher watch_hook)
 
+# The end-to-end tests' other helpers, built with everything else; the
+# demonstration builds watcher.exe alone.
+add_custom_target(e2e_helpers ALL)
+add_dependencies(e2e_helpers watcher)
+
 # The library-loading tests' helpers: a careless loader (the control) and a
 # library to plant beside a program under a system library's name.
 add_executable(plain_loader "${CMAKE_CURRENT_LIST_DIR}/plain_loader.cpp")
@@ -25,7 +30,7 @@ target_include_directories(plant_mark PRIVATE "${PROJECT_SOURCE_DIR}")
 target_link_options(plant_mark PRIVATE -Wl,--kill-at)
 set_target_properties(plant_mark PROPERTIES PREFIX "" OUTPUT_NAME "plant_mark"
                       RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
-add_dependencies(watcher plain_loader plant_mark)
+add_dependencies(e2e_helpers plain_loader plant_mark)
 
 # The fingerprint module's fallback load, as on a system before Vista: the
 # Win32 backend itself, with LoadLibraryExA refusing the image-resource flag.
@@ -33,7 +38,7 @@ add_executable(old_system_loader "${CMAKE_CURRENT_LIST_DIR}/old_system_loader.cp
                ${UPDATER_WIN32_PLATFORM_SOURCES} "${PROJECT_SOURCE_DIR}/base/processor_brand.cpp")
 target_include_directories(old_system_loader PRIVATE "${PROJECT_SOURCE_DIR}")
 set_target_properties(old_system_loader PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
-add_dependencies(watcher old_system_loader)
+add_dependencies(e2e_helpers old_system_loader)
 
 # A message whose text is not code page 932, shown by the updater's own
 # messages and Win32 backend.
@@ -41,18 +46,18 @@ add_executable(text_fallback_probe "${CMAKE_CURRENT_LIST_DIR}/text_fallback_prob
                ${UPDATER_WIN32_PLATFORM_SOURCES})
 target_link_libraries(text_fallback_probe PRIVATE updater_logic)
 set_target_properties(text_fallback_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
-add_dependencies(watcher text_fallback_probe)
+add_dependencies(e2e_helpers text_fallback_probe)
 
 # The system's own edit of a profile file, set beside the update record
 # that UpDate.exe writes with its own.
 add_executable(profile_probe "${CMAKE_CURRENT_LIST_DIR}/profile_probe.cpp")
 set_target_properties(profile_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
-add_dependencies(watcher profile_probe)
+add_dependencies(e2e_helpers profile_probe)
 
 # A program that crashes, for the harness's own check that a crash ends it.
 add_executable(crash_probe "${CMAKE_CURRENT_LIST_DIR}/crash_probe.c")
 set_target_properties(crash_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
-add_dependencies(watcher crash_probe)
+add_dependencies(e2e_helpers crash_probe)
 
 # The platform backend's answer to whether QEMU makes the processor, beside
 # how the probe's host process actually runs.
@@ -78,7 +83,7 @@ target_link_libraries(high_address_probe PRIVATE updater_logic)
 target_link_options(high_address_probe PRIVATE -Wl,--wrap=_Z19PlatformAllocZeroedj
                     -Wl,--wrap=_Z20PlatformFindResourceP17PlatformModuleTag12ResourceTypePKcPPKvPj)
 set_target_properties(high_address_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
-add_dependencies(watcher high_address_probe)
+add_dependencies(e2e_helpers high_address_probe)
 
 # Its frames, made by the build machine's zstd as the build makes a payload's
 # (cmake/payload.cmake) and a delta (cmake/deltas.cmake): the sample game's
@@ -99,4 +104,4 @@ add_custom_target(high_address_frames DEPENDS "${high_address_dir}/LMH.exe.zst"
                                               "${high_address_dir}/LMH.exe.delta.zst")
 # The sample game's own rules make the files; this target only reads them.
 add_dependencies(high_address_frames sample_game)
-add_dependencies(watcher high_address_frames)
+add_dependencies(e2e_helpers high_address_frames)

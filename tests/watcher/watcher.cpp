@@ -9,6 +9,10 @@
 //   watcher.exe [options] PROGRAM.exe [ANSWER...]
 //     ANSWER          OK, Cancel, Yes or No, used in order of the boxes
 //     --timeout MS    kill the program after MS milliseconds (default 60000)
+//     --settle MS     how long a box that has become visible may take to be
+//                     fully shown (its text set, a button and its icon
+//                     showing), and the focus to come back after a second
+//                     start (default 4000); the harness sets it from its scale
 //     --poll MS       milliseconds between two looks at the windows (default 1);
 //                     the percentage may show for a few milliseconds only
 //     --hold PATH     keep PATH open, sharing read access only, while the
@@ -39,7 +43,9 @@
 //   percent_set  each text the program gave that control, in order, as
 //                watch_hook.dll logged it inside the program (at the end)
 //   message      {index, hwnd, rect, text, caption, text_w, caption_w, text_rect,
-//                buttons, icon, owner, ...}
+//                buttons, icon, owner, settled, settle_ms, ...}: read once the box
+//                is fully shown (settled true), or when the limit passed or the
+//                box went away first (settled false: read as it was last seen)
 //   answer       {index, answer, ok}
 //   unanswered   a box showed with no answer left: the program is killed
 //   second_*     what the second start did (second_start, second_window,
@@ -193,7 +199,7 @@ BOOL CALLBACK FindIconStatic(HWND child, LPARAM param) {
 // handles differ there and the pictures are compared instead.
 struct IconReport {
   std::string name;    // none, question, warning, error, information, unknown
-  std::string method;  // hidden, handle, pixels
+  std::string method;  // hidden, handle, pixels, no reply
   unsigned long distance;
 };
 
@@ -264,25 +270,77 @@ unsigned long Distance(const std::vector<COLORREF>& a, const std::vector<COLORRE
   return sum;
 }
 
-IconReport IdentifyIcon(HWND box) {
+// The box's icon control as the box holds it now.
+struct BoxIcon {
+  HWND control = nullptr;  // none: a box made without one
+  bool visible = false;
+  bool answered = false;  // it told which icon it holds (STM_GETICON)
+  DWORD_PTR handle = 0;
+};
+
+BoxIcon ReadBoxIcon(HWND box, DWORD replyMs) {
+  BoxIcon icon;
   IconFinder finder{nullptr};
   EnumChildWindows(box, FindIconStatic, reinterpret_cast<LPARAM>(&finder));
-  if (finder.icon == nullptr || !IsWindowVisible(finder.icon)) return {"none", "hidden", 0};
+  icon.control = finder.icon;
+  if (icon.control == nullptr) return icon;
+  icon.visible = IsWindowVisible(icon.control) != FALSE;
+  if (!icon.visible) return icon;
+  // A message, so a busy machine may take a moment to answer; no answer is
+  // not "no icon".
+  icon.answered = SendMessageTimeoutA(icon.control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG,
+                                      replyMs > 0 ? replyMs : 1, &icon.handle) != 0;
+  return icon;
+}
 
-  DWORD_PTR shown = 0;
-  SendMessageTimeoutA(finder.icon, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 1000, &shown);
-  if (shown == 0) return {"none", "handle", 0};
+bool AnyButtonShows(HWND box) {
+  for (int id = IDOK; id <= IDNO; ++id) {
+    HWND button = GetDlgItem(box, id);
+    if (button != nullptr && IsWindowVisible(button)) return true;
+  }
+  return false;
+}
+
+// A box may be seen visible a moment before it is all there (seen under a
+// loaded emulator: the icon read as none). Fully shown: visible, its text
+// set, a button showing, and its icon control, where it has one, showing
+// and telling its icon. Waits for that up to limitMs; *icon is the icon as
+// last read. False when the limit passed or the box went away first.
+bool WaitUntilFullyShown(HWND box, DWORD limitMs, BoxIcon* icon, DWORD* waitedMs) {
+  DWORD begin = GetTickCount();
+  for (;;) {
+    DWORD spent = GetTickCount() - begin;
+    DWORD left = spent < limitMs ? limitMs - spent : 0;
+    bool shown = IsWindowVisible(box) && !WideWindowText(GetDlgItem(box, kBoxTextId)).empty() && AnyButtonShows(box);
+    if (shown) {
+      *icon = ReadBoxIcon(box, left);
+      shown = icon->control == nullptr || (icon->visible && icon->answered);
+    }
+    *waitedMs = GetTickCount() - begin;
+    if (shown) return true;
+    if (left == 0 || !IsWindow(box)) return false;
+    Sleep(5);
+  }
+}
+
+IconReport IdentifyIcon(const BoxIcon& icon, DWORD limitMs) {
+  if (icon.control == nullptr || !icon.visible) return {"none", "hidden", 0};
+  if (!icon.answered) return {"unknown", "no reply", 0};
+  if (icon.handle == 0) return {"none", "handle", 0};
   for (const auto& standard : kStandardIcons) {
-    if (reinterpret_cast<DWORD_PTR>(LoadIconA(nullptr, standard.id)) == shown) return {standard.name, "handle", 0};
+    if (reinterpret_cast<DWORD_PTR>(LoadIconA(nullptr, standard.id)) == icon.handle) {
+      return {standard.name, "handle", 0};
+    }
   }
 
-  // A box that has just shown may not be painted yet: look again a few
-  // times before calling its icon unknown.
+  // A box that has just shown may not be painted yet: look again until the
+  // limit before calling its icon unknown.
   IconReport best{"unknown", "pixels", ~0ul};
-  for (int attempt = 0; attempt < 50; ++attempt) {
+  DWORD begin = GetTickCount();
+  for (int attempt = 0; attempt == 0 || GetTickCount() - begin < limitMs; ++attempt) {
     if (attempt > 0) Sleep(10);
     bool captured = false;
-    std::vector<COLORREF> seen = CaptureControl(finder.icon, &captured);
+    std::vector<COLORREF> seen = CaptureControl(icon.control, &captured);
     if (!captured) continue;
     COLORREF background = seen[0];
     for (const auto& standard : kStandardIcons) {
@@ -317,6 +375,7 @@ bool Press(HWND box, int id) {
 
 struct Options {
   DWORD timeoutMs = 60000;
+  DWORD settleMs = 4000;
   DWORD pollMs = 1;
   std::vector<std::string> holds;
   int secondAt = 0;
@@ -432,7 +491,10 @@ std::string RectText(HWND window) {
          std::to_string(r.bottom) + "]";
 }
 
-std::string DescribeBox(HWND box, HWND progress) {
+std::string DescribeBox(HWND box, HWND progress, DWORD settleMs) {
+  BoxIcon icon;
+  DWORD waited = 0;
+  bool settled = WaitUntilFullyShown(box, settleMs, &icon, &waited);
   std::string fields;
   fields += "\"hwnd\":" + HandleText(box) + ",\"rect\":" + RectText(box);
   fields += ",\"text\":\"" + Hex(WindowText(GetDlgItem(box, kBoxTextId))) + "\"";
@@ -449,9 +511,10 @@ std::string DescribeBox(HWND box, HWND progress) {
     first = false;
   }
   fields += "]";
-  IconReport icon = IdentifyIcon(box);
-  fields += ",\"icon\":" + Quoted(icon.name) + ",\"icon_method\":" + Quoted(icon.method) +
-            ",\"icon_distance\":" + std::to_string(icon.distance);
+  IconReport named = IdentifyIcon(icon, settleMs);
+  fields += ",\"icon\":" + Quoted(named.name) + ",\"icon_method\":" + Quoted(named.method) +
+            ",\"icon_distance\":" + std::to_string(named.distance);
+  fields += ",\"settled\":" + Bool(settled) + ",\"settle_ms\":" + std::to_string(waited);
   HWND owner = GetWindow(box, GW_OWNER);
   const char* ownerKind = owner == nullptr ? "none" : (owner == progress ? "progress" : "other");
   fields += ",\"owner\":" + Quoted(ownerKind) + ",\"owner_hwnd\":" + HandleText(owner);
@@ -508,7 +571,7 @@ void RunSecondStart(const Options& options, HWND firstBox) {
   // Wine hands the focus over through the X server, after the call that
   // asked for it has returned: on a busy machine that takes a moment.
   HWND foreground = GetForegroundWindow();
-  for (DWORD waited = GetTickCount(); foreground != firstBox && GetTickCount() - waited < 3000;
+  for (DWORD waited = GetTickCount(); foreground != firstBox && GetTickCount() - waited < options.settleMs;
        foreground = GetForegroundWindow()) {
     Sleep(20);
   }
@@ -600,7 +663,7 @@ int Run(const Options& options) {
       if (IsMessageBox(window)) {
         if (!seenBoxes.insert(window).second) continue;
         ++boxCount;
-        Emit("message", "\"index\":" + std::to_string(boxCount) + "," + DescribeBox(window, progress));
+        Emit("message", "\"index\":" + std::to_string(boxCount) + "," + DescribeBox(window, progress, options.settleMs));
         if (options.secondAt == boxCount) RunSecondStart(options, window);
         if (options.observe) continue;
         if (nextAnswer >= options.answers.size()) {
@@ -674,6 +737,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     const char* value = argv[++i];
     if (name == "--timeout") {
       options->timeoutMs = static_cast<DWORD>(std::strtoul(value, nullptr, 10));
+    } else if (name == "--settle") {
+      options->settleMs = static_cast<DWORD>(std::strtoul(value, nullptr, 10));
     } else if (name == "--poll") {
       options->pollMs = static_cast<DWORD>(std::strtoul(value, nullptr, 10));
     } else if (name == "--hold") {
@@ -706,7 +771,7 @@ int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
     std::fprintf(stderr,
-                 "usage: watcher.exe [--timeout MS] [--poll MS] [--hold PATH]... [--second-at N] [--pause-dir DIR] [--observe] [--no-hook] [--ping MS] [--ping-mark PATH] "
+                 "usage: watcher.exe [--timeout MS] [--settle MS] [--poll MS] [--hold PATH]... [--second-at N] [--pause-dir DIR] [--observe] [--no-hook] [--ping MS] [--ping-mark PATH] "
                  "PROGRAM.exe [OK|Cancel|Yes|No]...\n");
     return 2;
   }
