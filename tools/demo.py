@@ -139,6 +139,11 @@ def run(session, updater: Path, answers, pictures: Pictures, interactive: bool):
                 state["pictured"] = True
         elif kind == "exit":
             state["exit"] = event["code"]
+        elif kind == "ending":
+            # Whatever the exit code said: a program that died is no success.
+            say(f"  ended: {event['text']}")
+            if not event["normal"]:
+                state["trouble"].append(event["text"])
         elif kind in ("timeout", "unanswered"):
             say(f"  {kind}: {event}")
             state["trouble"].append("the program ran past its time limit" if kind == "timeout"
