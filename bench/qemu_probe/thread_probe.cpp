@@ -12,6 +12,9 @@
 //            image, as an update reads its payload (build with blob.o)
 //   suspend  the second thread (thread=idle) suspends the main thread and
 //            reads its context once, as a debugger or the system might
+//   raise    after each slice the main thread raises one exception that a
+//            vectored handler continues (its context, %gs included, is
+//            restored as after any exception Wine dispatches)
 //   pool     queue a no-op work item to Wine's thread pool first, so that
 //            Wine, not the program, makes the second thread
 #include <windows.h>
@@ -26,6 +29,7 @@ static unsigned Gs0() { unsigned v; __asm__ volatile("movl %%gs:0, %0" : "=r"(v)
 static volatile unsigned g_thread_gs0;
 static HANDLE g_main;
 static bool g_suspend;
+static LONG CALLBACK Continue(EXCEPTION_POINTERS*) { return EXCEPTION_CONTINUE_EXECUTION; }
 
 static HANDLE g_file;
 static HANDLE g_stop;
@@ -53,7 +57,7 @@ static LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM a, LPARAM b) { return DefWin
 
 int main(int argc, char** argv) {
   std::string thread = "none";
-  bool window = false, heap = false, nowrite = false, noflush = false, image = false, pool = false;
+  bool window = false, heap = false, nowrite = false, noflush = false, image = false, pool = false, raise = false;
   int mb = 192;
   const char* path = "probe.bin";
   for (int i = 1; i < argc; ++i) {
@@ -66,6 +70,7 @@ int main(int argc, char** argv) {
     else if (a == "image") image = true;
     else if (a == "pool") pool = true;
     else if (a == "suspend") g_suspend = true;
+    else if (a == "raise") raise = true;
     else if (a.rfind("mb=", 0) == 0) mb = atoi(a.c_str() + 3);
     else if (a.rfind("path=", 0) == 0) path = argv[i] + 5;
   }
@@ -120,6 +125,11 @@ int main(int argc, char** argv) {
     }
     if (heap) VirtualFree(buf, 0, MEM_RELEASE);
     ++slices;
+    if (raise) {
+      static bool added = false;
+      if (!added) added = AddVectoredExceptionHandler(1, Continue) != nullptr;
+      RaiseException(0xE0000001, 0, 0, nullptr);
+    }
     if (!nowrite && !noflush) {
       if (thread == "perslice") {
         if (pending) { WaitForSingleObject(pending, INFINITE); CloseHandle(pending); }
