@@ -65,6 +65,11 @@ class ManyFlushesTest(unittest.TestCase):
 
     def test_every_run_ends_updated_by_its_own_exit(self):
         self.assertEqual((self.payload / "LMH.exe").stat().st_size, GAME_SIZE)
+        for name, build in self.builds.items():
+            # The slice reached the program's constants, so the runs below flush many times.
+            constants = (build.parent / "windows" / "generated" / "update_build.cpp").read_text()
+            self.assertIn(f"    {SLICE}u,  // bytes of a new file written between two of its flushes", constants,
+                          name)
         new = harness.tree_digest(self.payload)
         for name, build in self.builds.items():
             for attempt in range(1, RUNS + 1):

@@ -35,12 +35,16 @@ TEST(ProcessorBrand, OnlyQemusOwnModelsAreTold) {
 }
 
 TEST(ProcessorBrand, ABrandOfFullLengthNeedsNoTerminator) {
-  char brand[kProcessorBrandBytes];
-  std::memset(brand, ' ', sizeof brand);
-  std::memcpy(brand + sizeof brand - 5, "QEMU ", 5);
-  EXPECT_TRUE(BrandNamesQemu(brand));
-  std::memcpy(brand + sizeof brand - 5, " QEMU", 5);
-  EXPECT_FALSE(BrandNamesQemu(brand));
+  // What lies beyond the 48 bytes would complete "QEMU " if it were read.
+  struct {
+    char brand[kProcessorBrandBytes];
+    char beyond[4];
+  } held;
+  std::memset(&held, ' ', sizeof held);
+  std::memcpy(held.brand + kProcessorBrandBytes - 5, "QEMU ", 5);
+  EXPECT_TRUE(BrandNamesQemu(held.brand));
+  std::memcpy(held.brand + kProcessorBrandBytes - 5, " QEMU", 5);
+  EXPECT_FALSE(BrandNamesQemu(held.brand));
 }
 
 }  // namespace
