@@ -3,7 +3,7 @@
 // QEMU makes in software. Programs run there by its user-mode emulator
 // (qemu-i386 under Wine on machines without 32-bit support) have been seen
 // to die when they start a second thread, so the program keeps to one
-// thread there (platform/emulation.h).
+// thread there (platform/emulated_processor.h).
 //
 // `brand` is the 48-byte brand string of CPUID leaves 0x80000002-4, which
 // need not be terminated; QEMU's own models name themselves "QEMU ...":
